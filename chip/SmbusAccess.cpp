@@ -1,0 +1,105 @@
+/** @file
+  SMBus transactions through the firmware's host-controller protocol. The
+  tool never touches a controller's registers itself.
+**/
+#include "chip/SmbusAccess.h"
+#include "chip/TconAddress.h"
+#include "platform/UefiLib.h"
+
+EFI_SMBUS_HC_PROTOCOL  *mSmbusHc;
+
+namespace {
+
+constexpr UINT8  BYTE_TRANSACTION_LENGTH = 1;
+constexpr UINT8  BLOCK_WRITE_COMMAND     = 0x00;
+
+EFI_SMBUS_DEVICE_ADDRESS
+DeviceAddress (
+  UINT8  SevenBitAddress
+  )
+{
+  EFI_SMBUS_DEVICE_ADDRESS  Address = {};
+
+  Address.SmbusDeviceAddress = SevenBitAddress & 0x7F;
+  return Address;
+}
+
+EFI_STATUS
+Execute (
+  UINT8                SevenBitAddress,
+  UINT8                Command,
+  EFI_SMBUS_OPERATION  Operation,
+  UINTN                Length,
+  VOID                 *Buffer
+  )
+{
+  if (mSmbusHc == nullptr) {
+    return EFI_NOT_FOUND;
+  }
+
+  return mSmbusHc->Execute (mSmbusHc, DeviceAddress (SevenBitAddress), Command, Operation, FALSE, &Length, Buffer);
+}
+
+} // namespace
+
+VOID
+LocateSmbusHc (
+  )
+{
+  UINTN       HandleCount = 0;
+  EFI_HANDLE  *Handles    = nullptr;
+  EFI_STATUS  Status;
+
+  mSmbusHc = nullptr;
+  Status   = gBS->LocateHandleBuffer (ByProtocol, &gEfiSmbusHcProtocolGuid, nullptr, &HandleCount, &Handles);
+  if (EFI_ERROR (Status)) {
+    return;
+  }
+
+  for (UINTN Index = 0; Index < HandleCount; Index++) {
+    VOID  *Interface = nullptr;
+
+    Status = gBS->HandleProtocol (Handles[Index], &gEfiSmbusHcProtocolGuid, &Interface);
+    if (!EFI_ERROR (Status) && (Interface != nullptr)) {
+      mSmbusHc = (EFI_SMBUS_HC_PROTOCOL *)Interface;
+      break;
+    }
+  }
+
+  if (Handles != nullptr) {
+    gBS->FreePool (Handles);
+  }
+}
+
+UINT8
+SmbusReadByte (
+  UINT8  BusAddress,
+  UINT8  Register
+  )
+{
+  UINT8  Value = 0;
+
+  if (EFI_ERROR (Execute ((BusAddress >> 1) & 0x7F, Register, EfiSmbusReadByte, BYTE_TRANSACTION_LENGTH, &Value))) {
+    return 0x00;
+  }
+
+  return Value;
+}
+
+VOID
+SmbusWriteByte (
+  UINT8  Register,
+  UINT8  Value
+  )
+{
+  Execute (TCON_EEPROM_ADDRESS, Register, EfiSmbusWriteByte, BYTE_TRANSACTION_LENGTH, &Value);
+}
+
+BOOLEAN
+SmbusWriteBlock (
+  UINT8  *Frame,
+  UINTN  Length
+  )
+{
+  return !EFI_ERROR (Execute (TCON_EEPROM_ADDRESS, BLOCK_WRITE_COMMAND, EfiSmbusWriteBlock, Length, Frame));
+}

@@ -1,0 +1,49 @@
+/** @file
+  The firmware's SMBus host controller and the byte transactions the chip
+  protocol is made of.
+**/
+#ifndef CHIP_SMBUS_ACCESS_H_
+#define CHIP_SMBUS_ACCESS_H_
+
+#include "platform/Base.h"
+#include "platform/SmbusHc.h"
+
+//
+// The interface every transaction goes through; NULL when the firmware has
+// no SMBus host controller.
+//
+extern EFI_SMBUS_HC_PROTOCOL  *mSmbusHc;
+
+/** Finds the first handle carrying the SMBus host controller and keeps its interface in mSmbusHc. **/
+VOID
+LocateSmbusHc (
+  );
+
+/**
+  Reads register Register of the device at BusAddress, given in 8-bit form
+  (bit 0 is dropped). Returns the byte read, 0x00 when the transaction failed.
+**/
+UINT8
+SmbusReadByte (
+  UINT8  BusAddress,
+  UINT8  Register
+  );
+
+/** Writes Value to register Register of the chip's E2PROM interface at 0x21. **/
+VOID
+SmbusWriteByte (
+  UINT8  Register,
+  UINT8  Value
+  );
+
+/**
+  Sends Length bytes of Frame as one block write with command 0x00 to the
+  chip at 0x21. Returns TRUE when the host controller reported success.
+**/
+BOOLEAN
+SmbusWriteBlock (
+  UINT8  *Frame,
+  UINTN  Length
+  );
+
+#endif

@@ -1,0 +1,167 @@
+/** @file
+  PCI configuration mechanism 1 through ports 0xCF8 and 0xCFC, every bus,
+  device and function, looking for class 0x0C subclass 0x05.
+**/
+#include "chip/SmbusScan.h"
+#include "chip/TconChip.h"
+#include "platform/IoLib.h"
+#include "platform/PrintLib.h"
+
+INT32   mBus;
+INT32   mDev;
+INT32   mFunc;
+UINT16  mVendorId;
+UINT16  mDeviceId;
+UINT16  mRevisionId;
+UINT64  mChipAddr;
+UINT64  mSmbAddr;
+
+namespace {
+
+constexpr UINTN   PCI_CONFIG_ADDRESS_PORT = 0xCF8;
+constexpr UINTN   PCI_CONFIG_DATA_PORT    = 0xCFC;
+constexpr UINT32    B_PCI_CONFIG_ENABLE   = 0x80000000;
+
+constexpr INT32   PCI_BUS_COUNT      = 256;
+constexpr INT32   PCI_DEVICE_COUNT   = 32;
+constexpr INT32   PCI_FUNCTION_COUNT = 8;
+
+constexpr UINT8   R_PCI_VENDOR_DEVICE_ID = 0x00;
+constexpr UINT16    V_PCI_VENDOR_NONE    = 0xFFFF;
+constexpr UINT8   R_PCI_CLASS_REVISION   = 0x08;
+constexpr UINT8     V_PCI_CLASS_SERIAL_BUS = 0x0C;
+constexpr UINT8     V_PCI_SUBCLASS_SMBUS   = 0x05;
+constexpr UINT8   R_PCI_SMBUS_BASE       = 0x20;   // base address register 4
+constexpr UINT32    B_PCI_SMBUS_BASE     = 0xFFFE;
+
+constexpr UINT16  PCI_VENDOR_INTEL = 0x8086;
+constexpr UINT16  PCI_VENDOR_AMD   = 0x1022;
+
+// The two I/O bases an AMD southbridge may give its SMBus controller.
+constexpr UINT32  mAmdSmbusBases[] = { 0xB00, 0xB20 };
+
+UINT32
+ConfigAddress (
+  UINT8  Register
+  )
+{
+  return B_PCI_CONFIG_ENABLE
+         | ((UINT32)(mBus & 0xFF) << 16)
+         | ((UINT32)(mDev & 0x1F) << 11)
+         | ((UINT32)(mFunc & 0x7) << 8)
+         | Register;
+}
+
+UINT32
+ConfigRead (
+  UINT32  Address
+  )
+{
+  IoWrite32 (PCI_CONFIG_ADDRESS_PORT, Address);
+  return IoRead32 (PCI_CONFIG_DATA_PORT);
+}
+
+/** Returns TRUE when the scan position holds an SMBus controller; records its IDs. **/
+BOOLEAN
+IsSmbusController (
+  )
+{
+  UINT32  Ids = ConfigRead (ConfigAddress (R_PCI_VENDOR_DEVICE_ID));
+  UINT32  ClassRevision;
+
+  if ((Ids & 0xFFFF) == V_PCI_VENDOR_NONE) {
+    return FALSE;
+  }
+
+  mVendorId     = (UINT16)(Ids & 0xFFFF);
+  mDeviceId     = (UINT16)(Ids >> 16);
+  ClassRevision = ConfigRead (ConfigAddress (R_PCI_CLASS_REVISION));
+  mRevisionId   = (UINT16)(ClassRevision & 0xFF);
+  return (((ClassRevision >> 16) & 0xFF) == V_PCI_SUBCLASS_SMBUS)
+         && (((ClassRevision >> 24) & 0xFF) == V_PCI_CLASS_SERIAL_BUS);
+}
+
+VOID
+ShowController (
+  )
+{
+  Print (u" Found SMBus device:\n");
+  Print (u" Bus Dev Func Vendor Device Revision\n");
+  Print (u" %2.2X %2.2X %2.2X ", mBus, mDev, mFunc);
+  Print (u" %4.4X %4.4X", mVendorId, mDeviceId);
+  Print (u" %2.2X\n", mRevisionId);
+}
+
+/** Intel: the I/O base sits in the controller's register 0x20. **/
+BOOLEAN
+CheckIntelController (
+  )
+{
+  Print (u" Intel ID.\n");
+  mChipAddr = ConfigAddress (R_PCI_SMBUS_BASE);
+  mSmbAddr  = ConfigRead ((UINT32)mChipAddr) & B_PCI_SMBUS_BASE;
+  return CheckTconDeviceId ();
+}
+
+/** AMD: the I/O base is one of two fixed ports; the chip is tried once for each. **/
+BOOLEAN
+CheckAmdController (
+  )
+{
+  Print (u" Found AMD SMBUS device.\n");
+  mChipAddr = 0;
+  for (UINT32 Base : mAmdSmbusBases) {
+    mSmbAddr = Base;
+    Print (u" Check TCON Device ID...on 0x%X...", Base);
+    if (CheckTconDeviceId ()) {
+      Print (u"Ok.\n");
+      return TRUE;
+    }
+
+    Print (u"Fail.\n");
+  }
+
+  return FALSE;
+}
+
+SMBUS_SCAN_RESULT
+ReportChipFound (
+  )
+{
+  Print (u" Found Chip on Addr = 0x%lx, SMBaddr = 0x%lx\n", mChipAddr, mSmbAddr);
+  Print (u"================================================ \n");
+  return SmbusScanChipFound;
+}
+
+} // namespace
+
+SMBUS_SCAN_RESULT
+FindSmbusController (
+  )
+{
+  for (mBus = 0; mBus < PCI_BUS_COUNT; mBus++) {
+    for (mDev = 0; mDev < PCI_DEVICE_COUNT; mDev++) {
+      for (mFunc = 0; mFunc < PCI_FUNCTION_COUNT; mFunc++) {
+        if (!IsSmbusController ()) {
+          continue;
+        }
+
+        ShowController ();
+        if (mVendorId == PCI_VENDOR_INTEL) {
+          if (CheckIntelController ()) {
+            return ReportChipFound ();
+          }
+        } else if (mVendorId == PCI_VENDOR_AMD) {
+          return CheckAmdController () ? ReportChipFound () : SmbusScanChipMissing;
+        } else {
+          Print (u" Found unknown SMBUS device, can't support now.\n");
+          Print (u"Error: can't found any supported SMBus device,exit.\n");
+          return SmbusScanUnsupported;
+        }
+      }
+    }
+  }
+
+  Print (u"Error: can't found any supported SMBus device,exit.\n");
+  return SmbusScanNotFound;
+}

@@ -1,0 +1,113 @@
+/** @file
+  The ZK48's register protocol, built from single SMBus byte transactions
+  and one block write.
+**/
+#include "chip/TconChip.h"
+#include "chip/SmbusAccess.h"
+#include "chip/TconAddress.h"
+
+UINT8  mBlockFrame[BLOCK_FRAME_SIZE];
+
+namespace {
+
+//
+// At 0x23: identity and MCU.
+//
+constexpr UINT8  R_TCON_DEVICE_ID     = 0x02;
+constexpr UINT8    V_TCON_DEVICE_ID   = 0x11;
+constexpr UINT8  R_TCON_MCU_VERSION   = 0xC0;
+
+//
+// At 0x21: the E2PROM read interface.
+//
+constexpr UINT8  R_EEPROM_ACCESS      = 0xB1;
+constexpr UINT8    V_EEPROM_ACCESS_ON = 0x08;
+constexpr UINT8  R_EEPROM_ADDRESS_HI  = 0xB2;
+constexpr UINT8  R_EEPROM_ADDRESS_LO  = 0xB3;
+constexpr UINT8  R_EEPROM_COMMAND     = 0xB5;
+constexpr UINT8    V_EEPROM_CMD_READ  = 0x02;
+constexpr UINT8  R_EEPROM_DATA        = 0xB6;
+constexpr UINT8  R_EEPROM_STATUS      = 0xB7;
+constexpr UINT8    B_EEPROM_DATA_READY = 0x80;
+
+// The chip may need a few tries before its identity answers.
+constexpr UINTN  DEVICE_ID_READS = 6;
+
+// The count byte that opens a block-write frame: the frame bytes after it.
+constexpr UINT8  BLOCK_FRAME_COUNT = (UINT8)(BLOCK_FRAME_SIZE - 1);
+
+VOID
+SelectEepromAddress (
+  UINT16  Address
+  )
+{
+  SmbusWriteByte (R_EEPROM_ADDRESS_HI, (UINT8)(Address >> 8));
+  SmbusWriteByte (R_EEPROM_ADDRESS_LO, (UINT8)(Address & 0xFF));
+}
+
+BOOLEAN
+WaitForEepromData (
+  )
+{
+  for (UINTN Poll = 0; Poll < EEPROM_READ_POLL_LIMIT; Poll++) {
+    if ((SmbusReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_STATUS) & B_EEPROM_DATA_READY) != 0) {
+      return TRUE;
+    }
+  }
+
+  return FALSE;
+}
+
+} // namespace
+
+BOOLEAN
+CheckTconDeviceId (
+  )
+{
+  SmbusWriteByte (R_EEPROM_ACCESS, V_EEPROM_ACCESS_ON);
+  for (UINTN Read = 0; Read < DEVICE_ID_READS; Read++) {
+    if (SmbusReadByte (BusAddressOf (TCON_ID_ADDRESS), R_TCON_DEVICE_ID) == V_TCON_DEVICE_ID) {
+      return TRUE;
+    }
+  }
+
+  return FALSE;
+}
+
+BOOLEAN
+ReadEepromVersion (
+  UINT8  *Version
+  )
+{
+  SelectEepromAddress (EEPROM_VERSION_ADDRESS);
+  SmbusWriteByte (R_EEPROM_COMMAND, V_EEPROM_CMD_READ);
+  if (!WaitForEepromData ()) {
+    return FALSE;
+  }
+
+  *Version = SmbusReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA);
+  return TRUE;
+}
+
+UINT8
+ReadMcuVersion (
+  )
+{
+  return SmbusReadByte (BusAddressOf (TCON_ID_ADDRESS), R_TCON_MCU_VERSION);
+}
+
+BOOLEAN
+WriteEepromBlock (
+  UINT16       Address,
+  const UINT8  *Data
+  )
+{
+  mBlockFrame[0] = BLOCK_FRAME_COUNT;
+  mBlockFrame[1] = (UINT8)(Address >> 8);
+  mBlockFrame[2] = (UINT8)(Address & 0xFF);
+  for (UINTN Index = 0; Index < EEPROM_BLOCK_SIZE; Index++) {
+    mBlockFrame[3 + Index] = Data[Index];
+  }
+
+  return SmbusWriteBlock (mBlockFrame, BLOCK_FRAME_SIZE);
+}

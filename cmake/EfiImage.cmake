@@ -1,0 +1,39 @@
+# add_efi_image(NAME SUBSYSTEM SOURCES...): builds NAME.efi in build/efi with
+# clang++ for the freestanding x86_64 UEFI target and lld-link. The image
+# links nothing but its own objects.
+
+find_program(EFI_CLANGXX NAMES clang++-14 clang++ REQUIRED)
+find_program(EFI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
+
+set(EFI_OUTPUT_DIR ${CMAKE_BINARY_DIR}/efi)
+set(EFI_CXX_FLAGS
+  --target=x86_64-unknown-windows -std=c++20 -ffreestanding -fno-exceptions -fno-rtti
+  -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -fshort-wchar -O2
+  -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion -Werror
+  -I${CMAKE_SOURCE_DIR})
+
+function(add_efi_image NAME SUBSYSTEM)
+  set(objects)
+  foreach(source ${ARGN})
+    string(REPLACE "/" "_" object_name ${source})
+    set(object ${EFI_OUTPUT_DIR}/obj/${NAME}/${object_name}.obj)
+    add_custom_command(
+      OUTPUT ${object}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${EFI_OUTPUT_DIR}/obj/${NAME}
+      COMMAND ${EFI_CLANGXX} ${EFI_CXX_FLAGS} -MD -MF ${object}.d -c ${CMAKE_SOURCE_DIR}/${source} -o ${object}
+      DEPFILE ${object}.d
+      DEPENDS ${CMAKE_SOURCE_DIR}/${source}
+      COMMENT "EFI ${source}"
+      VERBATIM)
+    list(APPEND objects ${object})
+  endforeach()
+  set(image ${EFI_OUTPUT_DIR}/${NAME}.efi)
+  add_custom_command(
+    OUTPUT ${image}
+    COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${SUBSYSTEM} /entry:ModuleEntryPoint /nodefaultlib
+            /machine:x64 /out:${image} ${objects}
+    DEPENDS ${objects}
+    COMMENT "Linking ${NAME}.efi"
+    VERBATIM)
+  add_custom_target(${NAME}_efi ALL DEPENDS ${image})
+endfunction()

@@ -1,0 +1,218 @@
+/** @file
+  The format engine behind Print, and Print's trip to the console.
+**/
+#include "platform/PrintLib.h"
+#include "platform/UefiLib.h"
+
+namespace {
+
+constexpr CHAR16  mHexDigits[] = u"0123456789ABCDEF";
+
+//
+// The digits of the widest value, a 64-bit number in decimal, fit here.
+//
+constexpr UINTN  MAX_DIGITS = 20;
+
+// Minimum digits of a status value that has no name.
+constexpr UINTN  STATUS_VALUE_DIGITS = 8;
+
+struct PRINT_OUTPUT {
+  CHAR16    *Buffer;
+  UINTN     Limit;      // units available before the terminator
+  UINTN     Count;
+};
+
+VOID
+PutUnit (
+  PRINT_OUTPUT  *Output,
+  CHAR16        Unit
+  )
+{
+  if (Output->Count < Output->Limit) {
+    Output->Buffer[Output->Count++] = Unit;
+  }
+}
+
+VOID
+PutString (
+  PRINT_OUTPUT  *Output,
+  const CHAR16  *String
+  )
+{
+  for ( ; *String != 0; String++) {
+    PutUnit (Output, *String);
+  }
+}
+
+VOID
+PutRun (
+  PRINT_OUTPUT  *Output,
+  const CHAR16  *Start,
+  const CHAR16  *End
+  )
+{
+  for ( ; Start < End; Start++) {
+    PutUnit (Output, *Start);
+  }
+}
+
+/**
+  Writes Magnitude in Radix, after a minus sign when Negative, padded with
+  zeros to MinimumDigits and then with spaces on the left to Width.
+**/
+VOID
+PutNumber (
+  PRINT_OUTPUT  *Output,
+  UINT64        Magnitude,
+  BOOLEAN       Negative,
+  UINT32        Radix,
+  UINTN         MinimumDigits,
+  UINTN         Width
+  )
+{
+  CHAR16  Digits[MAX_DIGITS];
+  UINTN   DigitCount = 0;
+  UINTN   Length;
+
+  do {
+    Digits[DigitCount++] = mHexDigits[Magnitude % Radix];
+    Magnitude           /= Radix;
+  } while (Magnitude != 0);
+
+  Length = (DigitCount > MinimumDigits ? DigitCount : MinimumDigits) + (Negative ? 1 : 0);
+  for ( ; Length < Width; Width--) {
+    PutUnit (Output, u' ');
+  }
+
+  if (Negative) {
+    PutUnit (Output, u'-');
+  }
+
+  for (UINTN Pad = DigitCount; Pad < MinimumDigits; Pad++) {
+    PutUnit (Output, u'0');
+  }
+
+  while (DigitCount != 0) {
+    PutUnit (Output, Digits[--DigitCount]);
+  }
+}
+
+VOID
+PutConversion (
+  PRINT_OUTPUT            *Output,
+  const PRINT_CONVERSION  &Conversion,
+  const PRINT_ARG         &Arg
+  )
+{
+  UINTN    MinimumDigits = Conversion.Precision;
+  BOOLEAN  Wide          = (Arg.Kind == PrintArgInt64);
+
+  if (Conversion.ZeroPad && (Conversion.Width > MinimumDigits)) {
+    MinimumDigits = Conversion.Width;
+  }
+
+  switch (Conversion.Type) {
+    case u'd': {
+      INT64  Value = Wide ? (INT64)Arg.Value : (INT64)(INT32)(UINT32)Arg.Value;
+      PutNumber (Output, Value < 0 ? 0 - (UINT64)Value : (UINT64)Value, Value < 0, 10, MinimumDigits, Conversion.Width);
+      break;
+    }
+    case u'x':
+    case u'X':
+      PutNumber (Output, Wide ? Arg.Value : (UINT32)Arg.Value, FALSE, 16, MinimumDigits, Conversion.Width);
+      break;
+    case u'r': {
+      const CHAR16  *Name = StatusName (Arg.Value);
+      if (Name != nullptr) {
+        PutString (Output, Name);
+      } else {
+        PutNumber (Output, Arg.Value, FALSE, 16, STATUS_VALUE_DIGITS, 0);
+      }
+
+      break;
+    }
+    default:
+      PutString (Output, Arg.String != nullptr ? Arg.String : u"<null string>");
+      break;
+  }
+}
+
+} // namespace
+
+UINTN
+FormatString (
+  CHAR16           *Buffer,
+  UINTN            BufferUnits,
+  const CHAR16     *Format,
+  const PRINT_ARG  *Args,
+  UINTN            ArgCount
+  )
+{
+  PRINT_OUTPUT  Output  = { Buffer, BufferUnits - 1, 0 };
+  UINTN         ArgUsed = 0;
+
+  if (BufferUnits == 0) {
+    return 0;
+  }
+
+  while (*Format != 0) {
+    if ((*Format == u'\n') || (*Format == u'\r')) {
+      //
+      // A line feed, or a CR LF or LF CR pair, always leaves as CR LF.
+      //
+      BOOLEAN  Pair = (Format[1] == (*Format == u'\n' ? u'\r' : u'\n'));
+      if ((*Format == u'\n') || Pair) {
+        PutString (&Output, u"\r\n");
+      } else {
+        PutUnit (&Output, u'\r');
+      }
+
+      Format += Pair ? 2 : 1;
+      continue;
+    }
+
+    if (*Format != u'%') {
+      PutUnit (&Output, *Format++);
+      continue;
+    }
+
+    PRINT_CONVERSION  Conversion = ParseConversion (Format);
+    if (Conversion.Type == u'%') {
+      PutUnit (&Output, u'%');
+    } else if ((Conversion.Takes != PrintArgNone) && (ArgUsed < ArgCount) && (Args[ArgUsed].Kind == Conversion.Takes)) {
+      PutConversion (&Output, Conversion, Args[ArgUsed++]);
+    } else {
+      PutRun (&Output, Format, Conversion.Next);
+    }
+
+    Format = Conversion.Next;
+  }
+
+  Buffer[Output.Count] = 0;
+  return Output.Count;
+}
+
+UINTN
+PrintArgs (
+  const CHAR16     *Format,
+  const PRINT_ARG  *Args,
+  UINTN            ArgCount
+  )
+{
+  CHAR16      *Buffer = nullptr;
+  UINTN       Count;
+  EFI_STATUS  Status;
+
+  Status = gBS->AllocatePool (EfiBootServicesData, (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16), (VOID **)&Buffer);
+  if (EFI_ERROR (Status)) {
+    return 0;
+  }
+
+  Count = FormatString (Buffer, PRINT_MAX_CHARACTERS + 1, Format, Args, ArgCount);
+  if (Count > 0) {
+    gST->ConOut->OutputString (gST->ConOut, Buffer);
+  }
+
+  gBS->FreePool (Buffer);
+  return Count;
+}

@@ -1,0 +1,230 @@
+/** @file
+  Formatted console output. Print checks at compile time that every
+  argument suits its conversion, then formats in the firmware's manner:
+  line feeds out as CR LF, upper-case hexadecimal, %r as a status name,
+  at most PRINT_MAX_CHARACTERS per call.
+**/
+#ifndef PLATFORM_PRINT_LIB_H_
+#define PLATFORM_PRINT_LIB_H_
+
+#include "platform/Base.h"
+
+constexpr UINTN  PRINT_MAX_CHARACTERS = 320;
+
+//
+// What an argument carries: a 32-bit integer (%d, %x, %X), a 64-bit one
+// (%lx, %lX, %r) or a UTF-16 string (%s).
+//
+enum PRINT_ARG_KIND : UINT8 {
+  PrintArgNone,
+  PrintArgInt32,
+  PrintArgInt64,
+  PrintArgString
+};
+
+struct PRINT_ARG {
+  PRINT_ARG_KIND    Kind;
+  UINT64            Value;
+  const CHAR16      *String;
+};
+
+//
+// One conversion of a format, as both the compile-time check and the
+// formatter read it.
+//
+struct PRINT_CONVERSION {
+  const CHAR16      *Next;        // the format text after the conversion
+  PRINT_ARG_KIND    Takes;        // PrintArgNone for %% and unknown types
+  CHAR16            Type;         // 'd', 'x', 'X', 's', 'r', '%' or another unit
+  BOOLEAN           ZeroPad;
+  UINTN             Width;
+  UINTN             Precision;
+};
+
+/** Reads the conversion whose '%' is at Percent. **/
+constexpr PRINT_CONVERSION
+ParseConversion (
+  const CHAR16  *Percent
+  )
+{
+  PRINT_CONVERSION  Conversion = { Percent + 1, PrintArgNone, 0, FALSE, 0, 0 };
+  const CHAR16      *Cursor    = Percent + 1;
+  BOOLEAN           Long       = FALSE;
+
+  if (*Cursor == u'0') {
+    Conversion.ZeroPad = TRUE;
+    Cursor++;
+  }
+
+  for ( ; *Cursor >= u'0' && *Cursor <= u'9'; Cursor++) {
+    Conversion.Width = Conversion.Width * 10 + (UINTN)(*Cursor - u'0');
+  }
+
+  if (*Cursor == u'.') {
+    for (Cursor++; *Cursor >= u'0' && *Cursor <= u'9'; Cursor++) {
+      Conversion.Precision = Conversion.Precision * 10 + (UINTN)(*Cursor - u'0');
+    }
+  }
+
+  if ((*Cursor == u'l') || (*Cursor == u'L')) {
+    Long = TRUE;
+    Cursor++;
+  }
+
+  Conversion.Type = *Cursor;
+  if (*Cursor == 0) {
+    Conversion.Next = Cursor;
+    return Conversion;
+  }
+
+  Conversion.Next = Cursor + 1;
+  switch (*Cursor) {
+    case u'd':
+    case u'x':
+    case u'X':
+      Conversion.Takes = Long ? PrintArgInt64 : PrintArgInt32;
+      break;
+    case u'r':
+      Conversion.Takes = PrintArgInt64;
+      break;
+    case u's':
+      Conversion.Takes = PrintArgString;
+      break;
+    default:
+      break;
+  }
+
+  return Conversion;
+}
+
+/** The kind of argument a C++ type passes, PrintArgNone if it cannot be printed. **/
+template <typename TYPE>
+constexpr PRINT_ARG_KIND
+PrintArgKindOf (
+  )
+{
+  if constexpr (__is_same (TYPE, const CHAR16 *) || __is_same (TYPE, CHAR16 *)) {
+    return PrintArgString;
+  } else if constexpr (__is_integral (TYPE) && !__is_same (TYPE, bool) && (sizeof (TYPE) <= 4)) {
+    return PrintArgInt32;
+  } else if constexpr (__is_integral (TYPE) && (sizeof (TYPE) == 8)) {
+    return PrintArgInt64;
+  } else {
+    return PrintArgNone;
+  }
+}
+
+/** Called only when a format and its arguments disagree: stops compilation. **/
+void
+PrintFormatDoesNotMatchArguments (
+  );
+
+template <typename TYPE>
+struct TYPE_IDENTITY {
+  using THE_TYPE = TYPE;
+};
+
+/**
+  A format string checked against the argument types when the program is
+  compiled: a conversion without an argument of its kind does not build.
+**/
+template <typename... ARGS>
+struct PRINT_FORMAT {
+  const CHAR16    *Text;
+
+  consteval
+  PRINT_FORMAT (
+    const CHAR16  *Format
+    ) : Text (Format)
+  {
+    constexpr PRINT_ARG_KIND  Kinds[] = { PrintArgKindOf<ARGS>()..., PrintArgNone };
+    UINTN                     Used    = 0;
+
+    for (const CHAR16 *Cursor = Format; *Cursor != 0; ) {
+      if (*Cursor != u'%') {
+        Cursor++;
+        continue;
+      }
+
+      PRINT_CONVERSION  Conversion = ParseConversion (Cursor);
+      if ((Conversion.Takes == PrintArgNone) && (Conversion.Type != u'%')) {
+        PrintFormatDoesNotMatchArguments ();
+      }
+
+      if (Conversion.Takes != PrintArgNone) {
+        if ((Used >= sizeof...(ARGS)) || (Kinds[Used] != Conversion.Takes)) {
+          PrintFormatDoesNotMatchArguments ();
+        }
+
+        Used++;
+      }
+
+      Cursor = Conversion.Next;
+    }
+
+    if (Used != sizeof...(ARGS)) {
+      PrintFormatDoesNotMatchArguments ();
+    }
+  }
+};
+
+template <typename TYPE>
+constexpr PRINT_ARG
+MakePrintArg (
+  TYPE  Value
+  )
+{
+  constexpr PRINT_ARG_KIND  Kind = PrintArgKindOf<TYPE>();
+
+  if constexpr (Kind == PrintArgString) {
+    return PRINT_ARG { Kind, 0, Value };
+  } else if constexpr (Kind == PrintArgInt32) {
+    return PRINT_ARG { Kind, (UINT32)Value, nullptr };
+  } else {
+    return PRINT_ARG { Kind, (UINT64)Value, nullptr };
+  }
+}
+
+/**
+  Formats Format with Args into Buffer of BufferUnits UTF-16 units, always
+  terminating it. Returns the number of units before the terminator.
+**/
+UINTN
+FormatString (
+  CHAR16           *Buffer,
+  UINTN            BufferUnits,
+  const CHAR16     *Format,
+  const PRINT_ARG  *Args,
+  UINTN            ArgCount
+  );
+
+/** Returns the name the firmware's print library gives Status, or NULL. **/
+const CHAR16 *
+StatusName (
+  EFI_STATUS  Status
+  );
+
+/**
+  Formats into a pool buffer and writes it to gST->ConOut. Returns the
+  number of characters written, 0 when no buffer could be had.
+**/
+UINTN
+PrintArgs (
+  const CHAR16     *Format,
+  const PRINT_ARG  *Args,
+  UINTN            ArgCount
+  );
+
+template <typename... ARGS>
+UINTN
+Print (
+  PRINT_FORMAT<typename TYPE_IDENTITY<ARGS>::THE_TYPE...>  Format,
+  ARGS...                                                  Args
+  )
+{
+  const PRINT_ARG  List[] = { MakePrintArg (Args)..., PRINT_ARG { PrintArgNone, 0, nullptr } };
+
+  return PrintArgs (Format.Text, List, sizeof...(ARGS));
+}
+
+#endif

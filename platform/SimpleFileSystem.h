@@ -1,0 +1,82 @@
+/** @file
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, EFI_FILE_PROTOCOL and EFI_FILE_INFO:
+  what the image load needs to read one file from a FAT volume.
+**/
+#ifndef PLATFORM_SIMPLE_FILE_SYSTEM_H_
+#define PLATFORM_SIMPLE_FILE_SYSTEM_H_
+
+#include "platform/Base.h"
+
+inline constexpr EFI_GUID  gEfiSimpleFileSystemProtocolGuid = {
+  0x964e5b22, 0x6459, 0x11d2, { 0x8e, 0x39, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b }
+};
+
+inline constexpr EFI_GUID  gEfiFileInfoGuid = {
+  0x09576e92, 0x6d3f, 0x11d2, { 0x8e, 0x39, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b }
+};
+
+constexpr UINT64  EFI_FILE_MODE_READ = 0x0000000000000001ULL;
+
+struct EFI_FILE_PROTOCOL;
+
+typedef EFI_STATUS (EFIAPI *EFI_FILE_OPEN)(EFI_FILE_PROTOCOL *This, EFI_FILE_PROTOCOL **NewHandle, const CHAR16 *FileName, UINT64 OpenMode, UINT64 Attributes);
+typedef EFI_STATUS (EFIAPI *EFI_FILE_CLOSE)(EFI_FILE_PROTOCOL *This);
+typedef EFI_STATUS (EFIAPI *EFI_FILE_READ)(EFI_FILE_PROTOCOL *This, UINTN *BufferSize, VOID *Buffer);
+typedef EFI_STATUS (EFIAPI *EFI_FILE_GET_INFO)(EFI_FILE_PROTOCOL *This, const EFI_GUID *InformationType, UINTN *BufferSize, VOID *Buffer);
+
+struct EFI_FILE_PROTOCOL {
+  UINT64               Revision;
+  EFI_FILE_OPEN        Open;
+  EFI_FILE_CLOSE       Close;
+  VOID                 *Delete;
+  EFI_FILE_READ        Read;
+  VOID                 *Write;
+  VOID                 *GetPosition;
+  VOID                 *SetPosition;
+  EFI_FILE_GET_INFO    GetInfo;
+  VOID                 *SetInfo;
+  VOID                 *Flush;
+};
+
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Read) == 32, "file protocol layout");
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, GetInfo) == 64, "file protocol layout");
+
+struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL;
+
+typedef EFI_STATUS (EFIAPI *EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_OPEN_VOLUME)(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *This, EFI_FILE_PROTOCOL **Root);
+
+struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
+  UINT64                                         Revision;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_OPEN_VOLUME    OpenVolume;
+};
+
+struct EFI_TIME {
+  UINT16    Year;
+  UINT8     Month;
+  UINT8     Day;
+  UINT8     Hour;
+  UINT8     Minute;
+  UINT8     Second;
+  UINT8     Pad1;
+  UINT32    Nanosecond;
+  INT16     TimeZone;
+  UINT8     Daylight;
+  UINT8     Pad2;
+};
+
+struct EFI_FILE_INFO {
+  UINT64      Size;
+  UINT64      FileSize;
+  UINT64      PhysicalSize;
+  EFI_TIME    CreateTime;
+  EFI_TIME    LastAccessTime;
+  EFI_TIME    ModificationTime;
+  UINT64      Attribute;
+  CHAR16      FileName[1];
+};
+
+static_assert (sizeof (EFI_TIME) == 16, "EFI_TIME layout");
+static_assert (__builtin_offsetof (EFI_FILE_INFO, FileSize) == 8, "file info layout");
+static_assert (__builtin_offsetof (EFI_FILE_INFO, FileName) == 80, "file info layout");
+
+#endif

@@ -1,0 +1,128 @@
+/** @file
+  The EFI system table and the boot services the tool and the chip
+  simulator driver call; every other slot keeps its place as a bare pointer.
+**/
+#ifndef PLATFORM_SYSTEM_TABLE_H_
+#define PLATFORM_SYSTEM_TABLE_H_
+
+#include "platform/Base.h"
+#include "platform/SimpleTextOut.h"
+
+struct EFI_TABLE_HEADER {
+  UINT64    Signature;
+  UINT32    Revision;
+  UINT32    HeaderSize;
+  UINT32    CRC32;
+  UINT32    Reserved;
+};
+
+enum EFI_MEMORY_TYPE : UINT32 {
+  EfiLoaderCode,
+  EfiLoaderData,
+  EfiBootServicesCode,
+  EfiBootServicesData,
+};
+
+enum EFI_LOCATE_SEARCH_TYPE : UINT32 {
+  AllHandles,
+  ByRegisterNotify,
+  ByProtocol,
+};
+
+enum EFI_INTERFACE_TYPE : UINT32 {
+  EFI_NATIVE_INTERFACE,
+};
+
+constexpr UINT32  EFI_OPEN_PROTOCOL_GET_PROTOCOL = 0x00000002;
+
+typedef EFI_STATUS (EFIAPI *EFI_ALLOCATE_POOL)(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer);
+typedef EFI_STATUS (EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
+typedef EFI_STATUS (EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE *Handle, const EFI_GUID *Protocol, EFI_INTERFACE_TYPE InterfaceType, VOID *Interface);
+typedef EFI_STATUS (EFIAPI *EFI_UNINSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface);
+typedef EFI_STATUS (EFIAPI *EFI_HANDLE_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface);
+typedef EFI_STATUS (EFIAPI *EFI_STALL)(UINTN Microseconds);
+typedef EFI_STATUS (EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle, UINT32 Attributes);
+typedef EFI_STATUS (EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, VOID *SearchKey, UINTN *NoHandles, EFI_HANDLE **Buffer);
+typedef EFI_STATUS (EFIAPI *EFI_LOCATE_PROTOCOL)(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
+
+struct EFI_BOOT_SERVICES {
+  EFI_TABLE_HEADER                    Hdr;
+  VOID                                *RaiseTPL;
+  VOID                                *RestoreTPL;
+  VOID                                *AllocatePages;
+  VOID                                *FreePages;
+  VOID                                *GetMemoryMap;
+  EFI_ALLOCATE_POOL                   AllocatePool;
+  EFI_FREE_POOL                       FreePool;
+  VOID                                *CreateEvent;
+  VOID                                *SetTimer;
+  VOID                                *WaitForEvent;
+  VOID                                *SignalEvent;
+  VOID                                *CloseEvent;
+  VOID                                *CheckEvent;
+  EFI_INSTALL_PROTOCOL_INTERFACE      InstallProtocolInterface;
+  VOID                                *ReinstallProtocolInterface;
+  EFI_UNINSTALL_PROTOCOL_INTERFACE    UninstallProtocolInterface;
+  EFI_HANDLE_PROTOCOL                 HandleProtocol;
+  VOID                                *Reserved;
+  VOID                                *RegisterProtocolNotify;
+  VOID                                *LocateHandle;
+  VOID                                *LocateDevicePath;
+  VOID                                *InstallConfigurationTable;
+  VOID                                *LoadImage;
+  VOID                                *StartImage;
+  VOID                                *Exit;
+  VOID                                *UnloadImage;
+  VOID                                *ExitBootServices;
+  VOID                                *GetNextMonotonicCount;
+  EFI_STALL                           Stall;
+  VOID                                *SetWatchdogTimer;
+  VOID                                *ConnectController;
+  VOID                                *DisconnectController;
+  EFI_OPEN_PROTOCOL                   OpenProtocol;
+  VOID                                *CloseProtocol;
+  VOID                                *OpenProtocolInformation;
+  VOID                                *ProtocolsPerHandle;
+  EFI_LOCATE_HANDLE_BUFFER            LocateHandleBuffer;
+  EFI_LOCATE_PROTOCOL                 LocateProtocol;
+  VOID                                *InstallMultipleProtocolInterfaces;
+  VOID                                *UninstallMultipleProtocolInterfaces;
+  VOID                                *CalculateCrc32;
+  VOID                                *CopyMem;
+  VOID                                *SetMem;
+  VOID                                *CreateEventEx;
+};
+
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, AllocatePool) == 64, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, FreePool) == 72, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, InstallProtocolInterface) == 128, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, HandleProtocol) == 152, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, Stall) == 248, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, OpenProtocol) == 280, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateHandleBuffer) == 312, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateProtocol) == 320, "boot services layout");
+static_assert (sizeof (EFI_BOOT_SERVICES) == 376, "boot services layout");
+
+struct EFI_RUNTIME_SERVICES;
+
+struct EFI_SYSTEM_TABLE {
+  EFI_TABLE_HEADER                   Hdr;
+  CHAR16                             *FirmwareVendor;
+  UINT32                             FirmwareRevision;
+  EFI_HANDLE                         ConsoleInHandle;
+  VOID                               *ConIn;
+  EFI_HANDLE                         ConsoleOutHandle;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL    *ConOut;
+  EFI_HANDLE                         StandardErrorHandle;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL    *StdErr;
+  EFI_RUNTIME_SERVICES               *RuntimeServices;
+  EFI_BOOT_SERVICES                  *BootServices;
+  UINTN                              NumberOfTableEntries;
+  VOID                               *ConfigurationTable;
+};
+
+static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, ConOut) == 64, "system table layout");
+static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, RuntimeServices) == 88, "system table layout");
+static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, BootServices) == 96, "system table layout");
+
+#endif

@@ -1,0 +1,88 @@
+/** @file
+  A model of the ZK48 as the SMBus sees it: its identity and MCU registers
+  at 0x23, its E2PROM read interface and block writes at 0x21, and switches
+  for the faults a bench meets. Freestanding: the host tests and the
+  simulator driver run the same model.
+**/
+#ifndef SIM_ZK48_CHIP_H_
+#define SIM_ZK48_CHIP_H_
+
+#include "platform/Base.h"
+#include "platform/SmbusHc.h"
+
+constexpr UINTN   ZK48_EEPROM_SIZE = 0x2000;
+constexpr UINT32  ZK48_NEVER       = 0xFFFFFFFF;
+
+//
+// What goes wrong at one chosen transaction (counted from 1).
+//
+enum ZK48_FAULT_KIND : UINT8 {
+  Zk48FaultNone,
+  Zk48FaultNack,          // Execute reports an error, nothing happens
+  Zk48FaultReadZero,      // a read succeeds but delivers 0x00
+  Zk48FaultWriteIgnored,  // a write succeeds but changes nothing
+  Zk48FaultStatusStuck    // from this transaction on, 0xB7 never sets bit 7
+};
+
+struct ZK48_FAULTS {
+  UINT32             DeviceIdFromRead;   // the device ID answers from this read of 0x02 on (1 = at once); ZK48_NEVER
+  UINT32             ReadyAfterPolls;    // polls of 0xB7 after a read command until bit 7 sets; ZK48_NEVER
+  BOOLEAN            IgnoreBlockWrites;  // block writes succeed on the bus and change nothing
+  BOOLEAN            FailAll;            // every transaction fails with FailStatus
+  UINT32             FaultAt;            // the transaction FaultKind strikes; 0 for none
+  ZK48_FAULT_KIND    FaultKind;
+  EFI_STATUS         FailStatus;         // what a failing Execute reports
+};
+
+struct ZK48_COUNTS {
+  UINT32    Transactions;
+  UINT32    ByteReads;
+  UINT32    ByteWrites;
+  UINT32    BlockWrites;
+  UINT32    Failed;
+};
+
+struct ZK48_CHIP {
+  UINT8          Eeprom[ZK48_EEPROM_SIZE];
+  UINT8          McuVersion;
+  BOOLEAN        AccessEnabled;      // 0xB1 written with 0x08
+  UINT8          AddressHigh;        // 0xB2
+  UINT8          AddressLow;         // 0xB3
+  BOOLEAN        ReadPending;        // 0xB5 took a read command
+  UINT32         PollsSinceCommand;
+  UINT8          DataLatch;          // 0xB6
+  BOOLEAN        StatusStuck;
+  UINT32         DeviceIdReads;
+  ZK48_FAULTS    Faults;
+  ZK48_COUNTS    Counts;
+};
+
+/** A chip with a blank (0xFF) E2PROM, MCU version McuVersion and no faults. **/
+VOID
+Zk48Reset (
+  ZK48_CHIP  *Chip,
+  UINT8      McuVersion
+  );
+
+/**
+  Answers one SMBus transaction at the 7-bit Address. *Length and Buffer
+  are as the host controller's Execute passes them. Returns what Execute
+  reports: EFI_SUCCESS, or an error when the chip does not acknowledge.
+**/
+EFI_STATUS
+Zk48Execute (
+  ZK48_CHIP            *Chip,
+  UINTN                Address,
+  UINTN                Command,
+  EFI_SMBUS_OPERATION  Operation,
+  UINTN                *Length,
+  UINT8                *Buffer
+  );
+
+/** The CRC-32 (IEEE 802.3) of the E2PROM contents. **/
+UINT32
+Zk48EepromCrc32 (
+  const ZK48_CHIP  *Chip
+  );
+
+#endif

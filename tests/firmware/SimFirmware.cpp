@@ -1,0 +1,461 @@
+// The simulated firmware's boot services, handle database, pool ledger and
+// call accounting.
+#include "tests/firmware/SimFirmware.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/UefiLib.h"
+
+namespace sim {
+
+SimFirmware *SimFirmware::Current = nullptr;
+
+namespace {
+
+bool
+SameGuid (
+  const EFI_GUID  &A,
+  const EFI_GUID  &B
+  )
+{
+  return std::memcmp (&A, &B, sizeof (EFI_GUID)) == 0;
+}
+
+SimFirmware &
+Sim (
+  )
+{
+  return *SimFirmware::Current;
+}
+
+EFI_STATUS EFIAPI
+SimAllocatePool (
+  EFI_MEMORY_TYPE  PoolType,
+  UINTN            Size,
+  VOID             **Buffer
+  )
+{
+  EFI_STATUS  Status = Sim ().Enter (Call::AllocatePool);
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (PoolType != EfiBootServicesData) {
+    Sim ().Violation ("AllocatePool of a pool type other than EfiBootServicesData");
+  }
+
+  if ((Size == 0) && Sim ().AllocateZeroGivesNull) {
+    *Buffer = nullptr;
+    return EFI_SUCCESS;
+  }
+
+  if (Size > (UINTN)1 << 32) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  *Buffer = std::malloc (Size == 0 ? 1 : Size);
+  std::memset (*Buffer, 0xAF, Size);
+  Sim ().Pool[*Buffer] = Size;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
+SimFreePool (
+  VOID  *Buffer
+  )
+{
+  EFI_STATUS  Status = Sim ().Enter (Call::FreePool);
+  auto        Entry  = Sim ().Pool.find (Buffer);
+
+  if (Entry == Sim ().Pool.end ()) {
+    Sim ().Violation ("FreePool of a buffer that is not allocated");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  //
+  // A failing FreePool still gives the buffer back in this model: the tool
+  // does not look at the status, and the ledger tracks what it asked for.
+  //
+  std::free (Buffer);
+  Sim ().Pool.erase (Entry);
+  return Status;
+}
+
+EFI_STATUS EFIAPI
+SimStall (
+  UINTN  Microseconds
+  )
+{
+  EFI_STATUS  Status = Sim ().Enter (Call::Stall);
+
+  Sim ().Microseconds += Microseconds;
+  Sim ().Timeline.push_back (Event { Event::Stall, u"", Microseconds, 0 });
+  return Status;
+}
+
+SimFirmware::HandleEntry *
+FindHandle (
+  EFI_HANDLE      Handle,
+  const EFI_GUID  *Protocol
+  )
+{
+  for (SimFirmware::HandleEntry &Entry : Sim ().Handles) {
+    if ((Entry.Handle == Handle) && SameGuid (Entry.Protocol, *Protocol)) {
+      return &Entry;
+    }
+  }
+
+  return nullptr;
+}
+
+EFI_STATUS EFIAPI
+SimHandleProtocol (
+  EFI_HANDLE      Handle,
+  const EFI_GUID  *Protocol,
+  VOID            **Interface
+  )
+{
+  EFI_STATUS                Status = Sim ().Enter (Call::HandleProtocol);
+  SimFirmware::HandleEntry  *Entry = FindHandle (Handle, Protocol);
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if ((Entry == nullptr) || Entry->Refuse) {
+    return EFI_UNSUPPORTED;
+  }
+
+  *Interface = Entry->Interface;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
+SimOpenProtocol (
+  EFI_HANDLE      Handle,
+  const EFI_GUID  *Protocol,
+  VOID            **Interface,
+  EFI_HANDLE      AgentHandle,
+  EFI_HANDLE      ControllerHandle,
+  UINT32          Attributes
+  )
+{
+  EFI_STATUS                Status = Sim ().Enter (Call::OpenProtocol);
+  SimFirmware::HandleEntry  *Entry = FindHandle (Handle, Protocol);
+
+  if ((AgentHandle != Sim ().ImageHandle) || (ControllerHandle != nullptr) || (Attributes != EFI_OPEN_PROTOCOL_GET_PROTOCOL)) {
+    Sim ().Violation ("OpenProtocol not as the image's own GET_PROTOCOL");
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (Entry == nullptr) {
+    return EFI_UNSUPPORTED;
+  }
+
+  *Interface = Entry->Interface;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
+SimLocateHandleBuffer (
+  EFI_LOCATE_SEARCH_TYPE  SearchType,
+  const EFI_GUID          *Protocol,
+  VOID                    *SearchKey,
+  UINTN                   *NoHandles,
+  EFI_HANDLE              **Buffer
+  )
+{
+  EFI_STATUS               Status = Sim ().Enter (Call::LocateHandleBuffer);
+  std::vector<EFI_HANDLE>  Found;
+
+  if ((SearchType != ByProtocol) || (SearchKey != nullptr)) {
+    Sim ().Violation ("LocateHandleBuffer not ByProtocol without a key");
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  for (const SimFirmware::HandleEntry &Entry : Sim ().Handles) {
+    if (SameGuid (Entry.Protocol, *Protocol)) {
+      Found.push_back (Entry.Handle);
+    }
+  }
+
+  if (Found.empty ()) {
+    return EFI_NOT_FOUND;
+  }
+
+  *Buffer = (EFI_HANDLE *)std::malloc (Found.size () * sizeof (EFI_HANDLE));
+  std::memcpy (*Buffer, Found.data (), Found.size () * sizeof (EFI_HANDLE));
+  Sim ().Pool[*Buffer] = Found.size () * sizeof (EFI_HANDLE);
+  *NoHandles           = Found.size ();
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
+SimLocateProtocol (
+  const EFI_GUID  *Protocol,
+  VOID            *Registration,
+  VOID            **Interface
+  )
+{
+  EFI_STATUS  Status = Sim ().Enter (Call::LocateProtocol);
+
+  if (Registration != nullptr) {
+    Sim ().Violation ("LocateProtocol with a registration key");
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  for (const SimFirmware::HandleEntry &Entry : Sim ().Handles) {
+    if (SameGuid (Entry.Protocol, *Protocol)) {
+      *Interface = Entry.Interface;
+      return EFI_SUCCESS;
+    }
+  }
+
+  return EFI_NOT_FOUND;
+}
+
+EFI_STATUS EFIAPI
+SimUnexpectedInstall (
+  EFI_HANDLE *, const EFI_GUID *, EFI_INTERFACE_TYPE, VOID *
+  )
+{
+  Sim ().Violation ("InstallProtocolInterface called");
+  return EFI_UNSUPPORTED;
+}
+
+EFI_STATUS EFIAPI
+SimUnexpectedUninstall (
+  EFI_HANDLE, const EFI_GUID *, VOID *
+  )
+{
+  Sim ().Violation ("UninstallProtocolInterface called");
+  return EFI_UNSUPPORTED;
+}
+
+} // namespace
+
+const char *
+CallName (
+  Call  Kind
+  )
+{
+  static const char *const  Names[] = {
+    "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol", "AllocatePool",
+    "FreePool", "Stall", "OutputString", "ClearScreen", "SetCursorPosition", "OpenVolume",
+    "Open", "GetInfo", "Read", "Close", "Execute", "PortWrite", "PortRead"
+  };
+
+  static_assert (sizeof (Names) / sizeof (Names[0]) == (size_t)Call::Count, "a name for every call");
+  return Names[(int)Kind];
+}
+
+EFI_STATUS
+TypicalFailure (
+  Call  Kind
+  )
+{
+  switch (Kind) {
+    case Call::AllocatePool:
+      return EFI_OUT_OF_RESOURCES;
+    case Call::OpenProtocol:
+    case Call::HandleProtocol:
+      return EFI_UNSUPPORTED;
+    case Call::LocateHandleBuffer:
+    case Call::LocateProtocol:
+    case Call::Open:
+      return EFI_NOT_FOUND;
+    case Call::FreePool:
+    case Call::SetCursorPosition:
+      return EFI_INVALID_PARAMETER;
+    default:
+      return EFI_DEVICE_ERROR;
+  }
+}
+
+SimFirmware::SimFirmware (
+  )
+{
+  Current = this;
+  std::memset (&SystemTable, 0, sizeof (SystemTable));
+  std::memset (&BootServices, 0, sizeof (BootServices));
+  std::memset (&ConOut, 0, sizeof (ConOut));
+  std::memset (&Mode, 0, sizeof (Mode));
+  std::memset (&ShellParameters, 0, sizeof (ShellParameters));
+  std::memset (&ShellInterface, 0, sizeof (ShellInterface));
+
+  BootServices.AllocatePool               = SimAllocatePool;
+  BootServices.FreePool                   = SimFreePool;
+  BootServices.Stall                      = SimStall;
+  BootServices.HandleProtocol             = SimHandleProtocol;
+  BootServices.OpenProtocol               = SimOpenProtocol;
+  BootServices.LocateHandleBuffer         = SimLocateHandleBuffer;
+  BootServices.LocateProtocol             = SimLocateProtocol;
+  BootServices.InstallProtocolInterface   = SimUnexpectedInstall;
+  BootServices.UninstallProtocolInterface = SimUnexpectedUninstall;
+
+  SystemTable.BootServices = &BootServices;
+  SystemTable.ConOut       = &ConOut;
+  ImageHandle              = NewHandle ();
+  Zk48Reset (&Chip, 0x10);
+  InstallConsole ();
+  SetScreenSize (Columns, Rows);
+}
+
+SimFirmware::~SimFirmware (
+  )
+{
+  for (auto &Entry : Pool) {
+    std::free (Entry.first);
+  }
+
+  if (Current == this) {
+    Current = nullptr;
+  }
+}
+
+EFI_HANDLE
+SimFirmware::NewHandle (
+  )
+{
+  return (EFI_HANDLE)(uintptr_t)(NextHandle += 0x10);
+}
+
+EFI_STATUS
+SimFirmware::RunImage (
+  )
+{
+  Current = this;
+  return ModuleEntryPoint (ImageHandle, &SystemTable);
+}
+
+void
+SimFirmware::SetArguments (
+  const std::vector<std::u16string>  &Argv,
+  ArgumentSource                     Source
+  )
+{
+  ArgStrings = Argv;
+  ArgPointers.clear ();
+  for (std::u16string &Arg : ArgStrings) {
+    ArgPointers.push_back (Arg.data ());
+  }
+
+  ArgPointers.push_back (nullptr);
+  ShellParameters.Argv = ArgPointers.data ();
+  ShellParameters.Argc = ArgStrings.size ();
+  ShellInterface.Argv  = ArgPointers.data ();
+  ShellInterface.Argc  = ArgStrings.size ();
+
+  std::erase_if (Handles, [this](const HandleEntry &Entry) { return Entry.Handle == ImageHandle; });
+  if (Source == ArgumentSource::ShellParameters) {
+    Handles.push_back ({ ImageHandle, gEfiShellParametersProtocolGuid, &ShellParameters, false });
+  } else if (Source == ArgumentSource::ShellInterface) {
+    Handles.push_back ({ ImageHandle, gEfiShellInterfaceGuid, &ShellInterface, false });
+  }
+}
+
+void
+SimFirmware::FailCall (
+  Call        Kind,
+  uint64_t    Nth,
+  EFI_STATUS  Status
+  )
+{
+  Faults.push_back ({ Kind, Nth, Status });
+}
+
+void
+SimFirmware::FailGlobalCall (
+  uint64_t  K,
+  bool      FromOn
+  )
+{
+  GlobalFaultAt     = K;
+  GlobalFaultFromOn = FromOn;
+}
+
+EFI_STATUS
+SimFirmware::Enter (
+  Call  Kind
+  )
+{
+  uint64_t  Nth = ++Calls[(int)Kind];
+  uint64_t  K   = ++TotalCallCount;
+
+  for (const CallFault &Fault : Faults) {
+    if ((Fault.Kind == Kind) && ((Fault.Nth == 0) || (Fault.Nth == Nth))) {
+      InjectedFailures++;
+      return Fault.Status;
+    }
+  }
+
+  if ((GlobalFaultAt != 0) && ((K == GlobalFaultAt) || (GlobalFaultFromOn && (K > GlobalFaultAt)))) {
+    InjectedFailures++;
+    return TypicalFailure (Kind);
+  }
+
+  return EFI_SUCCESS;
+}
+
+void
+SimFirmware::Violation (
+  const std::string  &What
+  )
+{
+  Violations.push_back (What);
+}
+
+std::vector<std::string>
+SimFirmware::LedgerProblems (
+  ) const
+{
+  std::vector<std::string>  Problems;
+
+  for (const auto &Entry : Pool) {
+    Problems.push_back ("pool buffer of " + std::to_string (Entry.second) + " bytes not freed");
+  }
+
+  for (const auto &File : Files) {
+    if (File->IsOpen) {
+      Problems.push_back ("file handle not closed: " + (File->IsRoot ? std::string ("root directory") : Utf8 (File->Name)));
+    }
+  }
+
+  return Problems;
+}
+
+std::string
+Utf8 (
+  const std::u16string  &Text
+  )
+{
+  std::string  Out;
+
+  for (char16_t Unit : Text) {
+    if (Unit < 0x80) {
+      Out += (char)Unit;
+    } else if (Unit < 0x800) {
+      Out += (char)(0xC0 | (Unit >> 6));
+      Out += (char)(0x80 | (Unit & 0x3F));
+    } else {
+      Out += (char)(0xE0 | (Unit >> 12));
+      Out += (char)(0x80 | ((Unit >> 6) & 0x3F));
+      Out += (char)(0x80 | (Unit & 0x3F));
+    }
+  }
+
+  return Out;
+}
+
+} // namespace sim

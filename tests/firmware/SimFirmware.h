@@ -1,0 +1,209 @@
+// A simulated UEFI firmware for host tests: system table, boot services,
+// console, file systems, SMBus host controllers driving the ZK48 model and a
+// PCI configuration space behind the port-I/O pair. Every call is counted
+// and can be made to fail; every pool buffer and file handle is on a ledger.
+#ifndef TESTS_FIRMWARE_SIM_FIRMWARE_H_
+#define TESTS_FIRMWARE_SIM_FIRMWARE_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/SimpleFileSystem.h"
+#include "platform/ShellParameters.h"
+#include "platform/SmbusHc.h"
+#include "platform/SystemTable.h"
+#include "sim/Zk48Chip.h"
+
+namespace sim {
+
+// Every firmware or bus call the tool can make.
+enum class Call : int {
+  OpenProtocol,
+  LocateHandleBuffer,
+  HandleProtocol,
+  LocateProtocol,
+  AllocatePool,
+  FreePool,
+  Stall,
+  OutputString,
+  ClearScreen,
+  SetCursorPosition,
+  OpenVolume,
+  Open,
+  GetInfo,
+  Read,
+  Close,
+  Execute,
+  PortWrite,
+  PortRead,
+  Count
+};
+
+const char *CallName (Call Kind);
+
+// What happened, in order: console, pauses and bus transactions.
+struct Event {
+  enum Kind { Output, Clear, Cursor, Stall, Smbus } Kind;
+  std::u16string    Text;       // Output
+  uint64_t          A = 0;      // Cursor: column; Stall: microseconds; Smbus: transaction index
+  uint64_t          B = 0;      // Cursor: row
+};
+
+struct SmbusTransaction {
+  int                    Controller;   // which host-controller instance
+  UINTN                  Address;      // SlaveAddress as passed, all bits
+  UINTN                  Command;
+  EFI_SMBUS_OPERATION    Operation;
+  BOOLEAN                PecCheck;
+  UINTN                  Length;       // as set before the call
+  std::vector<uint8_t>   Data;         // bytes written, or the byte read
+  EFI_STATUS             Status;
+};
+
+struct PortAccess {
+  bool        Write;
+  UINTN       Port;
+  uint32_t    Value;
+};
+
+// A rule that makes calls fail: the Nth call of Kind (1-based), or every one when Nth is 0.
+struct CallFault {
+  Call          Kind;
+  uint64_t      Nth;
+  EFI_STATUS    Status;
+};
+
+enum class ArgumentSource { ShellParameters, ShellInterface, None };
+
+struct SimVolume;
+struct SimFile;
+struct SimSmbusHc;
+
+class SimFirmware {
+public:
+  SimFirmware ();
+  ~SimFirmware ();
+  SimFirmware (const SimFirmware &)            = delete;
+  SimFirmware &operator= (const SimFirmware &) = delete;
+
+  // Runs the image's entry point with this firmware's tables.
+  EFI_STATUS RunImage ();
+
+  // --- set-up ---
+  void SetArguments (const std::vector<std::u16string> &Argv, ArgumentSource Source = ArgumentSource::ShellParameters);
+  int  AddSmbusController ();                       // installs an EFI_SMBUS_HC_PROTOCOL handle; returns its index
+  void FailHandleProtocolFor (int Controller);      // HandleProtocol on that handle fails
+  int  AddVolume ();                                // installs a simple file system; returns its index
+  void AddFile (int Volume, const std::u16string &Name, const std::vector<uint8_t> &Data);
+  void AddPciFunction (int Bus, int Dev, int Func, uint16_t Vendor, uint16_t Device, uint8_t BaseClass, uint8_t SubClass, uint8_t ProgIf, uint8_t Revision, uint32_t Bar4 = 0);
+  void SetScreenSize (int Columns, int Rows);
+
+  // --- faults ---
+  void FailCall (Call Kind, uint64_t Nth, EFI_STATUS Status);
+  // Fail the Kth call counted over every kind (1-based); with FromOn, every call from the Kth on.
+  void FailGlobalCall (uint64_t K, bool FromOn);
+  bool     OpenReturnsNoHandle   = false;   // Open succeeds but gives no handle
+  uint64_t ReadDeliversAtMost    = UINT64_MAX;
+  bool     AllocateZeroGivesNull = false;   // AllocatePool of 0 bytes succeeds with NULL
+
+  // --- observation ---
+  ZK48_CHIP                         Chip;
+  std::vector<Event>                Timeline;
+  std::vector<SmbusTransaction>     Transactions;
+  std::vector<PortAccess>           Ports;
+  std::u16string                    Raw;                 // every character output
+  uint64_t                          Microseconds = 0;    // the virtual clock
+  std::vector<std::string>          Violations;          // calls the firmware would not accept
+  uint64_t                          CallCount (Call Kind) const { return Calls[(int)Kind]; }
+  uint64_t                          TotalCalls () const { return TotalCallCount; }
+  uint64_t                          InjectedFailures = 0;
+  std::vector<std::u16string>       ScreenLines () const;   // trailing spaces removed
+  std::string                       ScreenText () const;    // UTF-8, lines joined by '\n', trailing empty lines dropped
+  std::string                       RawText () const;       // Raw in UTF-8
+  std::vector<std::string>          LedgerProblems () const;  // buffers not freed, handles not closed
+  INT32                             CursorColumn () const { return Mode.CursorColumn; }
+  INT32                             CursorRow () const { return Mode.CursorRow; }
+  const std::vector<uint8_t>       &FileData (int Volume, const std::u16string &Name);
+
+  // --- the port-I/O seam ---
+  uint32_t PortWrite (UINTN Port, uint32_t Value);
+  uint32_t PortRead (UINTN Port);
+
+  // Thunk helpers, public for the EFIAPI entry points.
+  EFI_STATUS Enter (Call Kind);
+  void       Violation (const std::string &What);
+  static SimFirmware *Current;
+
+  EFI_SYSTEM_TABLE                   SystemTable;
+  EFI_BOOT_SERVICES                  BootServices;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL    ConOut;
+  EFI_SIMPLE_TEXT_OUTPUT_MODE        Mode;
+  EFI_HANDLE                         ImageHandle;
+
+  struct HandleEntry {
+    EFI_HANDLE    Handle;
+    EFI_GUID      Protocol;
+    void          *Interface;
+    bool          Refuse;
+  };
+  std::vector<HandleEntry>                       Handles;
+  std::map<void *, size_t>                       Pool;
+  std::vector<std::unique_ptr<SimVolume>>        Volumes;
+  std::vector<std::unique_ptr<SimFile>>          Files;
+  std::vector<std::unique_ptr<SimSmbusHc>>       SmbusControllers;
+  std::map<uint32_t, std::vector<uint32_t>>      PciFunctions;   // key: bus << 8 | dev << 3 | func
+  uint32_t                                       PortAddress = 0;
+  std::vector<std::u16string>                    Screen;
+  int                                            Columns = 80;
+  int                                            Rows    = 25;
+
+  void PutChar (char16_t Unit);
+  void InstallConsole ();
+  EFI_HANDLE NewHandle ();
+
+private:
+  std::vector<std::u16string>        ArgStrings;
+  std::vector<CHAR16 *>              ArgPointers;
+  EFI_SHELL_PARAMETERS_PROTOCOL      ShellParameters;
+  EFI_SHELL_INTERFACE                ShellInterface;
+  uint64_t                           Calls[(int)Call::Count] = {};
+  uint64_t                           TotalCallCount = 0;
+  std::vector<CallFault>             Faults;
+  uint64_t                           GlobalFaultAt = 0;
+  bool                               GlobalFaultFromOn = false;
+  uint64_t                           NextHandle = 0x1000;
+};
+
+struct SimVolume {
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL                   Protocol;     // first: This leads back here
+  SimFirmware                                       *Owner;
+  std::map<std::u16string, std::vector<uint8_t>>    Files;
+};
+
+struct SimFile {
+  EFI_FILE_PROTOCOL       Protocol;       // first: This leads back here
+  SimFirmware             *Owner;
+  SimVolume               *Volume;
+  bool                    IsRoot;
+  std::u16string          Name;
+  uint64_t                Position;
+  bool                    IsOpen;
+};
+
+struct SimSmbusHc {
+  EFI_SMBUS_HC_PROTOCOL    Protocol;      // first: This leads back here
+  SimFirmware              *Owner;
+  int                      Index;
+};
+
+// A status allowed by the standard for a failing call of Kind.
+EFI_STATUS TypicalFailure (Call Kind);
+
+std::string Utf8 (const std::u16string &Text);
+
+} // namespace sim
+
+#endif

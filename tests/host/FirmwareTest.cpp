@@ -1,0 +1,103 @@
+#include "tests/host/FirmwareTest.h"
+
+#include <cstdio>
+
+const char  BANNER[] =
+  "================================================\r\n"
+  " This tool is used for updating the ZK48 Chip image.\r\n"
+  " Software support cmd-one format:xxx.efi xxx.bin.\r\n"
+  " Software support cmd-two format:xxx.efi -v.\r\n"
+  " Software version: 2.7.2\r\n";
+
+const char  SEPARATOR_LINE[] = "\r\n================================================ \r\n";
+
+void
+FirmwareTest::SetUp (
+  )
+{
+  Sim.AddSmbusController ();
+  Volume = Sim.AddVolume ();
+  AddIntelSmbus ();
+}
+
+void
+FirmwareTest::TearDown (
+  )
+{
+  EXPECT_EQ (Sim.Violations, std::vector<std::string> {});
+  EXPECT_EQ (Sim.LedgerProblems (), std::vector<std::string> {});
+}
+
+EFI_STATUS
+FirmwareTest::Run (
+  const std::vector<std::u16string>  &Args
+  )
+{
+  std::vector<std::u16string>  Argv = { u"Zk48Update.efi" };
+
+  Argv.insert (Argv.end (), Args.begin (), Args.end ());
+  Sim.SetArguments (Argv);
+  return Sim.RunImage ();
+}
+
+void
+FirmwareTest::AddIntelSmbus (
+  int       Bus,
+  int       Dev,
+  int       Func,
+  uint32_t  Bar
+  )
+{
+  Sim.AddPciFunction (Bus, Dev, Func, INTEL_VENDOR, Q35_SMBUS_DEVICE, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, 0x02, Bar);
+}
+
+std::vector<uint8_t>
+FirmwareTest::MakeImage (
+  uint8_t  Version,
+  size_t   Size
+  )
+{
+  std::vector<uint8_t>  Image (Size);
+
+  for (size_t Index = 0; Index < Size; Index++) {
+    Image[Index] = (uint8_t)((Index * 7) ^ (Index >> 8));
+  }
+
+  if (Size > 0x112F) {
+    Image[0x112F] = Version;
+  }
+
+  return Image;
+}
+
+std::vector<std::string>
+FirmwareTest::BusLog (
+  ) const
+{
+  std::vector<std::string>  Lines;
+
+  for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+    char         Text[16];
+    std::string  Line;
+    const char   *Kind = Entry.Operation == EfiSmbusReadByte ? "R" : Entry.Operation == EfiSmbusWriteByte ? "W" : Entry.Operation == EfiSmbusWriteBlock ? "B" : "?";
+
+    std::snprintf (Text, sizeof (Text), "%s %02llX %02llX", Kind, (unsigned long long)Entry.Address, (unsigned long long)Entry.Command);
+    Line = Text;
+    if (Entry.Operation == EfiSmbusReadByte) {
+      Line += " ->";
+    }
+
+    for (uint8_t Byte : Entry.Data) {
+      std::snprintf (Text, sizeof (Text), " %02X", Byte);
+      Line += Text;
+    }
+
+    if (EFI_ERROR (Entry.Status)) {
+      Line += " !";
+    }
+
+    Lines.push_back (Line);
+  }
+
+  return Lines;
+}
