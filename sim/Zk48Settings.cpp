@@ -1,0 +1,221 @@
+/** @file
+  Parsing of the simulator's "name=value" settings.
+**/
+#include "sim/Zk48Settings.h"
+
+namespace {
+
+constexpr UINTN  MAX_SETTING_LENGTH = 80;
+constexpr UINT8  DEFAULT_MCU_VERSION = 0x10;
+constexpr UINTN  VERSION_ADDRESS     = 0x112F;
+
+struct TEXT {
+  const CHAR16    *Start;
+  UINTN           Length;
+};
+
+BOOLEAN
+Is (
+  TEXT          Text,
+  const CHAR16  *Word
+  )
+{
+  UINTN  Index = 0;
+
+  for ( ; Word[Index] != 0; Index++) {
+    if ((Index >= Text.Length) || (Text.Start[Index] != Word[Index])) {
+      return FALSE;
+    }
+  }
+
+  return Index == Text.Length;
+}
+
+/** Reads a decimal number, a 0x-prefixed hexadecimal one, or "never". **/
+BOOLEAN
+ParseNumber (
+  TEXT    Text,
+  UINT64  *Value
+  )
+{
+  UINT64  Result = 0;
+  UINTN   Index  = 0;
+  UINT32  Radix  = 10;
+
+  if (Is (Text, u"never")) {
+    *Value = ZK48_NEVER;
+    return TRUE;
+  }
+
+  if ((Text.Length > 2) && (Text.Start[0] == u'0') && ((Text.Start[1] == u'x') || (Text.Start[1] == u'X'))) {
+    Radix = 16;
+    Index = 2;
+  }
+
+  if ((Index == Text.Length) || (Text.Length - Index > 16)) {
+    return FALSE;
+  }
+
+  for ( ; Index < Text.Length; Index++) {
+    CHAR16  Unit  = Text.Start[Index];
+    UINT32  Digit;
+
+    if ((Unit >= u'0') && (Unit <= u'9')) {
+      Digit = Unit - u'0';
+    } else if ((Radix == 16) && (Unit >= u'a') && (Unit <= u'f')) {
+      Digit = Unit - u'a' + 10;
+    } else if ((Radix == 16) && (Unit >= u'A') && (Unit <= u'F')) {
+      Digit = Unit - u'A' + 10;
+    } else {
+      return FALSE;
+    }
+
+    if (Digit >= Radix) {
+      return FALSE;
+    }
+
+    Result = Result * Radix + Digit;
+  }
+
+  *Value = Result;
+  return TRUE;
+}
+
+BOOLEAN
+ParseFault (
+  TEXT             Text,
+  ZK48_FAULT_KIND  *Kind
+  )
+{
+  static constexpr struct {
+    const CHAR16       *Name;
+    ZK48_FAULT_KIND    Kind;
+  } mFaultNames[] = {
+    { u"none",          Zk48FaultNone         },
+    { u"nack",          Zk48FaultNack         },
+    { u"read-zero",     Zk48FaultReadZero     },
+    { u"write-ignored", Zk48FaultWriteIgnored },
+    { u"status-stuck",  Zk48FaultStatusStuck  },
+  };
+
+  for (const auto &Entry : mFaultNames) {
+    if (Is (Text, Entry.Name)) {
+      *Kind = Entry.Kind;
+      return TRUE;
+    }
+  }
+
+  return FALSE;
+}
+
+BOOLEAN
+ApplyNumber (
+  ZK48_CHIP  *Chip,
+  TEXT       Name,
+  UINT64     Value
+  )
+{
+  BOOLEAN  IsByte = (Value <= 0xFF);
+  BOOLEAN  IsFlag = (Value <= 1);
+
+  if (Is (Name, u"mcu") && IsByte) {
+    Chip->McuVersion = (UINT8)Value;
+  } else if (Is (Name, u"version") && IsByte) {
+    Chip->Eeprom[VERSION_ADDRESS] = (UINT8)Value;
+  } else if (Is (Name, u"fill") && IsByte) {
+    for (UINT8 &Byte : Chip->Eeprom) {
+      Byte = (UINT8)Value;
+    }
+  } else if (Is (Name, u"id-from") && (Value <= ZK48_NEVER)) {
+    Chip->Faults.DeviceIdFromRead = (UINT32)Value;
+  } else if (Is (Name, u"ready-after") && (Value <= ZK48_NEVER)) {
+    Chip->Faults.ReadyAfterPolls = (UINT32)Value;
+  } else if (Is (Name, u"ignore-writes") && IsFlag) {
+    Chip->Faults.IgnoreBlockWrites = (BOOLEAN)Value;
+  } else if (Is (Name, u"fail-all") && IsFlag) {
+    Chip->Faults.FailAll = (BOOLEAN)Value;
+  } else if (Is (Name, u"fault-at") && (Value < ZK48_NEVER)) {
+    Chip->Faults.FaultAt = (UINT32)Value;
+  } else {
+    return FALSE;
+  }
+
+  return TRUE;
+}
+
+} // namespace
+
+BOOLEAN
+Zk48ApplySetting (
+  ZK48_CHIP     *Chip,
+  const CHAR16  *Text,
+  UINTN         Length
+  )
+{
+  TEXT             Whole = { Text, Length };
+  TEXT             Name  = { Text, 0 };
+  TEXT             Value;
+  UINT64           Number;
+  ZK48_FAULT_KIND  Kind;
+
+  if (Is (Whole, u"reset")) {
+    Zk48Reset (Chip, DEFAULT_MCU_VERSION);
+    return TRUE;
+  }
+
+  while ((Name.Length < Length) && (Text[Name.Length] != u'=')) {
+    Name.Length++;
+  }
+
+  if ((Name.Length == Length) || (Length > MAX_SETTING_LENGTH)) {
+    return FALSE;
+  }
+
+  Value = { Text + Name.Length + 1, Length - Name.Length - 1 };
+  if (Is (Name, u"fault")) {
+    if (!ParseFault (Value, &Kind)) {
+      return FALSE;
+    }
+
+    Chip->Faults.FaultKind = Kind;
+    return TRUE;
+  }
+
+  return ParseNumber (Value, &Number) && ApplyNumber (Chip, Name, Number);
+}
+
+UINTN
+Zk48ApplySettingsFile (
+  ZK48_CHIP    *Chip,
+  const UINT8  *Text,
+  UINTN        Size
+  )
+{
+  CHAR16  Line[MAX_SETTING_LENGTH + 1];
+  UINTN   LineNumber = 0;
+  UINTN   Start      = 0;
+
+  while (Start < Size) {
+    UINTN  End    = Start;
+    UINTN  Length = 0;
+
+    while ((End < Size) && (Text[End] != '\n')) {
+      End++;
+    }
+
+    LineNumber++;
+    for (UINTN Index = Start; Index < End; Index++) {
+      if ((Text[Index] != '\r') && (Text[Index] != ' ') && (Text[Index] != '\t') && (Length <= MAX_SETTING_LENGTH)) {
+        Line[Length++] = Text[Index];
+      }
+    }
+
+    if ((Length > 0) && (Line[0] != u'#') && !Zk48ApplySetting (Chip, Line, Length)) {
+      return LineNumber;
+    }
+
+    Start = End + 1;
+  }
+
+  return 0;
+}

@@ -1,0 +1,69 @@
+/** @file
+  Zk48SimCtl.efi: changes the loaded simulator's settings and reports what
+  the chip holds and what it has seen.
+    Zk48SimCtl.efi reset ready-after=never    change settings
+    Zk48SimCtl.efi show                       one line of state
+**/
+#include "platform/BaseLib.h"
+#include "platform/PrintLib.h"
+#include "platform/ShellParameters.h"
+#include "platform/UefiLib.h"
+#include "sim/Zk48Settings.h"
+#include "sim/driver/Zk48SimProtocol.h"
+
+namespace {
+
+constexpr UINTN  VERSION_ADDRESS = 0x112F;
+
+VOID
+ShowState (
+  const ZK48_CHIP  *Chip
+  )
+{
+  Print (
+    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d\n",
+    Zk48EepromCrc32 (Chip),
+    Chip->Eeprom[VERSION_ADDRESS],
+    Chip->McuVersion,
+    Chip->Counts.Transactions,
+    Chip->Counts.ByteReads,
+    Chip->Counts.ByteWrites,
+    Chip->Counts.BlockWrites,
+    Chip->Counts.Failed
+    );
+}
+
+} // namespace
+
+EFI_STATUS
+UefiMain (
+  EFI_HANDLE        ImageHandle,
+  EFI_SYSTEM_TABLE  *SystemTable
+  )
+{
+  EFI_SHELL_PARAMETERS_PROTOCOL  *Parameters = nullptr;
+  ZK48_SIM_PROTOCOL              *Sim        = nullptr;
+
+  (VOID)SystemTable;
+  if (EFI_ERROR (gBS->OpenProtocol (ImageHandle, &gEfiShellParametersProtocolGuid, (VOID **)&Parameters, ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
+    return EFI_UNSUPPORTED;
+  }
+
+  if (EFI_ERROR (gBS->LocateProtocol (&gZk48SimProtocolGuid, nullptr, (VOID **)&Sim)) || (Sim->Revision != ZK48_SIM_PROTOCOL_REVISION)) {
+    Print (u"Zk48SimCtl: the simulator is not loaded.\n");
+    return EFI_NOT_FOUND;
+  }
+
+  for (UINTN Index = 1; Index < Parameters->Argc; Index++) {
+    const CHAR16  *Argument = Parameters->Argv[Index];
+
+    if (StrCmp (Argument, u"show") == 0) {
+      ShowState (Sim->Chip);
+    } else if (!Zk48ApplySetting (Sim->Chip, Argument, StrLen (Argument))) {
+      Print (u"Zk48SimCtl: setting not understood: %s\n", Argument);
+      return EFI_INVALID_PARAMETER;
+    }
+  }
+
+  return EFI_SUCCESS;
+}

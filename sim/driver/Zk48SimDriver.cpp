@@ -1,0 +1,113 @@
+/** @file
+  Zk48Sim.efi: a boot-service driver that gives the firmware an SMBus host
+  controller with a simulated ZK48 behind it, so an update can be rehearsed
+  in a virtual machine. Settings come from Zk48Sim.cfg on the first volume.
+**/
+#include "platform/PrintLib.h"
+#include "platform/SimpleFileSystem.h"
+#include "platform/SmbusHc.h"
+#include "platform/UefiLib.h"
+#include "sim/Zk48Chip.h"
+#include "sim/Zk48Settings.h"
+#include "sim/driver/Zk48SimProtocol.h"
+
+namespace {
+
+constexpr UINT8   DEFAULT_MCU_VERSION  = 0x10;
+constexpr UINTN   MAX_SETTINGS_SIZE    = 4096;
+constexpr CHAR16  SETTINGS_FILE_NAME[] = u"Zk48Sim.cfg";
+
+ZK48_CHIP          mChip;
+UINT8              mSettings[MAX_SETTINGS_SIZE];
+EFI_HANDLE         mHandle;
+ZK48_SIM_PROTOCOL  mSimProtocol = { ZK48_SIM_PROTOCOL_REVISION, &mChip };
+
+EFI_STATUS EFIAPI
+SimExecute (
+  const EFI_SMBUS_HC_PROTOCOL  *This,
+  EFI_SMBUS_DEVICE_ADDRESS     SlaveAddress,
+  EFI_SMBUS_DEVICE_COMMAND     Command,
+  EFI_SMBUS_OPERATION          Operation,
+  BOOLEAN                      PecCheck,
+  UINTN                        *Length,
+  VOID                         *Buffer
+  )
+{
+  UINTN  Address;
+
+  (VOID)This;
+  (VOID)PecCheck;
+  //
+  // The whole address value goes to the chip, so that stray high bits
+  // address nobody, as on a real bus.
+  //
+  __builtin_memcpy (&Address, &SlaveAddress, sizeof (Address));
+  return Zk48Execute (&mChip, Address, Command, Operation, Length, (UINT8 *)Buffer);
+}
+
+EFI_SMBUS_HC_PROTOCOL  mSmbusHc = { SimExecute, nullptr, nullptr, nullptr };
+
+/** Reads the settings file into mSettings; returns its size, 0 when there is none. **/
+UINTN
+ReadSettingsFile (
+  )
+{
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *FileSystem = nullptr;
+  EFI_FILE_PROTOCOL                *Root       = nullptr;
+  EFI_FILE_PROTOCOL                *File       = nullptr;
+  UINTN                            Size        = 0;
+
+  if (EFI_ERROR (gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem))
+      || EFI_ERROR (FileSystem->OpenVolume (FileSystem, &Root)))
+  {
+    return 0;
+  }
+
+  if (!EFI_ERROR (Root->Open (Root, &File, SETTINGS_FILE_NAME, EFI_FILE_MODE_READ, 0)) && (File != nullptr)) {
+    Size = sizeof (mSettings);
+    if (EFI_ERROR (File->Read (File, &Size, mSettings))) {
+      Size = 0;
+    }
+
+    File->Close (File);
+  }
+
+  Root->Close (Root);
+  return Size;
+}
+
+} // namespace
+
+EFI_STATUS
+UefiMain (
+  EFI_HANDLE        ImageHandle,
+  EFI_SYSTEM_TABLE  *SystemTable
+  )
+{
+  UINTN       Size;
+  UINTN       BadLine;
+  EFI_STATUS  Status;
+
+  (VOID)ImageHandle;
+  (VOID)SystemTable;
+  Zk48Reset (&mChip, DEFAULT_MCU_VERSION);
+  Size    = ReadSettingsFile ();
+  BadLine = Zk48ApplySettingsFile (&mChip, mSettings, Size);
+  if (BadLine != 0) {
+    Print (u"Zk48Sim: %s line %d not understood, driver not loaded.\n", SETTINGS_FILE_NAME, (UINT32)BadLine);
+    return EFI_INVALID_PARAMETER;
+  }
+
+  Status = gBS->InstallProtocolInterface (&mHandle, &gEfiSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mSmbusHc);
+  if (!EFI_ERROR (Status)) {
+    Status = gBS->InstallProtocolInterface (&mHandle, &gZk48SimProtocolGuid, EFI_NATIVE_INTERFACE, &mSimProtocol);
+  }
+
+  if (EFI_ERROR (Status)) {
+    Print (u"Zk48Sim: cannot install the SMBus host controller: %r.\n", Status);
+    return Status;
+  }
+
+  Print (u"Zk48Sim: simulated ZK48 on SMBus, E2PROM CRC-32 %08X.\n", Zk48EepromCrc32 (&mChip));
+  return EFI_SUCCESS;
+}
