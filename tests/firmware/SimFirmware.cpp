@@ -46,6 +46,11 @@ SimAllocatePool (
     Sim ().Violation ("AllocatePool of a pool type other than EfiBootServicesData");
   }
 
+  if (Size == Sim ().RefuseAllocationOfSize) {
+    Sim ().InjectedFailures++;
+    return EFI_OUT_OF_RESOURCES;
+  }
+
   if ((Size == 0) && Sim ().AllocateZeroGivesNull) {
     *Buffer = nullptr;
     return EFI_SUCCESS;
@@ -391,7 +396,17 @@ SimFirmware::Enter (
   )
 {
   uint64_t  Nth = ++Calls[(int)Kind];
-  uint64_t  K   = ++TotalCallCount;
+  uint64_t  K;
+
+  //
+  // Port accesses have no status and cannot fail; they are counted apart
+  // from the firmware and bus calls.
+  //
+  if ((Kind == Call::PortWrite) || (Kind == Call::PortRead)) {
+    return EFI_SUCCESS;
+  }
+
+  K = ++TotalCallCount;
 
   for (const CallFault &Fault : Faults) {
     if ((Fault.Kind == Kind) && ((Fault.Nth == 0) || (Fault.Nth == Nth))) {

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian 12 machine, only
+# the packages that are missing. Safe to run again.
+set -euo pipefail
+
+packages=(
+  clang clang-14 lld lld-14 cmake ninja-build libgtest-dev libclang-rt-14-dev
+  clang-tidy cppcheck
+  qemu-system-x86 ovmf python3-pyte
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

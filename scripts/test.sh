@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Every test of the project, from a fresh Debian 12 machine: installs what
+# is missing, builds the firmware images and the host tests, runs the host
+# tests, then runs them again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+echo "== build =="
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j 2
+
+echo "== host tests =="
+ctest --test-dir build --output-on-failure
+
+echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK48_SANITIZE=ON -DZK48_EFI=OFF >/dev/null
+cmake --build build-sanitize -j 2
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure

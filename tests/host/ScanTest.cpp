@@ -1,0 +1,263 @@
+// The controller scan as a technician meets it through "-v": each outcome's
+// lines, the values of the chip-found line, the version query after it, and
+// where on the PCI bus each outcome stops probing.
+#include "tests/host/ScanTest.h"
+
+#include <algorithm>
+
+#include "chip/TconChip.h"
+
+namespace {
+
+constexpr uint32_t  Q35_SMBUS      = Position (0, 0x1F, 3);
+constexpr char      Q35_ROW[]      = " 00 1F 03  8086 2930 02\r\n";
+constexpr char      Q35_CHIP[]     = " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n";
+constexpr char      VERSION_LINE[] = "The E2PROM version is 0x5A. \r\n";
+
+// What a chip that answers at once sees of a "-v" run: the identity check, then the version read.
+const std::vector<std::string>  QUERY_BUS_LOG = {
+  "W 21 B1 08",
+  "R 23 02 -> 11",
+  "W 21 B2 11",
+  "W 21 B3 2F",
+  "W 21 B5 02",
+  "R 21 B7 -> 7F",
+  "R 21 B7 -> 7F",
+  "R 21 B7 -> 80",
+  "R 21 B6 -> 5A"
+};
+
+// One identity check that never sees the device ID.
+const std::vector<std::string>  MISSED_CHECK = {
+  "W 21 B1 08", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF"
+};
+
+class ScanOutcomeTest : public ScanTest {
+protected:
+  void
+  SetUp (
+    ) override
+  {
+    ScanTest::SetUp ();
+    Sim.Chip.Eeprom[0x112F] = 0x5A;
+  }
+
+  void
+  AddAmdSmbus (
+    int  Bus,
+    int  Dev,
+    int  Func
+    )
+  {
+    Sim.AddPciFunction (Bus, Dev, Func, AMD_VENDOR, 0x780B, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, 0x14);
+  }
+};
+
+//
+// Chip found: the lines, then the query.
+//
+
+TEST_F (ScanOutcomeTest, IntelWithChipShowsControllerChipAndVersion) {
+  AddIntelSmbus ();
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + Q35_CHIP + CLOSING_SEPARATOR + VERSION_LINE);
+  EXPECT_EQ (BusLog (), QUERY_BUS_LOG);
+  EXPECT_EQ (ConfigReads (), Walk (Q35_SMBUS, { { Q35_SMBUS, { 0x08, 0x20 } } }));
+  EXPECT_EQ (Sim.CallCount (sim::Call::Stall), 0u);
+  EXPECT_EQ (Sim.CallCount (sim::Call::OpenVolume), 0u);
+}
+
+TEST_F (ScanOutcomeTest, QueryThatNeverSeesDataReadyTimesOut) {
+  AddIntelSmbus ();
+  Sim.Chip.Faults.ReadyAfterPolls = ZK48_NEVER;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_TIMEOUT);
+  EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + Q35_CHIP + CLOSING_SEPARATOR + " Error: E2PROM read timed out, exit.\r\n");
+
+  std::vector<std::string>  Log = BusLog ();
+  ASSERT_GE (Log.size (), 5u);
+  EXPECT_EQ (std::vector<std::string> (Log.begin (), Log.begin () + 5), std::vector<std::string> (QUERY_BUS_LOG.begin (), QUERY_BUS_LOG.begin () + 5));
+  EXPECT_EQ ((size_t)std::count (Log.begin () + 5, Log.end (), "R 21 B7 -> 7F"), EEPROM_READ_POLL_LIMIT);
+  EXPECT_EQ (Log.size (), 5 + EEPROM_READ_POLL_LIMIT);
+}
+
+TEST_F (ScanOutcomeTest, SecondIntelControllerFindsChipAfterFirstMisses) {
+  AddIntelSmbus ();
+  Sim.AddPciFunction (2, 0, 0, INTEL_VENDOR, 0x8C22, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, 0x05, 0x0000F041);
+  Sim.Chip.Faults.DeviceIdFromRead = 7;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (
+    Output (),
+    SCAN_HEAD
+    + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n"
+    + CONTROLLER_HEADER + " 02 00 00  8086 8C22 05\r\n Intel ID.\r\n"
+    + " Found Chip on Addr = 0x80020020, SMBaddr = 0xF040\r\n"
+    + CLOSING_SEPARATOR + VERSION_LINE
+    );
+
+  std::vector<std::string>  Expected = MISSED_CHECK;
+  Expected.insert (Expected.end (), QUERY_BUS_LOG.begin (), QUERY_BUS_LOG.end ());
+  EXPECT_EQ (BusLog (), Expected);
+  EXPECT_EQ (ConfigReads (), Walk (Position (2, 0, 0), { { Q35_SMBUS, { 0x08, 0x20 } }, { Position (2, 0, 0), { 0x08, 0x20 } } }));
+}
+
+TEST_F (ScanOutcomeTest, AmdFindsChipOnSecondBase) {
+  AddAmdSmbus (0, 0x14, 0);
+  Sim.Chip.Faults.DeviceIdFromRead = 7;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (
+    Output (),
+    SCAN_HEAD + CONTROLLER_HEADER
+    + " 00 14 00  1022 780B 14\r\n"
+    + " Found AMD SMBUS device.\r\n"
+    + " Check TCON Device ID...on 0xB00...Fail.\r\n"
+    + " Check TCON Device ID...on 0xB20...Ok.\r\n"
+    + " Found Chip on Addr = 0x0, SMBaddr = 0xB20\r\n"
+    + CLOSING_SEPARATOR + VERSION_LINE
+    );
+
+  // Each try's line is shown before its check runs and finished after it.
+  std::vector<std::string>  Steps = ConsoleAndBus ();
+  ASSERT_EQ (Steps.size (), 7u);
+  EXPECT_TRUE (Steps[0].ends_with (" Found AMD SMBUS device.\r\n Check TCON Device ID...on 0xB00...")) << Steps[0];
+  EXPECT_EQ (Steps[1], "[7]");
+  EXPECT_EQ (Steps[2], "Fail.\r\n Check TCON Device ID...on 0xB20...");
+  EXPECT_EQ (Steps[3], "[2]");
+  EXPECT_EQ (Steps[4], "Ok.\r\n Found Chip on Addr = 0x0, SMBaddr = 0xB20\r\n" + CLOSING_SEPARATOR);
+  EXPECT_EQ (Steps[5], "[7]");
+  EXPECT_EQ (Steps[6], VERSION_LINE);
+
+  // No register 0x20 for AMD, and nothing after it.
+  EXPECT_EQ (ConfigReads (), Walk (Position (0, 0x14, 0), { { Position (0, 0x14, 0), { 0x08 } } }));
+}
+
+//
+// The outcomes that end the run.
+//
+
+TEST_F (ScanOutcomeTest, IntelWithoutChipProbesEverythingThenGivesUp) {
+  AddIntelSmbus ();
+  Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_NOT_FOUND);
+  EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + NOT_FOUND_LINE);
+  EXPECT_EQ (BusLog (), MISSED_CHECK);
+  EXPECT_EQ (ConfigReads (), Walk (LAST_POSITION, { { Q35_SMBUS, { 0x08, 0x20 } } }));
+  EXPECT_EQ (Sim.CallCount (sim::Call::Stall), 0u);
+}
+
+TEST_F (ScanOutcomeTest, AmdWithoutChipEndsScanBeforeIntelAfterIt) {
+  AddAmdSmbus (0, 0x14, 0);
+  AddIntelSmbus ();
+  Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_NOT_FOUND);
+  EXPECT_EQ (
+    Output (),
+    SCAN_HEAD + CONTROLLER_HEADER
+    + " 00 14 00  1022 780B 14\r\n"
+    + " Found AMD SMBUS device.\r\n"
+    + " Check TCON Device ID...on 0xB00...Fail.\r\n"
+    + " Check TCON Device ID...on 0xB20...Fail.\r\n"
+    );
+
+  std::vector<std::string>  Expected = MISSED_CHECK;
+  Expected.insert (Expected.end (), MISSED_CHECK.begin (), MISSED_CHECK.end ());
+  EXPECT_EQ (BusLog (), Expected);
+  EXPECT_EQ (ConfigReads (), Walk (Position (0, 0x14, 0), { { Position (0, 0x14, 0), { 0x08 } } }));
+}
+
+TEST_F (ScanOutcomeTest, UnknownVendorEndsScanBeforeIntelAfterIt) {
+  Sim.AddPciFunction (0, 0x10, 0, 0x1106, 0x3050, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, 0x01, 0x0000C001);
+  AddIntelSmbus ();
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_UNSUPPORTED);
+  EXPECT_EQ (
+    Output (),
+    SCAN_HEAD + CONTROLLER_HEADER
+    + " 00 10 00  1106 3050 01\r\n"
+    + " Found unknown SMBUS device, can't support now.\r\n"
+    + NOT_FOUND_LINE
+    );
+  EXPECT_TRUE (Sim.Transactions.empty ());
+  EXPECT_EQ (ConfigReads (), Walk (Position (0, 0x10, 0), { { Position (0, 0x10, 0), { 0x08 } } }));
+}
+
+TEST_F (ScanOutcomeTest, UnknownVendorAfterChiplessIntelIsStillRefused) {
+  AddIntelSmbus ();
+  Sim.AddPciFunction (1, 0, 0, 0x1106, 0x3050, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, 0x01);
+  Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_UNSUPPORTED);
+  EXPECT_EQ (
+    Output (),
+    SCAN_HEAD
+    + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n"
+    + CONTROLLER_HEADER + " 01 00 00  1106 3050 01\r\n"
+    + " Found unknown SMBUS device, can't support now.\r\n"
+    + NOT_FOUND_LINE
+    );
+  EXPECT_EQ (BusLog (), MISSED_CHECK);
+}
+
+TEST_F (ScanOutcomeTest, NoSmbusControllerAnywhere) {
+  Sim.AddPciFunction (0, 0, 0, INTEL_VENDOR, 0x29C0, 0x06, 0x00, 0x00, 0x02);
+  Sim.AddPciFunction (0, 0x1D, 0, INTEL_VENDOR, 0x2934, SERIAL_BUS_CLASS, 0x03, 0x00, 0x02);
+  Sim.AddPciFunction (0, 0x1F, 2, INTEL_VENDOR, 0x2922, 0x01, 0x06, 0x01, 0x02);
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_NOT_FOUND);
+  EXPECT_EQ (Output (), SCAN_HEAD + NOT_FOUND_LINE);
+  EXPECT_TRUE (Sim.Transactions.empty ());
+  EXPECT_EQ (
+    ConfigReads (),
+    Walk (LAST_POSITION, { { Position (0, 0, 0), { 0x08 } }, { Position (0, 0x1D, 0), { 0x08 } }, { Position (0, 0x1F, 2), { 0x08 } } })
+    );
+}
+
+//
+// The values of the row and chip-found lines.
+//
+
+struct ChipFoundCase {
+  int           Bus;
+  int           Dev;
+  int           Func;
+  uint16_t      Device;
+  uint8_t       Revision;
+  uint32_t      Bar;
+  const char    *Row;
+  const char    *ChipLine;
+};
+
+class ChipFoundLineTest : public ScanOutcomeTest, public ::testing::WithParamInterface<ChipFoundCase> {};
+
+TEST_P (ChipFoundLineTest, ShowsPositionIdsAndAddresses) {
+  const ChipFoundCase  &Case = GetParam ();
+  const uint32_t       At    = Position (Case.Bus, Case.Dev, Case.Func);
+
+  Sim.AddPciFunction (Case.Bus, Case.Dev, Case.Func, INTEL_VENDOR, Case.Device, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, Case.Revision, Case.Bar);
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Case.Row + " Intel ID.\r\n" + Case.ChipLine + CLOSING_SEPARATOR + VERSION_LINE);
+  EXPECT_EQ (ConfigReads (), Walk (At, { { At, { 0x08, 0x20 } } }));
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Scan,
+  ChipFoundLineTest,
+  ::testing::Values (
+    // Odd base: bit 0 dropped.
+    ChipFoundCase { 0, 0x1F, 4, 0x2930, 0x10, 0x0000EFA1, " 00 1F 04  8086 2930 10\r\n", " Found Chip on Addr = 0x8000FC20, SMBaddr = 0xEFA0\r\n" },
+    // Bits 16-31 dropped; no leading zeros.
+    ChipFoundCase { 0, 0x1F, 4, 0xA2A3, 0x10, 0xFFFF0401, " 00 1F 04  8086 A2A3 10\r\n", " Found Chip on Addr = 0x8000FC20, SMBaddr = 0x400\r\n" },
+    // High bus, zero-padded IDs, upper-case hexadecimal everywhere.
+    ChipFoundCase { 0xFE, 0x0A, 7, 0x0ABC, 0xC3, 0x1234ABCD, " FE 0A 07  8086 0ABC C3\r\n", " Found Chip on Addr = 0x80FE5720, SMBaddr = 0xABCC\r\n" },
+    // The very first position, a base of nothing.
+    ChipFoundCase { 0, 0, 0, 0x1C22, 0x05, 0x00000001, " 00 00 00  8086 1C22 05\r\n", " Found Chip on Addr = 0x80000020, SMBaddr = 0x0\r\n" }
+    )
+  );
+
+} // namespace
