@@ -146,7 +146,15 @@ SimFileGetInfo (
   }
 
   if (*BufferSize < Needed) {
-    *BufferSize = Needed;
+    if (Sim.GetInfoSucceedsEmpty) {
+      return EFI_SUCCESS;
+    }
+
+    //
+    // A claimed size too small for the record is answered the same way
+    // again when the tool asks with it: nothing is written past its buffer.
+    //
+    *BufferSize = (Sim.GetInfoClaimsSize != 0) ? Sim.GetInfoClaimsSize : Needed;
     return EFI_BUFFER_TOO_SMALL;
   }
 

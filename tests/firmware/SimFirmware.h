@@ -108,6 +108,9 @@ public:
   bool     OpenReturnsNoHandle   = false;   // Open succeeds but gives no handle
   uint64_t ReadDeliversAtMost    = UINT64_MAX;
   bool     AllocateZeroGivesNull = false;   // AllocatePool of 0 bytes succeeds with NULL
+  UINTN    RefuseAllocationOfSize = ~(UINTN)0;   // AllocatePool of exactly this many bytes fails (EFI_OUT_OF_RESOURCES)
+  bool     GetInfoSucceedsEmpty   = false;   // GetInfo answers EFI_SUCCESS to a buffer too small, filling in nothing
+  UINTN    GetInfoClaimsSize      = 0;       // when set, the record size GetInfo asks for when the buffer is too small
 
   // --- observation ---
   ZK48_CHIP                         Chip;

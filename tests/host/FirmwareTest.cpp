@@ -1,6 +1,9 @@
 #include "tests/host/FirmwareTest.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "platform/UefiLib.h"
 
 const char  BANNER[] =
   "================================================\r\n"
@@ -38,6 +41,26 @@ FirmwareTest::Run (
   Argv.insert (Argv.end (), Args.begin (), Args.end ());
   Sim.SetArguments (Argv);
   return Sim.RunImage ();
+}
+
+void
+FirmwareTest::InstallTables (
+  )
+{
+  sim::SimFirmware::Current = &Sim;
+  gImageHandle              = Sim.ImageHandle;
+  gST                       = &Sim.SystemTable;
+  gBS                       = &Sim.BootServices;
+  gRT                       = nullptr;
+}
+
+void
+FirmwareTest::RemoveSmbusHc (
+  )
+{
+  std::erase_if (Sim.Handles, [](const sim::SimFirmware::HandleEntry &Entry) {
+    return std::memcmp (&Entry.Protocol, &gEfiSmbusHcProtocolGuid, sizeof (EFI_GUID)) == 0;
+  });
 }
 
 void

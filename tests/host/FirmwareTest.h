@@ -31,6 +31,14 @@ protected:
   // Runs the tool with the given arguments after its own name.
   EFI_STATUS Run (const std::vector<std::u16string> &Args);
 
+  // Gives the tool this firmware's tables (gImageHandle, gST, gBS) without
+  // running it, so that a test can call the tool's functions one at a time.
+  void InstallTables ();
+
+  // Takes the SMBus host-controller protocol off every handle: a machine
+  // whose firmware has no SMBus driver.
+  void RemoveSmbusHc ();
+
   // The q35 SMBus controller, or another at the given position.
   void AddIntelSmbus (int Bus = 0, int Dev = 0x1F, int Func = 3, uint32_t Bar = Q35_SMBUS_BAR);
 

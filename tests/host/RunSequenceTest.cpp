@@ -1,17 +1,325 @@
 // The run from the shell's point of view: arguments, banner, refusal,
-// the missing host controller, and the exit status.
+// the missing host controller, the version query, and the exit status.
 #include "tests/host/FirmwareTest.h"
 
 namespace {
 
-using RunSequenceTest = FirmwareTest;
+using sim::ArgumentSource;
+using sim::Call;
+
+const std::string  REFUSAL            = " Error: No bin file name parameter or Command missing -v parameters, program exit.\r\n";
+const std::string  NO_HOST_CONTROLLER = " Error: SMBus host controller protocol not found, exit.\r\n";
+
+// What the bench machine's scan prints when the chip answers.
+const std::string  SCAN_LINES =
+  " Found SMBus device:\r\n"
+  " Bus Dev Func Vendor Device Revision\r\n"
+  " 00 1F 03  8086 2930 02\r\n"
+  " Intel ID.\r\n"
+  " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n"
+  "================================================ \r\n";
+
+const std::string  UP_TO_CHIP = std::string (BANNER) + SEPARATOR_LINE + SCAN_LINES;
+
+// The device-ID check of the scan, answered at once.
+const std::vector<std::string>  ID_CHECK = { "W 21 B1 08", "R 23 02 -> 11" };
+
+class RunSequenceTest : public FirmwareTest {
+protected:
+  void SetUp () override
+  {
+    FirmwareTest::SetUp ();
+    Sim.Chip.Eeprom[0x112F] = 0x5A;
+  }
+
+  // Nothing of the image file was touched.
+  void ExpectNoFileAccess ()
+  {
+    EXPECT_EQ (Sim.CallCount (Call::LocateProtocol), 0u);
+    EXPECT_EQ (Sim.CallCount (Call::OpenVolume), 0u);
+    EXPECT_EQ (Sim.CallCount (Call::Open), 0u);
+  }
+};
+
+//
+// The refusal: no argument, nothing but the banner and one line.
+//
 
 TEST_F (RunSequenceTest, NoArgumentPrintsBannerAndRefusalOnly) {
   EXPECT_EQ (Run ({}), EFI_INVALID_PARAMETER);
-  EXPECT_EQ (Output (), std::string (BANNER) + " Error: No bin file name parameter or Command missing -v parameters, program exit.\r\n");
+  EXPECT_EQ (Output (), BANNER + REFUSAL);
   EXPECT_TRUE (Sim.Transactions.empty ());
   EXPECT_TRUE (Sim.Ports.empty ());
+  ExpectNoFileAccess ();
+  ASSERT_EQ (Sim.Timeline.size (), 7u) << "ClearScreen, then one output per line";
   EXPECT_EQ (Sim.Timeline.front ().Kind, sim::Event::Clear);
+  EXPECT_EQ (Sim.CallCount (Call::ClearScreen), 1u);
+}
+
+//
+// The lookup of the host controller comes before anything reaches the
+// console: a driver in front of the lookup's two boot services notes how
+// much of the timeline (clear screen and output) exists when each is called.
+//
+EFI_LOCATE_HANDLE_BUFFER  mSimLocateHandleBuffer;
+EFI_HANDLE_PROTOCOL       mSimHandleProtocol;
+std::vector<size_t>       mTimelineAtLookup;
+std::vector<uint64_t>     mOpensAtLookup;
+
+void
+NoteLookupStep (
+  )
+{
+  mTimelineAtLookup.push_back (sim::SimFirmware::Current->Timeline.size ());
+  mOpensAtLookup.push_back (sim::SimFirmware::Current->CallCount (Call::OpenProtocol));
+}
+
+EFI_STATUS EFIAPI
+NotingLocateHandleBuffer (
+  EFI_LOCATE_SEARCH_TYPE  SearchType,
+  const EFI_GUID          *Protocol,
+  VOID                    *SearchKey,
+  UINTN                   *NoHandles,
+  EFI_HANDLE              **Buffer
+  )
+{
+  NoteLookupStep ();
+  return mSimLocateHandleBuffer (SearchType, Protocol, SearchKey, NoHandles, Buffer);
+}
+
+EFI_STATUS EFIAPI
+NotingHandleProtocol (
+  EFI_HANDLE      Handle,
+  const EFI_GUID  *Protocol,
+  VOID            **Interface
+  )
+{
+  NoteLookupStep ();
+  return mSimHandleProtocol (Handle, Protocol, Interface);
+}
+
+TEST_F (RunSequenceTest, HostControllerIsLookedUpAfterTheArgumentsAndBeforeAnyOutput) {
+  mTimelineAtLookup.clear ();
+  mOpensAtLookup.clear ();
+  mSimLocateHandleBuffer              = Sim.BootServices.LocateHandleBuffer;
+  mSimHandleProtocol                  = Sim.BootServices.HandleProtocol;
+  Sim.BootServices.LocateHandleBuffer = NotingLocateHandleBuffer;
+  Sim.BootServices.HandleProtocol     = NotingHandleProtocol;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (mTimelineAtLookup, (std::vector<size_t> { 0, 0 }));
+  EXPECT_EQ (mOpensAtLookup, (std::vector<uint64_t> { 1, 1 }));
+  EXPECT_EQ (Sim.Timeline.front ().Kind, sim::Event::Clear);
+  EXPECT_EQ (Sim.CallCount (Call::ClearScreen), 1u);
+  EXPECT_EQ (Output (), UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n");
+}
+
+//
+// Where the argument list comes from, and the exit status when it is missing.
+//
+struct SOURCE_CASE {
+  const char        *Name;
+  ArgumentSource    Source;
+  uint64_t          FailingOpen;        // the OpenProtocol call made to fail, 0 for none
+  EFI_STATUS        OpenFailure;
+  EFI_STATUS        Exit;
+  uint64_t          Opens;
+};
+
+class ArgumentSourceTest : public RunSequenceTest, public ::testing::WithParamInterface<SOURCE_CASE> {};
+
+TEST_P (ArgumentSourceTest, ArgumentsComeFromTheFirstInterfaceThatOpens) {
+  const SOURCE_CASE  &Case = GetParam ();
+
+  Sim.SetArguments ({ u"Zk48Update.efi", u"-v" }, Case.Source);
+  if (Case.FailingOpen != 0) {
+    Sim.FailCall (Call::OpenProtocol, Case.FailingOpen, Case.OpenFailure);
+  }
+
+  EXPECT_EQ (Sim.RunImage (), Case.Exit);
+  EXPECT_EQ (Sim.CallCount (Call::OpenProtocol), Case.Opens);
+  EXPECT_EQ (Sim.Timeline.front ().Kind, sim::Event::Clear);
+  if (EFI_ERROR (Case.Exit)) {
+    EXPECT_EQ (Output (), BANNER + REFUSAL);
+    EXPECT_TRUE (Sim.Transactions.empty ());
+    EXPECT_TRUE (Sim.Ports.empty ());
+  } else {
+    EXPECT_EQ (Output (), UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Shell,
+  ArgumentSourceTest,
+  ::testing::Values (
+    SOURCE_CASE { "ShellParameters",             ArgumentSource::ShellParameters, 0, 0,                  EFI_SUCCESS,        1 },
+    SOURCE_CASE { "OlderShellInterface",         ArgumentSource::ShellInterface,  0, 0,                  EFI_SUCCESS,        2 },
+    SOURCE_CASE { "OlderInterfaceAfterFailure",  ArgumentSource::ShellInterface,  1, EFI_ACCESS_DENIED,  EFI_SUCCESS,        2 },
+    SOURCE_CASE { "Neither",                     ArgumentSource::None,            0, 0,                  EFI_UNSUPPORTED,    2 },
+    SOURCE_CASE { "NeitherSecondOpenDenied",     ArgumentSource::None,            2, EFI_ACCESS_DENIED,  EFI_ACCESS_DENIED,  2 },
+    SOURCE_CASE { "NeitherFirstOpenDenied",      ArgumentSource::None,            1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    2 },
+    SOURCE_CASE { "ParametersOpenFailsAlone",    ArgumentSource::ShellParameters, 1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    2 }
+    ),
+  [](const ::testing::TestParamInfo<SOURCE_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// "-v" is the two units '-' 'v' and the terminator; anything else is a file name.
+//
+struct COMMAND_CASE {
+  const char                     *Name;
+  std::vector<std::u16string>    Args;
+  bool                           VersionQuery;
+};
+
+class CommandLineTest : public RunSequenceTest, public ::testing::WithParamInterface<COMMAND_CASE> {};
+
+TEST_P (CommandLineTest, OnlyExactDashVQueriesTheVersion) {
+  const COMMAND_CASE  &Case = GetParam ();
+
+  Sim.AddFile (Volume, u"image.bin", MakeImage (0x33));
+
+  if (Case.VersionQuery) {
+    EXPECT_EQ (Run (Case.Args), EFI_SUCCESS);
+    EXPECT_EQ (Output (), UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n");
+    ExpectNoFileAccess ();
+    EXPECT_EQ (Sim.Chip.Counts.BlockWrites, 0u);
+  } else {
+    EXPECT_EQ (Run (Case.Args), EFI_NOT_FOUND);
+    EXPECT_EQ (Output (), UP_TO_CHIP + " Image name is: " + sim::Utf8 (Case.Args[0]) + "open: fail_Not Found\r\n");
+    EXPECT_EQ (Sim.CallCount (Call::Open), 1u);
+    EXPECT_EQ (BusLog (), ID_CHECK) << "no version query";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Arguments,
+  CommandLineTest,
+  ::testing::Values (
+    COMMAND_CASE { "DashV",              { u"-v" },                 true  },
+    COMMAND_CASE { "DashVThenMore",      { u"-v", u"extra" },       true  },
+    COMMAND_CASE { "DashVThenDashV",     { u"-v", u"-v" },          true  },
+    COMMAND_CASE { "DashVThenImage",     { u"-v", u"image.bin" },   true  },
+    COMMAND_CASE { "CapitalV",           { u"-V" },                 false },
+    COMMAND_CASE { "DashVOne",           { u"-v1" },                false },
+    COMMAND_CASE { "DashVSpace",         { u"-v " },                false },
+    COMMAND_CASE { "DashVV",             { u"-vv" },                false },
+    COMMAND_CASE { "Dash",               { u"-" },                  false },
+    COMMAND_CASE { "DoubleDashV",        { u"--v" },                false },
+    COMMAND_CASE { "V",                  { u"v" },                  false },
+    COMMAND_CASE { "SlashV",             { u"/v" },                 false },
+    COMMAND_CASE { "CapitalVThenDashV",  { u"-V", u"-v" },          false }
+    ),
+  [](const ::testing::TestParamInfo<COMMAND_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// No SMBus host controller: the run stops after the separator, before the scan.
+//
+struct NO_HC_CASE {
+  const char                     *Name;
+  int                            How;       // 0: no handle, 1: handle refuses, 2: handle list fails
+  std::vector<std::u16string>    Args;
+};
+
+class MissingHostControllerTest : public RunSequenceTest, public ::testing::WithParamInterface<NO_HC_CASE> {};
+
+TEST_P (MissingHostControllerTest, StopsBeforeTheScan) {
+  const NO_HC_CASE  &Case = GetParam ();
+
+  Sim.AddFile (Volume, u"image.bin", MakeImage (0x33));
+  switch (Case.How) {
+    case 0:
+      RemoveSmbusHc ();
+      break;
+    case 1:
+      Sim.FailHandleProtocolFor (0);
+      break;
+    default:
+      Sim.FailCall (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES);
+      break;
+  }
+
+  if (Case.Args.empty ()) {
+    EXPECT_EQ (Run (Case.Args), EFI_INVALID_PARAMETER);
+    EXPECT_EQ (Output (), BANNER + REFUSAL);
+  } else {
+    EXPECT_EQ (Run (Case.Args), EFI_NOT_FOUND);
+    EXPECT_EQ (Output (), BANNER + std::string (SEPARATOR_LINE) + NO_HOST_CONTROLLER);
+  }
+
+  EXPECT_TRUE (Sim.Ports.empty ());
+  EXPECT_TRUE (Sim.Transactions.empty ());
+  EXPECT_EQ (Sim.CallCount (Call::Execute), 0u);
+  ExpectNoFileAccess ();
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Firmware,
+  MissingHostControllerTest,
+  ::testing::Values (
+    NO_HC_CASE { "NoHandleDashV",          0, { u"-v" }        },
+    NO_HC_CASE { "NoHandleImage",          0, { u"image.bin" } },
+    NO_HC_CASE { "HandleRefusesDashV",     1, { u"-v" }        },
+    NO_HC_CASE { "HandleRefusesImage",     1, { u"image.bin" } },
+    NO_HC_CASE { "HandleListFailsDashV",   2, { u"-v" }        },
+    NO_HC_CASE { "NoHandleNoArgument",     0, {}               }
+    ),
+  [](const ::testing::TestParamInfo<NO_HC_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// The version query: the byte in upper-case hexadecimal without leading
+// zeros, or the timeout when the chip never signals the byte ready.
+//
+struct VERSION_CASE {
+  uint8_t       Byte;
+  const char    *Line;
+};
+
+class VersionQueryTest : public RunSequenceTest, public ::testing::WithParamInterface<VERSION_CASE> {};
+
+TEST_P (VersionQueryTest, ShowsTheVersionByte) {
+  Sim.Chip.Eeprom[0x112F] = GetParam ().Byte;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (Output (), UP_TO_CHIP + GetParam ().Line);
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Bytes,
+  VersionQueryTest,
+  ::testing::Values (
+    VERSION_CASE { 0x5A, "The E2PROM version is 0x5A. \r\n" },
+    VERSION_CASE { 0x05, "The E2PROM version is 0x5. \r\n"  },
+    VERSION_CASE { 0x00, "The E2PROM version is 0x0. \r\n"  },
+    VERSION_CASE { 0xAB, "The E2PROM version is 0xAB. \r\n" },
+    VERSION_CASE { 0xFF, "The E2PROM version is 0xFF. \r\n" }
+    )
+  );
+
+TEST_F (RunSequenceTest, VersionQueryReadsTheVersionByteOnceAfterTheCheck) {
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (
+    BusLog (),
+    (std::vector<std::string> {
+    "W 21 B1 08", "R 23 02 -> 11",
+    "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80", "R 21 B6 -> 5A"
+  })
+    );
+  EXPECT_EQ (Sim.Timeline.back ().Kind, sim::Event::Output) << "the version line is the last thing the run does";
+  EXPECT_EQ (Sim.CallCount (Call::Stall), 0u);
+  ExpectNoFileAccess ();
+}
+
+TEST_F (RunSequenceTest, VersionQueryOnAChipThatNeverSignalsReadyTimesOut) {
+  Sim.Chip.Faults.ReadyAfterPolls = ZK48_NEVER;
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_TIMEOUT);
+  EXPECT_EQ (Output (), UP_TO_CHIP + " Error: E2PROM read timed out, exit.\r\n");
+  EXPECT_EQ (Sim.Chip.Counts.ByteReads, 1u + 10000u) << "the identity read, then every status read the bound allows";
+  EXPECT_EQ (BusLog ().back (), "R 21 B7 -> 7F") << "no data read";
+  ExpectNoFileAccess ();
 }
 
 } // namespace

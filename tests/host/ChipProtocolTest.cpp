@@ -1,0 +1,364 @@
+// The chip's register protocol as the bus sees it: the host-controller
+// lookup, the device-ID check, the E2PROM version read and its bounded
+// wait, the MCU version, the block-write frame, and failed transactions.
+#include "tests/host/FirmwareTest.h"
+
+#include "chip/SmbusAccess.h"
+#include "chip/TconChip.h"
+
+namespace {
+
+using sim::Call;
+
+// Readable expectations: N copies of one bus-log line.
+std::vector<std::string>
+Repeated (
+  const std::string  &Line,
+  size_t             Count
+  )
+{
+  return std::vector<std::string> (Count, Line);
+}
+
+std::vector<std::string>
+operator+ (
+  std::vector<std::string>        Lines,
+  const std::vector<std::string>  &More
+  )
+{
+  Lines.insert (Lines.end (), More.begin (), More.end ());
+  return Lines;
+}
+
+//
+// A host-controller driver in front of the simulated one that keeps only
+// the promises the standard makes: it leaves its own value in Length after
+// every call, and garbage in the buffer of a read that failed.
+//
+EFI_SMBUS_HC_EXECUTE_OPERATION  mSimExecute;
+UINT8                           mLeftByFailedRead = 0xFF;
+
+EFI_STATUS EFIAPI
+CarelessExecute (
+  const EFI_SMBUS_HC_PROTOCOL  *This,
+  EFI_SMBUS_DEVICE_ADDRESS     SlaveAddress,
+  EFI_SMBUS_DEVICE_COMMAND     Command,
+  EFI_SMBUS_OPERATION          Operation,
+  BOOLEAN                      PecCheck,
+  UINTN                        *Length,
+  VOID                         *Buffer
+  )
+{
+  EFI_STATUS  Status = mSimExecute (This, SlaveAddress, Command, Operation, PecCheck, Length, Buffer);
+
+  if (EFI_ERROR (Status) && (Operation == EfiSmbusReadByte)) {
+    *(UINT8 *)Buffer = mLeftByFailedRead;
+  }
+
+  *Length = 0xA5;
+  return Status;
+}
+
+class ChipProtocolTest : public FirmwareTest {
+protected:
+  size_t  Mark = 0;
+
+  void SetUp () override
+  {
+    FirmwareTest::SetUp ();
+    InstallTables ();
+    mSimExecute                                 = Sim.SmbusControllers[0]->Protocol.Execute;
+    Sim.SmbusControllers[0]->Protocol.Execute   = CarelessExecute;
+    mLeftByFailedRead                           = 0xFF;
+    Sim.Chip.Eeprom[EEPROM_VERSION_ADDRESS]     = 0x5A;
+    Sim.Chip.McuVersion                         = 0x5C;
+    LocateSmbusHc ();
+  }
+
+  // Every transaction: the 7-bit address alone, PEC off, Length 1 or 11 as the call began.
+  void TearDown () override
+  {
+    for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+      EXPECT_TRUE ((Entry.Address == 0x21) || (Entry.Address == 0x23)) << std::hex << Entry.Address;
+      EXPECT_EQ (Entry.PecCheck, FALSE);
+      EXPECT_EQ (Entry.Length, Entry.Operation == EfiSmbusWriteBlock ? 11u : 1u);
+      EXPECT_TRUE ((Entry.Operation == EfiSmbusReadByte) || (Entry.Operation == EfiSmbusWriteByte) || (Entry.Operation == EfiSmbusWriteBlock));
+      EXPECT_EQ (Entry.Controller, 0);
+    }
+
+    FirmwareTest::TearDown ();
+  }
+
+  // Starts a fresh chip and a fresh stretch of the bus log.
+  void NewChip ()
+  {
+    Zk48Reset (&Sim.Chip, 0x5C);
+    Sim.Chip.Eeprom[EEPROM_VERSION_ADDRESS] = 0x5A;
+    Mark                                    = Sim.Transactions.size ();
+  }
+
+  // The bus log since the last NewChip.
+  std::vector<std::string> Traffic () const
+  {
+    std::vector<std::string>  Lines = BusLog ();
+
+    return std::vector<std::string> (Lines.begin () + (std::ptrdiff_t)Mark, Lines.end ());
+  }
+};
+
+TEST_F (ChipProtocolTest, DeviceIdCheckWritesOnceThenReadsUpToSixTimes) {
+  const struct {
+    UINT32     AnswersFromRead;
+    BOOLEAN    Found;
+    size_t     Reads;
+  } Cases[] = {
+    { 1,          TRUE,  1 },
+    { 2,          TRUE,  2 },
+    { 6,          TRUE,  6 },
+    { 7,          FALSE, 6 },
+    { ZK48_NEVER, FALSE, 6 },
+  };
+
+  for (const auto &Case : Cases) {
+    NewChip ();
+    Sim.Chip.Faults.DeviceIdFromRead = Case.AnswersFromRead;
+
+    EXPECT_EQ (CheckTconDeviceId (), Case.Found) << "answers from read " << Case.AnswersFromRead;
+    EXPECT_EQ (
+      Traffic (),
+      std::vector<std::string> { "W 21 B1 08" } + Repeated ("R 23 02 -> FF", Case.Reads - 1) + Repeated (Case.Found ? "R 23 02 -> 11" : "R 23 02 -> FF", 1)
+      ) << "answers from read " << Case.AnswersFromRead;
+  }
+}
+
+TEST_F (ChipProtocolTest, EepromVersionReadWaitsForBit7OfB7) {
+  const std::vector<std::string>  Setup = { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" };
+  const struct {
+    UINT32     ReadyAfterPolls;
+    BOOLEAN    Read;
+    size_t     StatusReads;
+  } Cases[] = {
+    { 1,          TRUE,  1     },
+    { 2,          TRUE,  2     },
+    { 10000,      TRUE,  10000 },
+    { 10001,      FALSE, 10000 },
+    { ZK48_NEVER, FALSE, 10000 },
+  };
+
+  for (const auto &Case : Cases) {
+    UINT8  Version = 0xEE;
+
+    NewChip ();
+    Sim.Chip.Faults.ReadyAfterPolls = Case.ReadyAfterPolls;
+
+    EXPECT_EQ (ReadEepromVersion (&Version), Case.Read) << "ready after " << Case.ReadyAfterPolls;
+    EXPECT_EQ (Version, Case.Read ? 0x5A : 0xEE) << "ready after " << Case.ReadyAfterPolls;
+    EXPECT_EQ (
+      Traffic (),
+      Setup + Repeated ("R 21 B7 -> 7F", Case.StatusReads - (Case.Read ? 1 : 0))
+      + (Case.Read ? std::vector<std::string> { "R 21 B7 -> 80", "R 21 B6 -> 5A" } : std::vector<std::string> {})
+      ) << "ready after " << Case.ReadyAfterPolls;
+  }
+}
+
+TEST_F (ChipProtocolTest, McuVersionIsOneReadOfC0At23) {
+  EXPECT_EQ (ReadMcuVersion (), 0x5C);
+  EXPECT_EQ (BusLog (), std::vector<std::string> { "R 23 C0 -> 5C" });
+}
+
+TEST_F (ChipProtocolTest, ReadAddressIsTakenInItsEightBitForm) {
+  const struct {
+    UINT8    BusAddress;
+    UINTN    SevenBit;
+  } Cases[] = {
+    { 0x42, 0x21 },
+    { 0x43, 0x21 },
+    { 0x46, 0x23 },
+    { 0x47, 0x23 },
+  };
+
+  for (const auto &Case : Cases) {
+    SmbusReadByte (Case.BusAddress, 0xC0);
+    ASSERT_FALSE (Sim.Transactions.empty ());
+    EXPECT_EQ (Sim.Transactions.back ().Address, Case.SevenBit) << std::hex << (int)Case.BusAddress;
+    EXPECT_EQ (Sim.Transactions.back ().Command, 0xC0u);
+    EXPECT_EQ (Sim.Transactions.back ().Operation, EfiSmbusReadByte);
+  }
+
+  EXPECT_EQ (Sim.Transactions.size (), 4u);
+}
+
+TEST_F (ChipProtocolTest, FailedReadGivesZeroWhateverTheBufferHolds) {
+  Sim.FailCall (Call::Execute, 0, EFI_DEVICE_ERROR);
+
+  for (UINT8 Left : { 0x11, 0x80, 0xFF, 0x5C }) {
+    mLeftByFailedRead = Left;
+    EXPECT_EQ (SmbusReadByte (0x46, 0x02), 0x00) << std::hex << (int)Left;
+    EXPECT_EQ (SmbusReadByte (0x46, 0xC0), 0x00) << std::hex << (int)Left;
+    EXPECT_EQ (SmbusReadByte (0x42, 0xB7), 0x00) << std::hex << (int)Left;
+  }
+
+  EXPECT_EQ (ReadMcuVersion (), 0x00);
+  EXPECT_EQ (Sim.Transactions.size (), 13u);
+}
+
+TEST_F (ChipProtocolTest, FailedDeviceIdReadIsAMiss) {
+  mLeftByFailedRead = 0x11;
+
+  // One failed read, then the answer.
+  Sim.FailCall (Call::Execute, 2, EFI_DEVICE_ERROR);
+  EXPECT_TRUE (CheckTconDeviceId ());
+  EXPECT_EQ (Traffic (), (std::vector<std::string> { "W 21 B1 08", "R 23 02 -> !", "R 23 02 -> 11" }));
+
+  // Six failed reads, though the driver left the device ID in the buffer each time.
+  NewChip ();
+  for (uint64_t Nth = 5; Nth <= 10; Nth++) {
+    Sim.FailCall (Call::Execute, Nth, EFI_DEVICE_ERROR);
+  }
+
+  EXPECT_FALSE (CheckTconDeviceId ());
+  EXPECT_EQ (Traffic (), std::vector<std::string> { "W 21 B1 08" } + Repeated ("R 23 02 -> !", 6));
+}
+
+TEST_F (ChipProtocolTest, FailedStatusReadsKeepTheWaitGoingToItsBound) {
+  UINT8  Version = 0xEE;
+
+  mLeftByFailedRead = 0xFF;
+  Sim.FailCall (Call::Execute, 0, EFI_DEVICE_ERROR);
+
+  EXPECT_FALSE (ReadEepromVersion (&Version));
+  EXPECT_EQ (Version, 0xEE);
+  EXPECT_EQ (BusLog (), (std::vector<std::string> { "W 21 B2 11 !", "W 21 B3 2F !", "W 21 B5 02 !" }) + Repeated ("R 21 B7 -> !", 10000));
+}
+
+TEST_F (ChipProtocolTest, BlockWriteFrameCarriesAddressHighByteFirst) {
+  const UINT8  Data[16] = { 0xD0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE };
+  const struct {
+    UINT16        Address;
+    const char    *Line;
+  } Cases[] = {
+    { 0x0000, "B 21 00 0A 00 00 D0 D1 D2 D3 D4 D5 D6 D7" },
+    { 0x0008, "B 21 00 0A 00 08 D0 D1 D2 D3 D4 D5 D6 D7" },
+    { 0x1128, "B 21 00 0A 11 28 D0 D1 D2 D3 D4 D5 D6 D7" },
+    { 0x1FF8, "B 21 00 0A 1F F8 D0 D1 D2 D3 D4 D5 D6 D7" },
+  };
+
+  for (const auto &Case : Cases) {
+    NewChip ();
+    EXPECT_TRUE (WriteEepromBlock (Case.Address, Data)) << std::hex << Case.Address;
+    EXPECT_EQ (Traffic (), std::vector<std::string> { Case.Line });
+    EXPECT_EQ (std::vector<uint8_t> (Sim.Chip.Eeprom + Case.Address, Sim.Chip.Eeprom + Case.Address + 8), std::vector<uint8_t> (Data, Data + 8));
+  }
+}
+
+TEST_F (ChipProtocolTest, BlockWriteResultIsTheHostControllersStatus) {
+  const UINT8  Data[8] = { 1, 2, 3, 4, 5, 6, 7, 8 };
+
+  Sim.FailCall (Call::Execute, 2, EFI_DEVICE_ERROR);
+  Sim.FailCall (Call::Execute, 3, EFI_NO_RESPONSE);
+
+  EXPECT_TRUE (WriteEepromBlock (0x0100, Data));
+  EXPECT_FALSE (WriteEepromBlock (0x0108, Data));
+  EXPECT_FALSE (WriteEepromBlock (0x0110, Data));
+  EXPECT_TRUE (WriteEepromBlock (0x0118, Data));
+  EXPECT_EQ (
+    BusLog (),
+    (std::vector<std::string> {
+    "B 21 00 0A 01 00 01 02 03 04 05 06 07 08",
+    "B 21 00 0A 01 08 01 02 03 04 05 06 07 08 !",
+    "B 21 00 0A 01 10 01 02 03 04 05 06 07 08 !",
+    "B 21 00 0A 01 18 01 02 03 04 05 06 07 08",
+  })
+    );
+}
+
+//
+// The lookup: which handle's interface serves, what is tried, and that the
+// handle array goes back to the pool (the fixture's ledger checks that).
+//
+struct LOOKUP_CASE {
+  const char          *Name;
+  int                 Controllers;      // SMBus host-controller handles installed
+  std::vector<int>    Refused;          // handles whose HandleProtocol fails
+  bool                ListFails;        // LocateHandleBuffer itself fails
+  int                 Serving;          // the controller that carries the transactions, -1 none
+  uint64_t            HandleProtocols;  // HandleProtocol calls expected
+};
+
+class SmbusHcLookupTest : public FirmwareTest, public ::testing::WithParamInterface<LOOKUP_CASE> {
+protected:
+  void SetUp () override
+  {
+    const LOOKUP_CASE  &Case = GetParam ();
+
+    FirmwareTest::SetUp ();
+    InstallTables ();
+    while ((int)Sim.SmbusControllers.size () < Case.Controllers) {
+      Sim.AddSmbusController ();
+    }
+
+    if (Case.Controllers == 0) {
+      RemoveSmbusHc ();
+    }
+
+    for (int Controller : Case.Refused) {
+      Sim.FailHandleProtocolFor (Controller);
+    }
+
+    if (Case.ListFails) {
+      Sim.FailCall (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES);
+    }
+  }
+};
+
+TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
+  const LOOKUP_CASE  &Case = GetParam ();
+  const UINT8        Data[8] = {};
+  UINT8              Version = 0xEE;
+
+  LocateSmbusHc ();
+
+  EXPECT_EQ (Sim.CallCount (Call::LocateHandleBuffer), 1u);
+  EXPECT_EQ (Sim.CallCount (Call::HandleProtocol), Case.HandleProtocols);
+  EXPECT_EQ (Sim.CallCount (Call::FreePool), (Case.Controllers > 0) && !Case.ListFails ? 1u : 0u);
+  EXPECT_EQ (Sim.Timeline.size (), 0u) << "the lookup prints nothing";
+  if (Case.Serving < 0) {
+    EXPECT_EQ (mSmbusHc, nullptr);
+    EXPECT_FALSE (CheckTconDeviceId ());
+    EXPECT_FALSE (ReadEepromVersion (&Version));
+    EXPECT_EQ (ReadMcuVersion (), 0x00);
+    EXPECT_FALSE (WriteEepromBlock (0, Data));
+    EXPECT_EQ (SmbusReadByte (0x46, 0x02), 0x00);
+    SmbusWriteByte (0xB1, 0x08);
+    EXPECT_EQ (Sim.CallCount (Call::Execute), 0u);
+    EXPECT_EQ (Version, 0xEE);
+    return;
+  }
+
+  EXPECT_EQ (mSmbusHc, &Sim.SmbusControllers[(size_t)Case.Serving]->Protocol);
+  EXPECT_TRUE (CheckTconDeviceId ());
+  EXPECT_TRUE (ReadEepromVersion (&Version));
+  EXPECT_TRUE (WriteEepromBlock (0, Data));
+  ASSERT_FALSE (Sim.Transactions.empty ());
+  for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+    EXPECT_EQ (Entry.Controller, Case.Serving);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Handles,
+  SmbusHcLookupTest,
+  ::testing::Values (
+    LOOKUP_CASE { "One",                   1, {},        false, 0,  1 },
+    LOOKUP_CASE { "ThreeFirstServes",      3, {},        false, 0,  1 },
+    LOOKUP_CASE { "FirstRefused",          3, { 0 },     false, 1,  2 },
+    LOOKUP_CASE { "FirstTwoRefused",       3, { 0, 1 },  false, 2,  3 },
+    LOOKUP_CASE { "FirstAndLastRefused",   3, { 0, 2 },  false, 1,  2 },
+    LOOKUP_CASE { "AllRefused",            3, { 0, 1, 2 }, false, -1, 3 },
+    LOOKUP_CASE { "NoHandle",              0, {},        false, -1, 0 },
+    LOOKUP_CASE { "HandleListFails",       2, {},        true,  -1, 0 }
+    ),
+  [](const ::testing::TestParamInfo<LOOKUP_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+} // namespace

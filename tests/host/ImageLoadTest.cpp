@@ -1,0 +1,263 @@
+// Loading the image file: every way a load ends early, the lengths it
+// accepts and refuses, which volume and which name it opens. Each failure
+// must leave the chip untouched and give back exactly what it obtained
+// (the fixture's ledger check).
+#include "tests/host/FirmwareTest.h"
+
+#include <cstddef>
+#include <ostream>
+
+namespace {
+
+// What the q35 bench prints before the load begins.
+const std::string  RUN_START = std::string (BANNER) + SEPARATOR_LINE +
+                               " Found SMBus device:\r\n"
+                               " Bus Dev Func Vendor Device Revision\r\n"
+                               " 00 1F 03  8086 2930 02\r\n"
+                               " Intel ID.\r\n"
+                               " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n"
+                               "================================================ \r\n";
+
+// The scan's own transactions: nothing may follow them when a load fails.
+const std::vector<std::string>  SCAN_BUS = { "W 21 B1 08", "R 23 02 -> 11" };
+
+const std::string  NAME_LINE = " Image name is: zk48.bin";
+
+// The first line of the update, which only a good load reaches.
+const std::string  UPDATE_START = "================================================ \r\n Current E2PROM MCU version: V10. \r\n";
+
+// The information record the volume answers for "zk48.bin".
+constexpr UINTN  RECORD_SIZE = offsetof (EFI_FILE_INFO, FileName) + sizeof (u"zk48.bin");
+
+struct LoadFailure {
+  const char    *Name;
+  void          (*Arrange) (sim::SimFirmware &Sim);
+  const char    *Tail;      // what follows the name line
+  EFI_STATUS    Status;     // the run's exit status
+};
+
+const LoadFailure  LOAD_FAILURES[] = {
+  { "LocateProtocolFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::LocateProtocol, 1, EFI_NOT_FOUND); },
+    "locate protocol: fail\r\n", EFI_NOT_FOUND },
+  { "OpenVolumeFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::OpenVolume, 1, EFI_VOLUME_CORRUPTED); },
+    "open volume: fail\r\n", EFI_VOLUME_CORRUPTED },
+  { "OpenFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Open, 1, EFI_ACCESS_DENIED); },
+    "open: fail_Access Denied\r\n", EFI_ACCESS_DENIED },
+  { "OpenFailsAndRootCloseFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Open, 1, EFI_ACCESS_DENIED); Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR); },
+    "open: fail_Access Denied\r\nclose: fail\r\n", EFI_ACCESS_DENIED },
+  { "OpenGivesNoHandle",
+    [](sim::SimFirmware &Sim) { Sim.OpenReturnsNoHandle = true; },
+    "", EFI_NOT_FOUND },
+  { "OpenGivesNoHandleAndRootCloseFails",
+    [](sim::SimFirmware &Sim) { Sim.OpenReturnsNoHandle = true; Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR); },
+    "close: fail\r\n", EFI_NOT_FOUND },
+  { "FirstGetInfoFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::GetInfo, 1, EFI_DEVICE_ERROR); },
+    "Get file info fail\r\n", EFI_DEVICE_ERROR },
+  { "FirstGetInfoSucceedsWithoutRecord",
+    [](sim::SimFirmware &Sim) { Sim.GetInfoSucceedsEmpty = true; },
+    "Get file info fail\r\n", EFI_DEVICE_ERROR },
+  { "FirstGetInfoAsksForTooSmallRecord",
+    [](sim::SimFirmware &Sim) { Sim.GetInfoClaimsSize = 8; },
+    "Get file info fail\r\n", EFI_DEVICE_ERROR },
+  { "RecordAllocationFails",
+    [](sim::SimFirmware &Sim) { Sim.RefuseAllocationOfSize = RECORD_SIZE; },
+    "Get file info fail\r\n", EFI_OUT_OF_RESOURCES },
+  { "SecondGetInfoFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::GetInfo, 2, EFI_VOLUME_CORRUPTED); },
+    "Get file info fail\r\n", EFI_VOLUME_CORRUPTED },
+  { "SecondGetInfoFailsAndBothClosesFail",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::GetInfo, 2, EFI_DEVICE_ERROR); Sim.FailCall (sim::Call::Close, 0, EFI_DEVICE_ERROR); },
+    "Get file info fail\r\nclose: fail\r\nclose: fail\r\n", EFI_DEVICE_ERROR },
+  { "ImageAllocationFails",
+    [](sim::SimFirmware &Sim) { Sim.RefuseAllocationOfSize = 0x2000; },
+    " FileSize:8KB\r\nAllocate buffer size fail\r\n", EFI_OUT_OF_RESOURCES },
+  { "ReadFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Read, 1, EFI_DEVICE_ERROR); },
+    " FileSize:8KB\r\nRead file fail\r\n", EFI_DEVICE_ERROR },
+  { "ReadFailsAndFileCloseFails",
+    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Read, 1, EFI_DEVICE_ERROR); Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR); },
+    " FileSize:8KB\r\nRead file fail\r\nclose: fail\r\n", EFI_DEVICE_ERROR },
+  { "ReadDeliversShortCount",
+    [](sim::SimFirmware &Sim) { Sim.ReadDeliversAtMost = 4096; },
+    " FileSize:8KB\r\n File size 4096 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "ReadDeliversShortCountAndBothClosesFail",
+    [](sim::SimFirmware &Sim) { Sim.ReadDeliversAtMost = 8191; Sim.FailCall (sim::Call::Close, 0, EFI_DEVICE_ERROR); },
+    " FileSize:8KB\r\n File size 8191 is not right, must be 8k Byte,exit.\r\nclose: fail\r\nclose: fail\r\n", EFI_BAD_BUFFER_SIZE },
+};
+
+void
+PrintTo (
+  const LoadFailure  &Case,
+  std::ostream       *Stream
+  )
+{
+  *Stream << Case.Name;
+}
+
+class ImageLoadFailureTest : public FirmwareTest, public ::testing::WithParamInterface<LoadFailure> {
+};
+
+TEST_P (ImageLoadFailureTest, PrintsItsReasonWritesNothingAndGivesBackAll) {
+  const LoadFailure  &Case = GetParam ();
+
+  Sim.AddFile (Volume, u"zk48.bin", MakeImage (0x5A));
+  Case.Arrange (Sim);
+  EXPECT_EQ (Run ({ u"zk48.bin" }), Case.Status);
+  EXPECT_EQ (Output (), RUN_START + NAME_LINE + Case.Tail);
+  EXPECT_EQ (BusLog (), SCAN_BUS);
+  EXPECT_EQ (Sim.Chip.Counts.BlockWrites, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  ,
+  ImageLoadFailureTest,
+  ::testing::ValuesIn (LOAD_FAILURES),
+  [](const ::testing::TestParamInfo<LoadFailure> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// Lengths: the size line shows whole KiB; the file is read whole and only
+// then judged by the count Read delivered.
+//
+struct WrongLength {
+  const char    *Name;
+  size_t        Bytes;
+  void          (*Arrange) (sim::SimFirmware &Sim);
+  const char    *Tail;
+  EFI_STATUS    Status;
+};
+
+void
+NoChange (
+  sim::SimFirmware  &
+  )
+{
+}
+
+const WrongLength  WRONG_LENGTHS[] = {
+  { "OneByteShort", 8191, NoChange,
+    " FileSize:7KB\r\n File size 8191 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "OneByteLong", 8193, NoChange,
+    " FileSize:8KB\r\n File size 8193 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "JustUnderNineKiB", 9215, NoChange,
+    " FileSize:8KB\r\n File size 9215 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "NineKiB", 9216, NoChange,
+    " FileSize:9KB\r\n File size 9216 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "SixtyFourKiB", 0x10000, NoChange,
+    " FileSize:64KB\r\n File size 65536 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "Empty", 0, NoChange,
+    " FileSize:0KB\r\n File size 0 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "EmptyGrantedAsNull", 0, [](sim::SimFirmware &Sim) { Sim.AllocateZeroGivesNull = true; },
+    " FileSize:0KB\r\n File size 0 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
+  { "EmptyAllocationRefused", 0, [](sim::SimFirmware &Sim) { Sim.RefuseAllocationOfSize = 0; },
+    " FileSize:0KB\r\nAllocate buffer size fail\r\n", EFI_OUT_OF_RESOURCES },
+};
+
+void
+PrintTo (
+  const WrongLength  &Case,
+  std::ostream       *Stream
+  )
+{
+  *Stream << Case.Name;
+}
+
+class ImageLengthTest : public FirmwareTest, public ::testing::WithParamInterface<WrongLength> {
+};
+
+TEST_P (ImageLengthTest, IsReadWholeThenRefused) {
+  const WrongLength  &Case = GetParam ();
+
+  Sim.AddFile (Volume, u"zk48.bin", MakeImage (0x5A, Case.Bytes));
+  Case.Arrange (Sim);
+  EXPECT_EQ (Run ({ u"zk48.bin" }), Case.Status);
+  EXPECT_EQ (Output (), RUN_START + NAME_LINE + Case.Tail);
+  EXPECT_EQ (BusLog (), SCAN_BUS);
+  EXPECT_EQ (Sim.Chip.Counts.BlockWrites, 0u);
+  if (Case.Status == EFI_BAD_BUFFER_SIZE) {
+    ASSERT_EQ (Sim.Files.size (), 2u);
+    EXPECT_EQ (Sim.CallCount (sim::Call::Read), 1u);
+    EXPECT_EQ (Sim.Files[1]->Position, Case.Bytes);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  ,
+  ImageLengthTest,
+  ::testing::ValuesIn (WRONG_LENGTHS),
+  [](const ::testing::TestParamInfo<WrongLength> &Info) { return std::string (Info.param.Name); }
+  );
+
+using ImageLoadTest = FirmwareTest;
+
+TEST_F (ImageLoadTest, ExactlyEightKiBLoadsAndTheUpdateFollowsTheSizeLine) {
+  std::vector<uint8_t>  Image = MakeImage (0x5A);
+
+  Sim.AddFile (Volume, u"zk48.bin", Image);
+  EXPECT_EQ (Run ({ u"zk48.bin" }), EFI_SUCCESS);
+  EXPECT_EQ (Output ().substr (0, RUN_START.size () + NAME_LINE.size () + 15 + UPDATE_START.size ()),
+             RUN_START + NAME_LINE + " FileSize:8KB\r\n" + UPDATE_START);
+  EXPECT_EQ (Sim.CallCount (sim::Call::Read), 1u);
+  EXPECT_EQ (std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom)), Image);
+}
+
+TEST_F (ImageLoadTest, NameNotOnTheVolumeIsReportedNotFound) {
+  Sim.AddFile (Volume, u"zk48.bin", MakeImage (0x5A));
+  EXPECT_EQ (Run ({ u"zk49.bin" }), EFI_NOT_FOUND);
+  EXPECT_EQ (Output (), RUN_START + " Image name is: zk49.bin" + "open: fail_Not Found\r\n");
+  EXPECT_EQ (BusLog (), SCAN_BUS);
+}
+
+TEST_F (ImageLoadTest, OnlyTheFirstVolumeIsSearched) {
+  int  Second = Sim.AddVolume ();
+
+  Sim.AddFile (Second, u"zk48.bin", MakeImage (0x5A));
+  EXPECT_EQ (Run ({ u"zk48.bin" }), EFI_NOT_FOUND);
+  EXPECT_EQ (Output (), RUN_START + NAME_LINE + "open: fail_Not Found\r\n");
+  EXPECT_EQ (BusLog (), SCAN_BUS);
+  for (const auto &File : Sim.Files) {
+    EXPECT_EQ (File->Volume, Sim.Volumes[0].get ());
+  }
+}
+
+TEST_F (ImageLoadTest, TheFirstVolumesFileIsWrittenWhenOthersHoldOneToo) {
+  int                   Second = Sim.AddVolume ();
+  std::vector<uint8_t>  First  = MakeImage (0x5A);
+  std::vector<uint8_t>  Other  = MakeImage (0x5B);
+
+  Other[0] = (uint8_t)~Other[0];
+  Sim.AddFile (Second, u"zk48.bin", Other);
+  Sim.AddFile (Volume, u"zk48.bin", First);
+  EXPECT_EQ (Run ({ u"zk48.bin" }), EFI_SUCCESS);
+  EXPECT_EQ (std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom)), First);
+  for (const auto &File : Sim.Files) {
+    EXPECT_EQ (File->Volume, Sim.Volumes[0].get ());
+  }
+}
+
+TEST_F (ImageLoadTest, LongNameIsCutOnTheConsoleButOpenedWhole) {
+  std::u16string        Name;
+  std::vector<uint8_t>  Image = MakeImage (0x5A);
+
+  for (size_t Index = 0; Index < 400; Index++) {
+    Name += (char16_t)(u'a' + Index % 26);
+  }
+
+  //
+  // A file named by the part that fits on the console must not be the one
+  // written.
+  //
+  Sim.AddFile (Volume, Name.substr (0, 304), MakeImage (0x11));
+  Sim.AddFile (Volume, Name, Image);
+  EXPECT_EQ (Run ({ Name }), EFI_SUCCESS);
+  EXPECT_EQ (Output ().substr (0, RUN_START.size () + 320 + 15),
+             RUN_START + " Image name is: " + sim::Utf8 (Name.substr (0, 304)) + " FileSize:8KB\r\n");
+  EXPECT_EQ (std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom)), Image);
+}
+
+} // namespace

@@ -1,0 +1,389 @@
+// The update after a good load: both versions shown, 1024 blocks sent in
+// order with the figure redrawn in place and a pause after each, the
+// version byte read back and compared, then the file given back.
+#include "tests/host/FirmwareTest.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const std::string  RUN_START = std::string (BANNER) + SEPARATOR_LINE +
+                               " Found SMBus device:\r\n"
+                               " Bus Dev Func Vendor Device Revision\r\n"
+                               " 00 1F 03  8086 2930 02\r\n"
+                               " Intel ID.\r\n"
+                               " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n"
+                               "================================================ \r\n"
+                               " Image name is: zk48.bin FileSize:8KB\r\n";
+
+const char  START_LINE[]    = " Start update Chip image:      ";
+const char  CLOSING_LINE[]  = "\r\n================================================\r\n";
+const char  VERIFIED[]      = " Version information verified successfully,the version is 0x5A. \r\n";
+const char  FINISHED[]      = "\r\n E2PROM update finished.\r\n";
+
+constexpr uint8_t   IMAGE_VERSION   = 0x5A;
+constexpr uint8_t   CHIP_MCU        = 0x0B;
+constexpr size_t    BLOCKS          = 1024;
+constexpr uint16_t  VERSION_ADDRESS = 0x112F;
+
+// Transactions before the first block: the scan's two and the MCU version read.
+constexpr uint64_t  EXECUTES_BEFORE_BLOCKS = 3;
+
+std::string
+VersionLines (
+  const char  *Current,
+  const char  *New
+  )
+{
+  return std::string ("================================================ \r\n") +
+         " Current E2PROM MCU version: V" + Current + ". \r\n" +
+         " The New E2PROM MCU version: V" + New + ". \r\n" +
+         "================================================ \r\n";
+}
+
+// The figure shown after a block: its offset plus one, in hundredths of the image.
+std::string
+FigureAfter (
+  size_t  Block
+  )
+{
+  return std::to_string ((Block * 8 + 1) * 100 / 8192) + "%";
+}
+
+std::string
+AllFigures (
+  )
+{
+  std::string  Text;
+
+  for (size_t Block = 0; Block < BLOCKS; Block++) {
+    Text += FigureAfter (Block);
+  }
+
+  return Text + "100%";
+}
+
+std::string
+Hex (
+  uint8_t  Byte
+  )
+{
+  char  Text[4];
+
+  std::snprintf (Text, sizeof (Text), "%02X", Byte);
+  return Text;
+}
+
+class UpdateTest : public FirmwareTest {
+protected:
+  std::vector<uint8_t>  Image = MakeImage (IMAGE_VERSION);
+
+  void
+  SetUp (
+    ) override
+  {
+    FirmwareTest::SetUp ();
+    Sim.Chip.McuVersion = CHIP_MCU;
+    Sim.AddFile (Volume, u"zk48.bin", Image);
+  }
+
+  EFI_STATUS
+  RunUpdate (
+    )
+  {
+    return Run ({ u"zk48.bin" });
+  }
+
+  // Everything the console receives up to the line after "100%".
+  std::string
+  ThroughWriting (
+    const char  *Current = "B"
+    ) const
+  {
+    return RUN_START + VersionLines (Current, "5A") + START_LINE + AllFigures () + CLOSING_LINE;
+  }
+
+  std::vector<uint8_t>
+  Eeprom (
+    ) const
+  {
+    return std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom));
+  }
+
+  // The bus log line of the block at Block, as the image gives it.
+  std::string
+  BlockLine (
+    size_t  Block
+    ) const
+  {
+    std::string  Line = "B 21 00 0A " + Hex ((uint8_t)(Block * 8 >> 8)) + " " + Hex ((uint8_t)(Block * 8));
+
+    for (size_t Index = 0; Index < 8; Index++) {
+      Line += " " + Hex (Image[Block * 8 + Index]);
+    }
+
+    return Line;
+  }
+
+  // The bus log lines of the block writes, in the order sent.
+  std::vector<std::string>
+  BlockLog (
+    ) const
+  {
+    std::vector<std::string>  Blocks;
+
+    for (const std::string &Line : BusLog ()) {
+      if (Line[0] == 'B') {
+        Blocks.push_back (Line);
+      }
+    }
+
+    return Blocks;
+  }
+
+  // The text output right after each cursor move.
+  std::vector<std::u16string>
+  Figures (
+    ) const
+  {
+    std::vector<std::u16string>  Shown;
+
+    for (size_t Index = 0; Index + 1 < Sim.Timeline.size (); Index++) {
+      if ((Sim.Timeline[Index].Kind == sim::Event::Cursor) && (Sim.Timeline[Index + 1].Kind == sim::Event::Output)) {
+        Shown.push_back (Sim.Timeline[Index + 1].Text);
+      }
+    }
+
+    return Shown;
+  }
+};
+
+TEST_F (UpdateTest, ConsoleShowsVersionsFiguresAndSuccess) {
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED);
+}
+
+TEST_F (UpdateTest, ScreenEndsWithTheStartLineAtOneHundred) {
+  std::vector<std::u16string>  Lines;
+  size_t                       Start;
+
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  Lines = Sim.ScreenLines ();
+  Start = (size_t)(std::find (Lines.begin (), Lines.end (), u" Image name is: zk48.bin FileSize:8KB") - Lines.begin ());
+  ASSERT_LT (Start + 10, Lines.size ());
+  EXPECT_EQ (std::vector<std::u16string> (Lines.begin () + (ptrdiff_t)Start, Lines.begin () + (ptrdiff_t)Start + 11),
+             (std::vector<std::u16string> {
+               u" Image name is: zk48.bin FileSize:8KB",
+               u"================================================",
+               u" Current E2PROM MCU version: VB.",
+               u" The New E2PROM MCU version: V5A.",
+               u"================================================",
+               u" Start update Chip image:      100%",
+               u"================================================",
+               u" Version information verified successfully,the version is 0x5A.",
+               u"",
+               u" E2PROM update finished.",
+               u"",
+             }));
+  EXPECT_EQ (Sim.CursorColumn (), 0);
+  EXPECT_EQ (Sim.CursorRow (), (INT32)(Start + 10));
+}
+
+TEST_F (UpdateTest, FiguresGoWhereTheStartLineEndsOnANarrowScreen) {
+  std::vector<std::u16string>  Lines;
+  size_t                       Row;
+
+  //
+  // Twenty columns: the start line wraps, so it ends at column 11 of the
+  // row below the one it began on, and that is where the figures belong.
+  //
+  Sim.SetScreenSize (20, 100);
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  Lines = Sim.ScreenLines ();
+  Row   = (size_t)(std::find (Lines.begin (), Lines.end (), u" Start update Chip i") - Lines.begin ());
+  ASSERT_LT (Row + 1, Lines.size ());
+  EXPECT_EQ (Lines[Row + 1], u"mage:      100%");
+  EXPECT_EQ (Sim.CallCount (sim::Call::SetCursorPosition), BLOCKS + 1);
+  for (const sim::Event &Event : Sim.Timeline) {
+    if (Event.Kind == sim::Event::Cursor) {
+      ASSERT_EQ (Event.A, 11u);
+      ASSERT_EQ (Event.B, Row + 1);
+    }
+  }
+}
+
+TEST_F (UpdateTest, FiguresRiseFromZeroToOneHundred) {
+  std::vector<std::u16string>  Shown;
+
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  Shown = Figures ();
+  ASSERT_EQ (Shown.size (), BLOCKS + 1);
+  EXPECT_EQ (Shown[0], u"0%");
+  EXPECT_EQ (Shown[10], u"0%");
+  EXPECT_EQ (Shown[11], u"1%");
+  EXPECT_EQ (Shown[511], u"49%");
+  EXPECT_EQ (Shown[512], u"50%");
+  EXPECT_EQ (Shown[1013], u"98%");
+  for (size_t Block = 1014; Block < BLOCKS; Block++) {
+    EXPECT_EQ (Shown[Block], u"99%") << "block " << Block;
+  }
+
+  EXPECT_EQ (Shown[BLOCKS], u"100%");
+}
+
+TEST_F (UpdateTest, EachBlockIsFollowedByCursorMoveFigureAndPause) {
+  const std::vector<sim::Event>  &Events = Sim.Timeline;
+  size_t                         Index   = 0;
+  std::vector<std::u16string>    Lines;
+  UINTN                          Row;
+
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  while ((Index < Events.size ()) && !((Events[Index].Kind == sim::Event::Output) && (Events[Index].Text == u" Start update Chip image:      "))) {
+    Index++;
+  }
+
+  ASSERT_LT (Index, Events.size ());
+  Lines = Sim.ScreenLines ();
+  Row   = (UINTN)(std::find (Lines.begin (), Lines.end (), u" Start update Chip image:      100%") - Lines.begin ());
+  Index++;
+  ASSERT_GE (Events.size (), Index + BLOCKS * 4 + 4);
+  for (size_t Block = 0; Block < BLOCKS; Block++, Index += 4) {
+    const sim::SmbusTransaction  &Sent = Sim.Transactions[Events[Index].A];
+
+    ASSERT_EQ (Events[Index].Kind, sim::Event::Smbus) << "block " << Block;
+    ASSERT_EQ (Sent.Operation, EfiSmbusWriteBlock) << "block " << Block;
+    ASSERT_EQ ((size_t)Sent.Data[1] << 8 | Sent.Data[2], Block * 8);
+    ASSERT_EQ (Events[Index + 1].Kind, sim::Event::Cursor) << "block " << Block;
+    ASSERT_EQ (Events[Index + 1].A, 31u);
+    ASSERT_EQ (Events[Index + 1].B, Row);
+    ASSERT_EQ (Events[Index + 2].Kind, sim::Event::Output) << "block " << Block;
+    ASSERT_EQ (sim::Utf8 (Events[Index + 2].Text), FigureAfter (Block));
+    ASSERT_EQ (Events[Index + 3].Kind, sim::Event::Stall) << "block " << Block;
+    ASSERT_EQ (Events[Index + 3].A, 4000u);
+  }
+
+  EXPECT_EQ (Events[Index].Kind, sim::Event::Cursor);
+  EXPECT_EQ (Events[Index].A, 31u);
+  EXPECT_EQ (Events[Index].B, Row);
+  EXPECT_EQ (Events[Index + 1].Text, u"100%");
+  EXPECT_EQ (Events[Index + 2].Kind, sim::Event::Stall);
+  EXPECT_EQ (Events[Index + 2].A, 4000u);
+  EXPECT_EQ (Events[Index + 3].Text, u"\r\n================================================\r\n");
+}
+
+TEST_F (UpdateTest, PausesTotalOneThousandTwentyFiveTimesFourMilliseconds) {
+  size_t  Stalls = 0;
+
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  for (const sim::Event &Event : Sim.Timeline) {
+    if (Event.Kind == sim::Event::Stall) {
+      EXPECT_EQ (Event.A, 4000u);
+      Stalls++;
+    }
+  }
+
+  EXPECT_EQ (Stalls, BLOCKS + 1);
+  EXPECT_EQ (Sim.Microseconds, (BLOCKS + 1) * 4000u);
+}
+
+TEST_F (UpdateTest, BlocksReproduceTheImageOnTheBus) {
+  std::vector<std::string>  Expected = { "W 21 B1 08", "R 23 02 -> 11", "R 23 C0 -> 0B" };
+
+  for (size_t Block = 0; Block < BLOCKS; Block++) {
+    Expected.push_back (BlockLine (Block));
+  }
+
+  Expected.insert (Expected.end (), { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80", "R 21 B6 -> 5A" });
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  EXPECT_EQ (BusLog (), Expected);
+  EXPECT_EQ (Eeprom (), Image);
+}
+
+TEST_F (UpdateTest, ImageOfTheChipsOwnVersionIsStillWrittenWhole) {
+  Sim.Chip.McuVersion = IMAGE_VERSION;
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  EXPECT_EQ (Output (), ThroughWriting ("5A") + VERIFIED + FINISHED);
+  EXPECT_EQ (BlockLog ().size (), BLOCKS);
+  EXPECT_EQ (Eeprom (), Image);
+}
+
+//
+// The read-back compares one byte, address 0x112F, with the image's.
+//
+TEST_F (UpdateTest, MismatchNamesTheImageByteFirstAndStillReleases) {
+  Sim.Chip.Faults.IgnoreBlockWrites = TRUE;
+  Sim.Chip.Eeprom[VERSION_ADDRESS]  = 0x50;
+  EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
+  EXPECT_EQ (Output (), ThroughWriting () + " Version information validation error,the bin version is 0x5A and the E2PROM version is 0x50. \r\n");
+  EXPECT_EQ (BlockLog ().size (), BLOCKS);
+  EXPECT_EQ (Sim.CallCount (sim::Call::Close), 2u);
+}
+
+TEST_F (UpdateTest, IgnoredWritesPassWhenTheVersionByteAlreadyMatches) {
+  Sim.Chip.Faults.IgnoreBlockWrites = TRUE;
+  Sim.Chip.Eeprom[VERSION_ADDRESS]  = IMAGE_VERSION;
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED);
+  EXPECT_EQ (Sim.Chip.Eeprom[0], 0xFF);
+  EXPECT_NE (Eeprom (), Image);
+}
+
+TEST_F (UpdateTest, ReleaseAfterTheVerdictReportsEachFailedClose) {
+  Sim.FailCall (sim::Call::Close, 0, EFI_DEVICE_ERROR);
+  EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
+  EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED + "close: fail\r\nclose: fail\r\n");
+}
+
+//
+// Block writes the host controller refuses: all 1024 are still sent in
+// order, and the run does not claim success.
+//
+TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
+  const size_t              Refused[] = { 0, 511, 1023 };
+  std::vector<std::string>  Expected;
+  std::vector<uint8_t>      Written   = Image;
+
+  for (size_t Block : Refused) {
+    Sim.FailCall (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR);
+    std::fill (Written.begin () + (ptrdiff_t)(Block * 8), Written.begin () + (ptrdiff_t)(Block * 8 + 8), 0xFF);
+  }
+
+  for (size_t Block = 0; Block < BLOCKS; Block++) {
+    bool  Failed = (Block == 0) || (Block == 511) || (Block == 1023);
+
+    Expected.push_back (BlockLine (Block) + (Failed ? " !" : ""));
+  }
+
+  EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
+  EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + " Error: 3 of 1024 block writes failed, the E2PROM image is incomplete.\r\n");
+  EXPECT_EQ (BlockLog (), Expected);
+  EXPECT_EQ (Eeprom (), Written);
+}
+
+TEST_F (UpdateTest, RefusedVersionBlockShowsMismatchThenTheCount) {
+  Sim.FailCall (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR);
+  EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
+  EXPECT_EQ (Output (), ThroughWriting () +
+             " Version information validation error,the bin version is 0x5A and the E2PROM version is 0xFF. \r\n"
+             " Error: 1 of 1024 block writes failed, the E2PROM image is incomplete.\r\n");
+  EXPECT_EQ (BlockLog ().size (), BLOCKS);
+  EXPECT_EQ (BlockLog ()[VERSION_ADDRESS / 8], BlockLine (VERSION_ADDRESS / 8) + " !");
+}
+
+TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
+  std::vector<std::string>  Log;
+  std::vector<std::string>  Expected = { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" };
+
+  Expected.insert (Expected.end (), 10000, "R 21 B7 -> 7F");
+  Sim.Chip.Faults.ReadyAfterPolls = ZK48_NEVER;
+  Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR);
+  EXPECT_EQ (RunUpdate (), EFI_TIMEOUT);
+  EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read timed out, exit.\r\nclose: fail\r\n");
+  Log = BusLog ();
+  ASSERT_EQ (Log.size (), EXECUTES_BEFORE_BLOCKS + BLOCKS + Expected.size ());
+  EXPECT_EQ (std::vector<std::string> (Log.begin () + (ptrdiff_t)(EXECUTES_BEFORE_BLOCKS + BLOCKS), Log.end ()), Expected);
+  EXPECT_EQ (Eeprom (), Image);
+}
+
+} // namespace
