@@ -71,28 +71,42 @@ LocateSmbusHc (
   }
 }
 
+BOOLEAN
+SmbusTryReadByte (
+  UINT8  BusAddress,
+  UINT8  Register,
+  UINT8  *Value
+  )
+{
+  UINT8  Received = 0;
+
+  if (EFI_ERROR (Execute ((BusAddress >> 1) & 0x7F, Register, EfiSmbusReadByte, BYTE_TRANSACTION_LENGTH, &Received))) {
+    return FALSE;
+  }
+
+  *Value = Received;
+  return TRUE;
+}
+
 UINT8
 SmbusReadByte (
   UINT8  BusAddress,
   UINT8  Register
   )
 {
-  UINT8  Value = 0;
+  UINT8  Value = 0x00;
 
-  if (EFI_ERROR (Execute ((BusAddress >> 1) & 0x7F, Register, EfiSmbusReadByte, BYTE_TRANSACTION_LENGTH, &Value))) {
-    return 0x00;
-  }
-
+  SmbusTryReadByte (BusAddress, Register, &Value);
   return Value;
 }
 
-VOID
+BOOLEAN
 SmbusWriteByte (
   UINT8  Register,
   UINT8  Value
   )
 {
-  Execute (TCON_EEPROM_ADDRESS, Register, EfiSmbusWriteByte, BYTE_TRANSACTION_LENGTH, &Value);
+  return !EFI_ERROR (Execute (TCON_EEPROM_ADDRESS, Register, EfiSmbusWriteByte, BYTE_TRANSACTION_LENGTH, &Value));
 }
 
 BOOLEAN

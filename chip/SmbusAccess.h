@@ -29,8 +29,22 @@ SmbusReadByte (
   UINT8  Register
   );
 
-/** Writes Value to register Register of the chip's E2PROM interface at 0x21. **/
-VOID
+/**
+  Reads register Register of the device at BusAddress (8-bit form) into
+  *Value. Returns FALSE, leaving *Value alone, when the transaction failed.
+**/
+BOOLEAN
+SmbusTryReadByte (
+  UINT8  BusAddress,
+  UINT8  Register,
+  UINT8  *Value
+  );
+
+/**
+  Writes Value to register Register of the chip's E2PROM interface at 0x21.
+  Returns TRUE when the host controller reported the write done.
+**/
+BOOLEAN
 SmbusWriteByte (
   UINT8  Register,
   UINT8  Value

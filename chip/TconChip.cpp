@@ -36,13 +36,15 @@ constexpr UINTN  DEVICE_ID_READS = 6;
 // The count byte that opens a block-write frame: the frame bytes after it.
 constexpr UINT8  BLOCK_FRAME_COUNT = (UINT8)(BLOCK_FRAME_SIZE - 1);
 
-VOID
-SelectEepromAddress (
+/** Gives the chip the address to read and starts the read; FALSE when a write failed. **/
+BOOLEAN
+StartEepromRead (
   UINT16  Address
   )
 {
-  SmbusWriteByte (R_EEPROM_ADDRESS_HI, (UINT8)(Address >> 8));
-  SmbusWriteByte (R_EEPROM_ADDRESS_LO, (UINT8)(Address & 0xFF));
+  return SmbusWriteByte (R_EEPROM_ADDRESS_HI, (UINT8)(Address >> 8))
+         && SmbusWriteByte (R_EEPROM_ADDRESS_LO, (UINT8)(Address & 0xFF))
+         && SmbusWriteByte (R_EEPROM_COMMAND, V_EEPROM_CMD_READ);
 }
 
 BOOLEAN
@@ -79,14 +81,16 @@ ReadEepromVersion (
   UINT8  *Version
   )
 {
-  SelectEepromAddress (EEPROM_VERSION_ADDRESS);
-  SmbusWriteByte (R_EEPROM_COMMAND, V_EEPROM_CMD_READ);
-  if (!WaitForEepromData ()) {
+  //
+  // A write the chip did not take would leave it reading another address,
+  // and a failed data read delivers nothing: either way the byte did not
+  // arrive, as on a bus that never answers.
+  //
+  if (!StartEepromRead (EEPROM_VERSION_ADDRESS) || !WaitForEepromData ()) {
     return FALSE;
   }
 
-  *Version = SmbusReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA);
-  return TRUE;
+  return SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Version);
 }
 
 UINT8

@@ -27,7 +27,8 @@ CheckTconDeviceId (
 
 /**
   Reads the E2PROM byte at the version address into *Version. Returns
-  FALSE, leaving *Version alone, when the chip never signalled the byte ready.
+  FALSE, leaving *Version alone, when the byte did not arrive: the chip
+  never signalled it ready, or a transaction of the read failed.
 **/
 BOOLEAN
 ReadEepromVersion (

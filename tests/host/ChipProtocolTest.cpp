@@ -224,11 +224,36 @@ TEST_F (ChipProtocolTest, FailedStatusReadsKeepTheWaitGoingToItsBound) {
   UINT8  Version = 0xEE;
 
   mLeftByFailedRead = 0xFF;
-  Sim.FailCall (Call::Execute, 0, EFI_DEVICE_ERROR);
+  // The three set-up writes go through; every transaction after them fails.
+  Sim.FailGlobalCall (Sim.TotalCalls () + 4, true);
 
   EXPECT_FALSE (ReadEepromVersion (&Version));
   EXPECT_EQ (Version, 0xEE);
-  EXPECT_EQ (BusLog (), (std::vector<std::string> { "W 21 B2 11 !", "W 21 B3 2F !", "W 21 B5 02 !" }) + Repeated ("R 21 B7 -> !", 10000));
+  EXPECT_EQ (BusLog (), (std::vector<std::string> { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" }) + Repeated ("R 21 B7 -> !", 10000));
+}
+
+TEST_F (ChipProtocolTest, VersionReadWithAFailedTransactionDeliversNothing) {
+  const struct {
+    uint64_t                    FailedExecute;
+    std::vector<std::string>    Log;
+  } Cases[] = {
+    { 1, { "W 21 B2 11 !" } },
+    { 2, { "W 21 B2 11", "W 21 B3 2F !" } },
+    { 3, { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02 !" } },
+    // Ready on the third poll; the data read itself fails.
+    { 7, { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80", "R 21 B6 -> !" } },
+  };
+
+  for (const auto &Case : Cases) {
+    UINT8  Version = 0xEE;
+
+    NewChip ();
+    Sim.Chip.Faults.FaultAt   = (UINT32)Case.FailedExecute;
+    Sim.Chip.Faults.FaultKind = Zk48FaultNack;
+    EXPECT_FALSE (ReadEepromVersion (&Version)) << Case.FailedExecute;
+    EXPECT_EQ (Version, 0xEE) << Case.FailedExecute;
+    EXPECT_EQ (Traffic (), Case.Log) << Case.FailedExecute;
+  }
 }
 
 TEST_F (ChipProtocolTest, BlockWriteFrameCarriesAddressHighByteFirst) {
