@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   clang clang-14 lld lld-14 cmake ninja-build libgtest-dev libclang-rt-14-dev
   clang-tidy cppcheck
-  qemu-system-x86 ovmf python3-pyte
+  qemu-system-x86 ovmf mtools python3-pyte
 )
 
 missing=()

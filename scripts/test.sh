@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test of the project, from a fresh Debian 12 machine: installs what
 # is missing, builds the firmware images and the host tests, runs the host
-# tests, then runs them again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# tests and the end-to-end suite in QEMU, then runs the host tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +14,10 @@ cmake --build build -j 2
 
 echo "== host tests =="
 ctest --test-dir build --output-on-failure
+
+echo "== end to end: the images in OVMF's UEFI shell under QEMU =="
+/usr/bin/python3 tests/e2e/test_qemu_shell.py
+ZK48_EFI_DIR=build/efi /usr/bin/python3 tests/e2e/test_zk48.py
 
 echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK48_SANITIZE=ON -DZK48_EFI=OFF >/dev/null
