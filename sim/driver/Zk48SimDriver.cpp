@@ -5,13 +5,40 @@
 **/
 #include "platform/PrintLib.h"
 #include "platform/SimpleFileSystem.h"
-#include "platform/SmbusHc.h"
 #include "platform/UefiLib.h"
 #include "sim/Zk48Chip.h"
 #include "sim/Zk48Settings.h"
 #include "sim/driver/Zk48SimProtocol.h"
 
 namespace {
+
+//
+// The PI SMBus host-controller protocol, written out here on its own rather
+// than taken from the tool's header: a wrong GUID, layout or signature in
+// the tool must not find the same mistake on this side and pass.
+//
+constexpr EFI_GUID  mSmbusHcProtocolGuid = {
+  0xe49d33ed, 0x513d, 0x4634, { 0xb6, 0x98, 0x6f, 0x55, 0xaa, 0x75, 0x1c, 0x1b }
+};
+
+struct SIM_SMBUS_HC_PROTOCOL;
+
+typedef EFI_STATUS (EFIAPI *SIM_SMBUS_EXECUTE)(
+  const SIM_SMBUS_HC_PROTOCOL  *This,
+  UINTN                        SlaveAddress,
+  UINTN                        Command,
+  UINT32                       Operation,
+  BOOLEAN                      PecCheck,
+  UINTN                        *Length,
+  VOID                         *Buffer
+  );
+
+struct SIM_SMBUS_HC_PROTOCOL {
+  SIM_SMBUS_EXECUTE    Execute;
+  VOID                 *ArpDevice;
+  VOID                 *GetArpMap;
+  VOID                 *Notify;
+};
 
 constexpr UINT8   DEFAULT_MCU_VERSION  = 0x10;
 constexpr UINTN   MAX_SETTINGS_SIZE    = 4096;
@@ -24,28 +51,25 @@ ZK48_SIM_PROTOCOL  mSimProtocol = { ZK48_SIM_PROTOCOL_REVISION, &mChip };
 
 EFI_STATUS EFIAPI
 SimExecute (
-  const EFI_SMBUS_HC_PROTOCOL  *This,
-  EFI_SMBUS_DEVICE_ADDRESS     SlaveAddress,
-  EFI_SMBUS_DEVICE_COMMAND     Command,
-  EFI_SMBUS_OPERATION          Operation,
+  const SIM_SMBUS_HC_PROTOCOL  *This,
+  UINTN                        SlaveAddress,
+  UINTN                        Command,
+  UINT32                       Operation,
   BOOLEAN                      PecCheck,
   UINTN                        *Length,
   VOID                         *Buffer
   )
 {
-  UINTN  Address;
-
   (VOID)This;
   (VOID)PecCheck;
   //
   // The whole address value goes to the chip, so that stray high bits
   // address nobody, as on a real bus.
   //
-  __builtin_memcpy (&Address, &SlaveAddress, sizeof (Address));
-  return Zk48Execute (&mChip, Address, Command, Operation, Length, (UINT8 *)Buffer);
+  return Zk48Execute (&mChip, SlaveAddress, Command, (EFI_SMBUS_OPERATION)Operation, Length, (UINT8 *)Buffer);
 }
 
-EFI_SMBUS_HC_PROTOCOL  mSmbusHc = { SimExecute, nullptr, nullptr, nullptr };
+SIM_SMBUS_HC_PROTOCOL  mSmbusHc = { SimExecute, nullptr, nullptr, nullptr };
 
 /** Reads the settings file into mSettings; returns its size, 0 when there is none. **/
 UINTN
@@ -98,7 +122,7 @@ UefiMain (
     return EFI_INVALID_PARAMETER;
   }
 
-  Status = gBS->InstallProtocolInterface (&mHandle, &gEfiSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mSmbusHc);
+  Status = gBS->InstallProtocolInterface (&mHandle, &mSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mSmbusHc);
   if (!EFI_ERROR (Status)) {
     Status = gBS->InstallProtocolInterface (&mHandle, &gZk48SimProtocolGuid, EFI_NATIVE_INTERFACE, &mSimProtocol);
   }
