@@ -16,6 +16,10 @@ constexpr UINTN  BLOCK_WRITE_PAUSE_US = 4000;
 
 constexpr UINT32  BLOCK_COUNT = EEPROM_SIZE / EEPROM_BLOCK_SIZE;
 
+// The figure divides by the E2PROM's size with a shift.
+constexpr UINT32  EEPROM_SIZE_SHIFT = 13;
+static_assert (((UINTN)1 << EEPROM_SIZE_SHIFT) == EEPROM_SIZE, "the shift divides by the E2PROM size");
+
 struct CURSOR {
   INT32    Column;
   INT32    Row;
@@ -59,7 +63,7 @@ WriteAllBlocks (
       Failed++;
     }
 
-    ShowFigure (Saved, ((mBlockOffset + 1) * 100) >> 13);
+    ShowFigure (Saved, ((mBlockOffset + 1) * 100) >> EEPROM_SIZE_SHIFT);
     gBS->Stall (BLOCK_WRITE_PAUSE_US);
   }
 

@@ -13,6 +13,9 @@ SimFirmware *SimFirmware::Current = nullptr;
 
 namespace {
 
+// EFI_ABORTED, which the tool itself never returns: what RunImage gives for a run cut off.
+constexpr EFI_STATUS  RUN_ABANDONED = MAX_BIT | 21;
+
 bool
 SameGuid (
   const EFI_GUID  &A,
@@ -36,7 +39,7 @@ SimAllocatePool (
   VOID             **Buffer
   )
 {
-  EFI_STATUS  Status = Sim ().Enter (Call::AllocatePool);
+  EFI_STATUS  Status = Sim ().Enter (Call::AllocatePool, Size);
 
   if (EFI_ERROR (Status)) {
     return Status;
@@ -48,6 +51,7 @@ SimAllocatePool (
 
   if (Size == Sim ().RefuseAllocationOfSize) {
     Sim ().InjectedFailures++;
+    Sim ().Injected.push_back ({ Call::AllocatePool, Sim ().TotalCalls (), Size });
     return EFI_OUT_OF_RESOURCES;
   }
 
@@ -340,8 +344,19 @@ EFI_STATUS
 SimFirmware::RunImage (
   )
 {
-  Current = this;
-  return ModuleEntryPoint (ImageHandle, &SystemTable);
+  std::jmp_buf  Abort;
+  EFI_STATUS    Status;
+
+  Current  = this;
+  RunAbort = &Abort;
+  if (setjmp (Abort) != 0) {
+    RunAbort = nullptr;
+    return RUN_ABANDONED;
+  }
+
+  Status   = ModuleEntryPoint (ImageHandle, &SystemTable);
+  RunAbort = nullptr;
+  return Status;
 }
 
 void
@@ -392,7 +407,8 @@ SimFirmware::FailGlobalCall (
 
 EFI_STATUS
 SimFirmware::Enter (
-  Call  Kind
+  Call   Kind,
+  UINTN  Size
   )
 {
   uint64_t  Nth = ++Calls[(int)Kind];
@@ -408,15 +424,33 @@ SimFirmware::Enter (
 
   K = ++TotalCallCount;
 
+  //
+  // A hang would keep calling; failing the calls need not end it (a poll
+  // reads a failed read as "not ready"), so the run is left by a jump.
+  //
+  if (K > CallBudget) {
+    if (K == CallBudget + 1) {
+      Violation ("more than " + std::to_string (CallBudget) + " calls: the run does not end");
+    }
+
+    if (RunAbort != nullptr) {
+      std::longjmp (*RunAbort, 1);
+    }
+
+    return TypicalFailure (Kind);
+  }
+
   for (const CallFault &Fault : Faults) {
     if ((Fault.Kind == Kind) && ((Fault.Nth == 0) || (Fault.Nth == Nth))) {
       InjectedFailures++;
+      Injected.push_back ({ Kind, K, Size });
       return Fault.Status;
     }
   }
 
   if ((GlobalFaultAt != 0) && ((K == GlobalFaultAt) || (GlobalFaultFromOn && (K > GlobalFaultAt)))) {
     InjectedFailures++;
+    Injected.push_back ({ Kind, K, Size });
     return TypicalFailure (Kind);
   }
 

@@ -5,6 +5,7 @@
 #ifndef TESTS_FIRMWARE_SIM_FIRMWARE_H_
 #define TESTS_FIRMWARE_SIM_FIRMWARE_H_
 
+#include <csetjmp>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -76,6 +77,13 @@ struct CallFault {
   EFI_STATUS    Status;
 };
 
+// A call that failed because a test asked for it.
+struct InjectedFailure {
+  Call        Kind;
+  uint64_t    K;      // its position over every kind
+  UINTN       Size;   // AllocatePool: the size asked for
+};
+
 enum class ArgumentSource { ShellParameters, ShellInterface, None };
 
 struct SimVolume;
@@ -111,6 +119,9 @@ public:
   UINTN    RefuseAllocationOfSize = ~(UINTN)0;   // AllocatePool of exactly this many bytes fails (EFI_OUT_OF_RESOURCES)
   bool     GetInfoSucceedsEmpty   = false;   // GetInfo answers EFI_SUCCESS to a buffer too small, filling in nothing
   UINTN    GetInfoClaimsSize      = 0;       // when set, the record size GetInfo asks for when the buffer is too small
+  // A run that makes more calls than this is taken to hang: a violation is
+  // recorded and the run abandoned, RunImage returning EFI_ABORTED.
+  uint64_t CallBudget             = UINT64_MAX;
 
   // --- observation ---
   ZK48_CHIP                         Chip;
@@ -123,6 +134,7 @@ public:
   uint64_t                          CallCount (Call Kind) const { return Calls[(int)Kind]; }
   uint64_t                          TotalCalls () const { return TotalCallCount; }
   uint64_t                          InjectedFailures = 0;
+  std::vector<InjectedFailure>      Injected;            // every injected failure, in order
   std::vector<std::u16string>       ScreenLines () const;   // trailing spaces removed
   std::string                       ScreenText () const;    // UTF-8, lines joined by '\n', trailing empty lines dropped
   std::string                       RawText () const;       // Raw in UTF-8
@@ -136,7 +148,7 @@ public:
   uint32_t PortRead (UINTN Port);
 
   // Thunk helpers, public for the EFIAPI entry points.
-  EFI_STATUS Enter (Call Kind);
+  EFI_STATUS Enter (Call Kind, UINTN Size = 0);   // Size: what AllocatePool asks for
   void       Violation (const std::string &What);
   static SimFirmware *Current;
 
@@ -178,6 +190,7 @@ private:
   uint64_t                           GlobalFaultAt = 0;
   bool                               GlobalFaultFromOn = false;
   uint64_t                           NextHandle = 0x1000;
+  std::jmp_buf                       *RunAbort  = nullptr;
 };
 
 struct SimVolume {

@@ -14,13 +14,24 @@ const char  BANNER[] =
 
 const char  SEPARATOR_LINE[] = "\r\n================================================ \r\n";
 
+int
+FirmwareTest::SetUpBench (
+  sim::SimFirmware  &Firmware
+  )
+{
+  int  NewVolume;
+
+  Firmware.AddSmbusController ();
+  NewVolume = Firmware.AddVolume ();
+  Firmware.AddPciFunction (0, 0x1F, 3, INTEL_VENDOR, Q35_SMBUS_DEVICE, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, 0x02, Q35_SMBUS_BAR);
+  return NewVolume;
+}
+
 void
 FirmwareTest::SetUp (
   )
 {
-  Sim.AddSmbusController ();
-  Volume = Sim.AddVolume ();
-  AddIntelSmbus ();
+  Volume = SetUpBench (Sim);
 }
 
 void

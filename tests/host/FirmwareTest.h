@@ -28,6 +28,9 @@ protected:
   void SetUp () override;
   void TearDown () override;
 
+  // Shapes a firmware like the bench machine; returns its volume's index.
+  static int SetUpBench (sim::SimFirmware &Firmware);
+
   // Runs the tool with the given arguments after its own name.
   EFI_STATUS Run (const std::vector<std::u16string> &Args);
 
