@@ -11,6 +11,7 @@ EFI_SMBUS_HC_PROTOCOL  *mSmbusHc;
 namespace {
 
 constexpr UINT8  BYTE_TRANSACTION_LENGTH = 1;
+constexpr UINT8  SEVEN_BIT_ADDRESS_MASK  = 0x7F;
 constexpr UINT8  BLOCK_WRITE_COMMAND     = 0x00;
 
 EFI_SMBUS_DEVICE_ADDRESS
@@ -20,7 +21,7 @@ DeviceAddress (
 {
   EFI_SMBUS_DEVICE_ADDRESS  Address = {};
 
-  Address.SmbusDeviceAddress = SevenBitAddress & 0x7F;
+  Address.SmbusDeviceAddress = SevenBitAddress & SEVEN_BIT_ADDRESS_MASK;
   return Address;
 }
 
@@ -80,7 +81,7 @@ SmbusTryReadByte (
 {
   UINT8  Received = 0;
 
-  if (EFI_ERROR (Execute ((BusAddress >> 1) & 0x7F, Register, EfiSmbusReadByte, BYTE_TRANSACTION_LENGTH, &Received))) {
+  if (EFI_ERROR (Execute ((BusAddress >> 1) & SEVEN_BIT_ADDRESS_MASK, Register, EfiSmbusReadByte, BYTE_TRANSACTION_LENGTH, &Received))) {
     return FALSE;
   }
 

@@ -21,6 +21,11 @@ namespace {
 constexpr UINTN   PCI_CONFIG_ADDRESS_PORT = 0xCF8;
 constexpr UINTN   PCI_CONFIG_DATA_PORT    = 0xCFC;
 constexpr UINT32    B_PCI_CONFIG_ENABLE   = 0x80000000;
+constexpr UINT32    PCI_CONFIG_BUS_SHIFT  = 16;
+constexpr UINT32    PCI_CONFIG_DEV_SHIFT  = 11;
+constexpr UINT32    PCI_CONFIG_DEV_MASK   = 0x1F;
+constexpr UINT32    PCI_CONFIG_FUNC_SHIFT = 8;
+constexpr UINT32    PCI_CONFIG_FUNC_MASK  = 0x7;
 
 constexpr INT32   PCI_BUS_COUNT      = 256;
 constexpr INT32   PCI_DEVICE_COUNT   = 32;
@@ -29,6 +34,8 @@ constexpr INT32   PCI_FUNCTION_COUNT = 8;
 constexpr UINT8   R_PCI_VENDOR_DEVICE_ID = 0x00;
 constexpr UINT16    V_PCI_VENDOR_NONE    = 0xFFFF;
 constexpr UINT8   R_PCI_CLASS_REVISION   = 0x08;
+constexpr UINT32    PCI_SUBCLASS_SHIFT   = 16;
+constexpr UINT32    PCI_BASE_CLASS_SHIFT = 24;
 constexpr UINT8     V_PCI_CLASS_SERIAL_BUS = 0x0C;
 constexpr UINT8     V_PCI_SUBCLASS_SMBUS   = 0x05;
 constexpr UINT8   R_PCI_SMBUS_BASE       = 0x20;   // base address register 4
@@ -46,9 +53,9 @@ ConfigAddress (
   )
 {
   return B_PCI_CONFIG_ENABLE
-         | ((UINT32)(mBus & 0xFF) << 16)
-         | ((UINT32)(mDev & 0x1F) << 11)
-         | ((UINT32)(mFunc & 0x7) << 8)
+         | ((UINT32)(mBus & 0xFF) << PCI_CONFIG_BUS_SHIFT)
+         | ((UINT32)(mDev & PCI_CONFIG_DEV_MASK) << PCI_CONFIG_DEV_SHIFT)
+         | ((UINT32)(mFunc & PCI_CONFIG_FUNC_MASK) << PCI_CONFIG_FUNC_SHIFT)
          | Register;
 }
 
@@ -77,8 +84,8 @@ IsSmbusController (
   mDeviceId     = (UINT16)(Ids >> 16);
   ClassRevision = ConfigRead (ConfigAddress (R_PCI_CLASS_REVISION));
   mRevisionId   = (UINT16)(ClassRevision & 0xFF);
-  return (((ClassRevision >> 16) & 0xFF) == V_PCI_SUBCLASS_SMBUS)
-         && (((ClassRevision >> 24) & 0xFF) == V_PCI_CLASS_SERIAL_BUS);
+  return (((ClassRevision >> PCI_SUBCLASS_SHIFT) & 0xFF) == V_PCI_SUBCLASS_SMBUS)
+         && (((ClassRevision >> PCI_BASE_CLASS_SHIFT) & 0xFF) == V_PCI_CLASS_SERIAL_BUS);
 }
 
 VOID
@@ -135,8 +142,12 @@ ReportChipFound (
 
 } // namespace
 
+//
+// Three nested loops over bus, device and function, in the order the scan
+// must take, give the function its measured complexity; it reads plainly.
+//
 SMBUS_SCAN_RESULT
-FindSmbusController (
+FindSmbusController (  // NOLINT(readability-function-cognitive-complexity)
   )
 {
   for (mBus = 0; mBus < PCI_BUS_COUNT; mBus++) {

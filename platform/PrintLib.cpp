@@ -79,8 +79,12 @@ PutNumber (
     Magnitude           /= Radix;
   } while (Magnitude != 0);
 
+  //
+  // Padding past a full buffer would only be dropped: it stops there, so
+  // that a field however wide costs no more than the buffer holds.
+  //
   Length = (DigitCount > MinimumDigits ? DigitCount : MinimumDigits) + (Negative ? 1 : 0);
-  for ( ; Length < Width; Width--) {
+  for ( ; (Length < Width) && (Output->Count < Output->Limit); Width--) {
     PutUnit (Output, u' ');
   }
 
@@ -88,7 +92,7 @@ PutNumber (
     PutUnit (Output, u'-');
   }
 
-  for (UINTN Pad = DigitCount; Pad < MinimumDigits; Pad++) {
+  for (UINTN Pad = DigitCount; (Pad < MinimumDigits) && (Output->Count < Output->Limit); Pad++) {
     PutUnit (Output, u'0');
   }
 

@@ -37,8 +37,10 @@ struct EFI_SHELL_INTERFACE {
   BOOLEAN       EchoOn;
 };
 
+// NOLINTBEGIN(readability-magic-numbers): the offsets and codes the standard gives
 static_assert (__builtin_offsetof (EFI_SHELL_PARAMETERS_PROTOCOL, Argc) == 8, "shell parameters layout");
 static_assert (__builtin_offsetof (EFI_SHELL_INTERFACE, Argv) == 16, "shell interface layout");
 static_assert (__builtin_offsetof (EFI_SHELL_INTERFACE, Argc) == 24, "shell interface layout");
+// NOLINTEND(readability-magic-numbers)
 
 #endif

@@ -75,8 +75,10 @@ struct EFI_FILE_INFO {
   CHAR16      FileName[1];
 };
 
+// NOLINTBEGIN(readability-magic-numbers): the offsets and codes the standard gives
 static_assert (sizeof (EFI_TIME) == 16, "EFI_TIME layout");
 static_assert (__builtin_offsetof (EFI_FILE_INFO, FileSize) == 8, "file info layout");
 static_assert (__builtin_offsetof (EFI_FILE_INFO, FileName) == 80, "file info layout");
+// NOLINTEND(readability-magic-numbers)
 
 #endif

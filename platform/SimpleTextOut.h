@@ -34,11 +34,13 @@ struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
   EFI_SIMPLE_TEXT_OUTPUT_MODE     *Mode;
 };
 
+// NOLINTBEGIN(readability-magic-numbers): the offsets and codes the standard gives
 static_assert (__builtin_offsetof (EFI_SIMPLE_TEXT_OUTPUT_MODE, CursorColumn) == 12, "Mode layout");
 static_assert (__builtin_offsetof (EFI_SIMPLE_TEXT_OUTPUT_MODE, CursorRow) == 16, "Mode layout");
 static_assert (__builtin_offsetof (EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, OutputString) == 8, "ConOut layout");
 static_assert (__builtin_offsetof (EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, ClearScreen) == 48, "ConOut layout");
 static_assert (__builtin_offsetof (EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, SetCursorPosition) == 56, "ConOut layout");
 static_assert (__builtin_offsetof (EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, Mode) == 72, "ConOut layout");
+// NOLINTEND(readability-magic-numbers)
 
 #endif

@@ -38,7 +38,9 @@ enum EFI_SMBUS_OPERATION : UINT32 {
   EfiSmbusBWBRProcessCall
 };
 
+// NOLINTBEGIN(readability-magic-numbers): the offsets and codes the standard gives
 static_assert (EfiSmbusReadByte == 4 && EfiSmbusWriteByte == 5 && EfiSmbusWriteBlock == 9, "PI operation codes");
+// NOLINTEND(readability-magic-numbers)
 
 struct EFI_SMBUS_HC_PROTOCOL;
 

@@ -93,6 +93,7 @@ struct EFI_BOOT_SERVICES {
   VOID                                *CreateEventEx;
 };
 
+// NOLINTBEGIN(readability-magic-numbers): the offsets and codes the standard gives
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, AllocatePool) == 64, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, FreePool) == 72, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, InstallProtocolInterface) == 128, "boot services layout");
@@ -102,6 +103,7 @@ static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, OpenProtocol) == 280, "boo
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateHandleBuffer) == 312, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateProtocol) == 320, "boot services layout");
 static_assert (sizeof (EFI_BOOT_SERVICES) == 376, "boot services layout");
+// NOLINTEND(readability-magic-numbers)
 
 struct EFI_RUNTIME_SERVICES;
 
@@ -121,8 +123,10 @@ struct EFI_SYSTEM_TABLE {
   VOID                               *ConfigurationTable;
 };
 
+// NOLINTBEGIN(readability-magic-numbers): the offsets and codes the standard gives
 static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, ConOut) == 64, "system table layout");
 static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, RuntimeServices) == 88, "system table layout");
 static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, BootServices) == 96, "system table layout");
+// NOLINTEND(readability-magic-numbers)
 
 #endif

@@ -2,7 +2,8 @@
 # Every test of the project, from a fresh Debian 12 machine: installs what
 # is missing, builds the firmware images and the host tests, runs the host
 # tests and the end-to-end suite in QEMU, then runs the host tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer; last come the
+# static checks and a minute of fuzzing for each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +25,9 @@ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK48_SANITIZE=O
 cmake --build build-sanitize -j 2
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure
+
+echo "== static checks: clang-tidy and cppcheck =="
+bash scripts/static-checks.sh
+
+echo "== fuzzing: each target for ${FUZZ_SECONDS:-60} s, crashes kept in tests/fuzz/regressions =="
+bash scripts/fuzz.sh

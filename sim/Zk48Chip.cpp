@@ -5,6 +5,10 @@
 
 namespace {
 
+// The CRC-32 of IEEE 802.3, worked bit by bit from the low end.
+constexpr UINT32  CRC32_INITIAL    = 0xFFFFFFFF;
+constexpr UINT32  CRC32_POLYNOMIAL = 0xEDB88320;
+
 constexpr UINTN  CHIP_EEPROM_ADDRESS = 0x21;
 constexpr UINTN  CHIP_ID_ADDRESS     = 0x23;
 
@@ -213,7 +217,7 @@ Zk48Execute (
   UINTN                Address,
   UINTN                Command,
   EFI_SMBUS_OPERATION  Operation,
-  UINTN                *Length,
+  UINTN                *Length,    // NOLINT(readability-non-const-parameter): in and out, as Execute passes it
   UINT8                *Buffer
   )
 {
@@ -247,12 +251,12 @@ Zk48EepromCrc32 (
   const ZK48_CHIP  *Chip
   )
 {
-  UINT32  Crc = 0xFFFFFFFF;
+  UINT32  Crc = CRC32_INITIAL;
 
   for (UINT8 Byte : Chip->Eeprom) {
     Crc ^= Byte;
     for (UINTN Bit = 0; Bit < 8; Bit++) {
-      Crc = (Crc >> 1) ^ (0xEDB88320 & (0 - (Crc & 1)));
+      Crc = (Crc >> 1) ^ (CRC32_POLYNOMIAL & (0 - (Crc & 1)));
     }
   }
 

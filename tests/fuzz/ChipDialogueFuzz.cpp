@@ -1,0 +1,244 @@
+// Fuzzes the chip dialogue: the whole tool runs, "-v" or an update with a
+// good image, on a simulated firmware whose SMBus host controller answers
+// every transaction from the input: each Execute's status, each byte read.
+//
+// Input: flags (bit 0 an update, else "-v"; bit 1 an AMD controller, else
+// Intel), the image's version byte, then per transaction a status byte
+// (below 0xC0 success, else one of the statuses below) and, for a read, the
+// byte the buffer receives (also on failure: the driver promises nothing
+// then). An input that has run out is a bus where nobody answers.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "chip/TconChip.h"
+#include "tests/firmware/SimFirmware.h"
+#include "tests/fuzz/FuzzInput.h"
+
+namespace {
+
+enum : uint8_t {
+  RUN_UPDATE     = 0x01,
+  AMD_CONTROLLER = 0x02
+};
+
+constexpr uint8_t  SUCCESS_BELOW   = 0xC0;
+constexpr uint8_t  ID_ADDRESS      = 0x23;
+constexpr uint8_t  EEPROM_ADDRESS  = 0x21;
+constexpr uint8_t  R_DEVICE_ID     = 0x02;
+constexpr uint8_t    V_DEVICE_ID   = 0x11;
+constexpr uint8_t  R_EEPROM_DATA   = 0xB6;
+constexpr uint8_t  R_EEPROM_STATUS = 0xB7;
+constexpr uint8_t    B_DATA_READY  = 0x80;
+constexpr uint8_t  ABSENT_BYTE     = 0xFF;
+
+// The device-ID tries per controller, and an AMD controller's two bases.
+constexpr size_t  DEVICE_ID_READS = 6;
+constexpr size_t  CHIP_CHECKS     = 2;
+constexpr size_t  BLOCK_COUNT     = EEPROM_SIZE / EEPROM_BLOCK_SIZE;
+
+// Every transaction a run may make: the checks, the MCU read, the blocks, one version read.
+constexpr size_t  MAX_TRANSACTIONS = CHIP_CHECKS * (1 + DEVICE_ID_READS) + 1 + BLOCK_COUNT + 3 + EEPROM_READ_POLL_LIMIT + 1;
+
+const EFI_STATUS  FAILURES[] = {
+  EFI_DEVICE_ERROR, EFI_TIMEOUT, EFI_NO_RESPONSE, EFI_INVALID_PARAMETER,
+  EFI_UNSUPPORTED, EFI_BUFFER_TOO_SMALL, EFI_NOT_READY,
+  4    // a warning: not an error, the transaction went through
+};
+
+struct Transaction {
+  UINTN                  Address;
+  UINTN                  Command;
+  EFI_SMBUS_OPERATION    Operation;
+  EFI_STATUS             Status;
+  size_t                 Size;
+  uint8_t                Data[BLOCK_FRAME_SIZE];   // written, or the byte read
+};
+
+//
+// The input being answered from and the logs of the run. Their room is
+// kept from run to run: a failed Intel check scans all 65536 functions and
+// a chip never ready is polled 10000 times, and growing the logs anew each
+// time would cost more than the run.
+//
+fuzz::FuzzInput               *mInput;
+std::vector<Transaction>      mLog;
+std::vector<sim::PortAccess>  mPortLog;
+
+EFI_STATUS EFIAPI
+ScriptedExecute (
+  const EFI_SMBUS_HC_PROTOCOL  *This,
+  EFI_SMBUS_DEVICE_ADDRESS     SlaveAddress,
+  EFI_SMBUS_DEVICE_COMMAND     Command,
+  EFI_SMBUS_OPERATION          Operation,
+  BOOLEAN                      PecCheck,
+  UINTN                        *Length,
+  VOID                         *Buffer
+  )
+{
+  sim::SimFirmware  &Sim = *((const sim::SimSmbusHc *)This)->Owner;
+  fuzz::FuzzInput   &In  = *mInput;
+  Transaction       Entry = {};
+  uint8_t           Answer;
+
+  Sim.Enter (sim::Call::Execute);
+  std::memcpy (&Entry.Address, &SlaveAddress, sizeof (Entry.Address));
+  Entry.Command   = Command;
+  Entry.Operation = Operation;
+  if ((PecCheck != FALSE) || (Length == nullptr) || (Buffer == nullptr)) {
+    Sim.Violation ("Execute with PEC, no length or no buffer");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  if (Operation == EfiSmbusReadByte) {
+    if (*Length != 1) {
+      Sim.Violation ("byte read of another length");
+    }
+  } else if (((Operation == EfiSmbusWriteByte) || (Operation == EfiSmbusWriteBlock)) && (*Length <= BLOCK_FRAME_SIZE)) {
+    Entry.Size = *Length;
+    std::memcpy (Entry.Data, Buffer, Entry.Size);
+  } else {
+    Sim.Violation ("Execute of an operation the chip is not spoken to with");
+  }
+
+  if (In.Exhausted ()) {
+    Entry.Status = EFI_NO_RESPONSE;
+  } else {
+    Answer       = In.Byte ();
+    Entry.Status = (Answer < SUCCESS_BELOW) ? EFI_SUCCESS : FAILURES[Answer % (sizeof (FAILURES) / sizeof (FAILURES[0]))];
+  }
+
+  if (Operation == EfiSmbusReadByte) {
+    *(uint8_t *)Buffer = In.Exhausted () ? ABSENT_BYTE : In.Byte ();
+    Entry.Data[0]      = *(const uint8_t *)Buffer;
+    Entry.Size         = 1;
+  }
+
+  mLog.push_back (Entry);
+  return Entry.Status;
+}
+
+bool
+Is (
+  const Transaction    &Entry,
+  UINTN                Address,
+  UINTN                Command,
+  EFI_SMBUS_OPERATION  Operation
+  )
+{
+  return (Entry.Address == Address) && (Entry.Command == Command) && (Entry.Operation == Operation);
+}
+
+std::vector<uint8_t>
+MakeImage (
+  uint8_t  Version
+  )
+{
+  std::vector<uint8_t>  Image (EEPROM_SIZE);
+
+  for (size_t Index = 0; Index < Image.size (); Index++) {
+    Image[Index] = (uint8_t)((Index * 7) ^ (Index >> 8));
+  }
+
+  Image[EEPROM_VERSION_ADDRESS] = Version;
+  return Image;
+}
+
+} // namespace
+
+extern "C" int
+LLVMFuzzerTestOneInput (
+  const uint8_t  *Data,
+  size_t         Size
+  )
+{
+  fuzz::FuzzInput       In (Data, Size);
+  uint8_t               Flags   = In.Byte ();
+  uint8_t               Version = In.Byte ();
+  bool                  Update  = (Flags & RUN_UPDATE) != 0;
+  std::vector<uint8_t>  Image   = MakeImage (Version);
+  sim::SimFirmware      Sim;
+  int                   Controller;
+  EFI_STATUS            Status;
+
+  mInput     = &In;
+  mLog.clear ();
+  Controller = Sim.AddSmbusController ();
+  Sim.SmbusControllers[(size_t)Controller]->Protocol.Execute = ScriptedExecute;
+  Sim.AddFile (Sim.AddVolume (), u"zk48.bin", Image);
+  if ((Flags & AMD_CONTROLLER) != 0) {
+    Sim.AddPciFunction (0, 0x14, 0, 0x1022, 0x780B, 0x0C, 0x05, 0x00, 0x14);
+  } else {
+    Sim.AddPciFunction (0, 0x1F, 3, 0x8086, 0x2930, 0x0C, 0x05, 0x00, 0x02, 0xB101);
+  }
+
+  Sim.SetArguments ({ u"Zk48Update.efi", Update ? u"zk48.bin" : u"-v" });
+  mPortLog.clear ();
+  Sim.Ports.swap (mPortLog);
+  Status = Sim.RunImage ();
+  Sim.Ports.swap (mPortLog);
+
+  const std::vector<Transaction>  &Log = mLog;
+  bool                            Confirmed = false;
+  size_t                          Blocks    = 0;
+  bool                            AllAcked  = true;
+  const Transaction               *Last     = Log.empty () ? nullptr : &Log.back ();
+
+  FUZZ_CHECK (Sim.Violations.empty ());
+  FUZZ_CHECK (Sim.LedgerProblems ().empty ());
+  FUZZ_CHECK (Log.size () <= MAX_TRANSACTIONS);
+  for (size_t Index = 0; Index < Log.size (); Index++) {
+    const Transaction  &Entry = Log[Index];
+
+    FUZZ_CHECK (Entry.Address == ID_ADDRESS || Entry.Address == EEPROM_ADDRESS);
+    if (Is (Entry, ID_ADDRESS, R_DEVICE_ID, EfiSmbusReadByte) && !EFI_ERROR (Entry.Status) && (Entry.Data[0] == V_DEVICE_ID)) {
+      Confirmed = true;
+    }
+
+    // Past the check of 0xB1 and the ID, nothing reaches the E2PROM before the chip is confirmed.
+    if ((Entry.Address == EEPROM_ADDRESS) && (Entry.Command != 0xB1)) {
+      FUZZ_CHECK (Confirmed);
+    }
+
+    // The data byte is read only right after a status read that showed it ready.
+    if (Is (Entry, EEPROM_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte)) {
+      FUZZ_CHECK (Index > 0);
+      const Transaction  &Before = Log[Index - 1];
+      FUZZ_CHECK (Is (Before, EEPROM_ADDRESS, R_EEPROM_STATUS, EfiSmbusReadByte));
+      FUZZ_CHECK (!EFI_ERROR (Before.Status) && (Before.Data[0] & B_DATA_READY) != 0);
+    }
+
+    if (Entry.Operation == EfiSmbusWriteBlock) {
+      size_t  Offset = Blocks * EEPROM_BLOCK_SIZE;
+
+      // The blocks in order, each frame the count, the address and the image's bytes there.
+      FUZZ_CHECK (Update && Blocks < BLOCK_COUNT);
+      FUZZ_CHECK (Entry.Size == BLOCK_FRAME_SIZE && Entry.Data[0] == BLOCK_FRAME_SIZE - 1);
+      FUZZ_CHECK (Entry.Data[1] == (uint8_t)(Offset >> 8) && Entry.Data[2] == (uint8_t)Offset);
+      FUZZ_CHECK (std::equal (Entry.Data + 3, Entry.Data + BLOCK_FRAME_SIZE, Image.begin () + (ptrdiff_t)Offset));
+      AllAcked = AllAcked && !EFI_ERROR (Entry.Status);
+      Blocks++;
+    }
+  }
+
+  //
+  // Success only for a run whose last transaction delivered the version
+  // byte; for an update besides, every block acknowledged and that byte the
+  // image's. The other way round, such a run must succeed.
+  //
+  bool  VersionRead = (Last != nullptr) && Is (*Last, EEPROM_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte) && !EFI_ERROR (Last->Status);
+  bool  Succeeds    = VersionRead && (!Update || ((Blocks == BLOCK_COUNT) && AllAcked && (Last->Data[0] == Version)));
+
+  FUZZ_CHECK ((Status == EFI_SUCCESS) == Succeeds);
+  FUZZ_CHECK (Blocks == 0 || Blocks == BLOCK_COUNT);
+  if (Succeeds && !Update) {
+    char  Line[40];
+    std::snprintf (Line, sizeof (Line), "The E2PROM version is 0x%X. \r\n", Last->Data[0]);
+    FUZZ_CHECK (Sim.RawText ().find (Line) != std::string::npos);
+  }
+
+  mInput = nullptr;
+  return 0;
+}

@@ -1,0 +1,81 @@
+// Fuzzes the simulator's settings parser: Zk48ApplySettingsFile over any
+// bytes. The line it reports must be the first one not understood: the
+// lines before it apply cleanly on their own, and every setting it applied
+// leaves the chip in a state the model knows.
+#include <cstring>
+
+#include "sim/Zk48Settings.h"
+#include "tests/fuzz/FuzzInput.h"
+
+namespace {
+
+// The offset just past the end of line Number (1-based), or Size.
+size_t
+EndOfLine (
+  const uint8_t  *Data,
+  size_t         Size,
+  size_t         Number
+  )
+{
+  size_t  Offset = 0;
+
+  for (size_t Line = 1; Offset < Size; Offset++) {
+    if ((Data[Offset] == '\n') && (Line++ == Number)) {
+      return Offset + 1;
+    }
+  }
+
+  return Size;
+}
+
+// The chip state settings reach, field by field (padding is no state).
+bool
+SameSettings (
+  const ZK48_CHIP  &A,
+  const ZK48_CHIP  &B
+  )
+{
+  return (std::memcmp (A.Eeprom, B.Eeprom, sizeof (A.Eeprom)) == 0) && (A.McuVersion == B.McuVersion)
+         && (A.Faults.DeviceIdFromRead == B.Faults.DeviceIdFromRead) && (A.Faults.ReadyAfterPolls == B.Faults.ReadyAfterPolls)
+         && (A.Faults.IgnoreBlockWrites == B.Faults.IgnoreBlockWrites) && (A.Faults.FailAll == B.Faults.FailAll)
+         && (A.Faults.FaultAt == B.Faults.FaultAt) && (A.Faults.FaultKind == B.Faults.FaultKind)
+         && (A.Faults.FailStatus == B.Faults.FailStatus);
+}
+
+} // namespace
+
+extern "C" int
+LLVMFuzzerTestOneInput (
+  const uint8_t  *Data,
+  size_t         Size
+  )
+{
+  static ZK48_CHIP  Chip;
+  static ZK48_CHIP  Again;
+  size_t            Lines = 1;
+  UINTN             Bad;
+
+  for (size_t Index = 0; Index < Size; Index++) {
+    Lines += (Data[Index] == '\n') ? 1 : 0;
+  }
+
+  Zk48Reset (&Chip, 0x10);
+  Bad = Zk48ApplySettingsFile (&Chip, Data, Size);
+  FUZZ_CHECK (Bad <= Lines);
+  FUZZ_CHECK (Chip.Faults.FaultKind <= Zk48FaultStatusStuck);
+  FUZZ_CHECK (Chip.Faults.IgnoreBlockWrites <= 1 && Chip.Faults.FailAll <= 1);
+  FUZZ_CHECK (Chip.Faults.FaultAt != ZK48_NEVER);
+
+  // The same text gives the same chip: parsing depends on nothing else.
+  Zk48Reset (&Again, 0x10);
+  FUZZ_CHECK (Zk48ApplySettingsFile (&Again, Data, Size) == Bad);
+  FUZZ_CHECK (SameSettings (Chip, Again));
+
+  if (Bad != 0) {
+    size_t  Good = (Bad == 1) ? 0 : EndOfLine (Data, Size, Bad - 1);
+    FUZZ_CHECK (Zk48ApplySettingsFile (&Again, Data, Good) == 0);
+    FUZZ_CHECK (Zk48ApplySettingsFile (&Again, Data, EndOfLine (Data, Size, Bad)) == Bad);
+  }
+
+  return 0;
+}
