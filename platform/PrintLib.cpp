@@ -152,12 +152,14 @@ FormatString (
   UINTN            ArgCount
   )
 {
-  PRINT_OUTPUT  Output  = { Buffer, BufferUnits - 1, 0 };
+  PRINT_OUTPUT  Output;
   UINTN         ArgUsed = 0;
 
   if (BufferUnits == 0) {
     return 0;
   }
+
+  Output = { Buffer, BufferUnits - 1, 0 };
 
   while (*Format != 0) {
     if ((*Format == u'\n') || (*Format == u'\r')) {

@@ -3,15 +3,9 @@
 // each transaction of an update. Every run must end, refuse nothing the
 // firmware would refuse, give back all it took, and report success only
 // when the chip really holds what the tool says.
-//
-// ZK48_FAULT_STRIDE=S (S > 1) thins the sweeps of long runs (more than 400
-// calls or transactions) to every Sth position plus the first and last 200;
-// the sanitizer build sets it (tests/CMakeLists.txt), the normal build runs
-// every position.
 #include "tests/host/FirmwareTest.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,7 +25,6 @@ constexpr size_t    IMAGE_SIZE        = 0x2000;
 constexpr size_t    BLOCK_SIZE        = 8;
 constexpr UINTN     PRINT_BUFFER_SIZE = (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16);
 constexpr uint64_t  CLEAN_RUN_BUDGET  = 1000000;
-constexpr uint64_t  EDGE_POSITIONS    = 200;
 constexpr size_t    FAILURES_SHOWN    = 10;
 
 const char  FINISHED[]     = " E2PROM update finished.";
@@ -78,27 +71,6 @@ struct SWEEP {
 
 uint64_t  mCallFaultRuns;
 uint64_t  mChipFaultRuns;
-
-uint64_t
-Stride (
-  )
-{
-  const char  *Text = std::getenv ("ZK48_FAULT_STRIDE");
-
-  return Text != nullptr ? std::strtoull (Text, nullptr, 10) : 1;
-}
-
-// Whether position P of Count is swept: all of them, unless a stride thins a long sweep.
-bool
-Selected (
-  uint64_t  P,
-  uint64_t  Count
-  )
-{
-  uint64_t  Step = Stride ();
-
-  return (Step <= 1) || (Count <= 2 * EDGE_POSITIONS) || (P <= EDGE_POSITIONS) || (P > Count - EDGE_POSITIONS) || (P % Step == 0);
-}
 
 std::string
 Hex (
@@ -264,10 +236,6 @@ protected:
     }
 
     for (uint64_t K = 1; K <= Sweep.N; K++) {
-      if (!Selected (K, Sweep.N)) {
-        continue;
-      }
-
       for (bool FromOn : { false, true }) {
         OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.FailGlobalCall (K, FromOn); });
         const auto   &Failed  = Run.Sim->Injected;
@@ -370,10 +338,6 @@ TEST_F (FaultInjection, NoChipFaultFakesASuccessfulUpdate) {
     uint64_t  Runs = 0, Successes = 0;
 
     for (uint64_t At = 1; At <= T; At++) {
-      if (!Selected (At, T)) {
-        continue;
-      }
-
       OUTCOME                      Run     = RunOnce (UPDATE, Budget, [&](SimFirmware &Sim) {
         Sim.Chip.Faults.FaultAt   = (UINT32)At;
         Sim.Chip.Faults.FaultKind = KINDS[Kind];
