@@ -14,6 +14,21 @@ const char  BANNER[] =
 
 const char  SEPARATOR_LINE[] = "\r\n================================================ \r\n";
 
+const std::string &
+BenchUpToChip (
+  )
+{
+  static const std::string  Text = std::string (BANNER) + SEPARATOR_LINE +
+                                   " Found SMBus device:\r\n"
+                                   " Bus Dev Func Vendor Device Revision\r\n"
+                                   " 00 1F 03  8086 2930 02\r\n"
+                                   " Intel ID.\r\n"
+                                   " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n"
+                                   "================================================ \r\n";
+
+  return Text;
+}
+
 int
 FirmwareTest::SetUpBench (
   sim::SimFirmware  &Firmware

@@ -59,4 +59,7 @@ protected:
 extern const char  BANNER[];
 extern const char  SEPARATOR_LINE[];
 
+// The banner, the separator and what the bench's scan prints when the chip answers.
+const std::string &BenchUpToChip ();
+
 #endif

@@ -10,13 +10,7 @@
 namespace {
 
 // What the q35 bench prints before the load begins.
-const std::string  RUN_START = std::string (BANNER) + SEPARATOR_LINE +
-                               " Found SMBus device:\r\n"
-                               " Bus Dev Func Vendor Device Revision\r\n"
-                               " 00 1F 03  8086 2930 02\r\n"
-                               " Intel ID.\r\n"
-                               " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n"
-                               "================================================ \r\n";
+const std::string  RUN_START = BenchUpToChip ();
 
 // The scan's own transactions: nothing may follow them when a load fails.
 const std::vector<std::string>  SCAN_BUS = { "W 21 B1 08", "R 23 02 -> 11" };

@@ -10,16 +10,7 @@ using sim::Call;
 const std::string  REFUSAL            = " Error: No bin file name parameter or Command missing -v parameters, program exit.\r\n";
 const std::string  NO_HOST_CONTROLLER = " Error: SMBus host controller protocol not found, exit.\r\n";
 
-// What the bench machine's scan prints when the chip answers.
-const std::string  SCAN_LINES =
-  " Found SMBus device:\r\n"
-  " Bus Dev Func Vendor Device Revision\r\n"
-  " 00 1F 03  8086 2930 02\r\n"
-  " Intel ID.\r\n"
-  " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n"
-  "================================================ \r\n";
-
-const std::string  UP_TO_CHIP = std::string (BANNER) + SEPARATOR_LINE + SCAN_LINES;
+const std::string  UP_TO_CHIP = BenchUpToChip ();
 
 // The device-ID check of the scan, answered at once.
 const std::vector<std::string>  ID_CHECK = { "W 21 B1 08", "R 23 02 -> 11" };

@@ -8,13 +8,7 @@
 
 namespace {
 
-const std::string  RUN_START = std::string (BANNER) + SEPARATOR_LINE +
-                               " Found SMBus device:\r\n"
-                               " Bus Dev Func Vendor Device Revision\r\n"
-                               " 00 1F 03  8086 2930 02\r\n"
-                               " Intel ID.\r\n"
-                               " Found Chip on Addr = 0x8000FB20, SMBaddr = 0xB100\r\n"
-                               "================================================ \r\n"
+const std::string  RUN_START = BenchUpToChip () +
                                " Image name is: zk48.bin FileSize:8KB\r\n";
 
 const char  START_LINE[]    = " Start update Chip image:      ";
