@@ -217,7 +217,7 @@ def loader_efi() -> Path:
     with tempfile.TemporaryDirectory(dir=CACHE) as tmp:
         obj, out = Path(tmp) / "shell_boot.o", Path(tmp) / "shell_boot.efi"
         subprocess.run(["clang++", "--target=x86_64-unknown-windows", "-ffreestanding", "-fno-exceptions",
-                        "-fno-rtti", "-mno-red-zone", "-mno-stack-arg-probe", "-std=c++20", "-O1",
+                        "-fno-rtti", "-mno-red-zone", "-mno-stack-arg-probe", "-std=c++20", "-O1", "-Wall", "-Wextra",
                         "-c", str(LOADER_SOURCE), "-o", str(obj)], check=True)
         subprocess.run(["lld-link", "/subsystem:efi_application", "/entry:efi_main", "/nodefaultlib",
                         f"/out:{out}", str(obj)], check=True, stdout=subprocess.DEVNULL)

@@ -8,141 +8,215 @@
 // when a key is sent). When the shell exits, the machine powers off so that
 // the firmware does not boot the next boot option and run startup.nsh again.
 //
-// Build (done by qemu_shell.py):
+// It stands alone, apart from the tool's sources, so that a fault in those
+// cannot stop the suite from booting. Build (done by qemu_shell.py):
 //   clang++ --target=x86_64-unknown-windows -ffreestanding -fno-exceptions -fno-rtti
 //           -mno-red-zone -mno-stack-arg-probe -std=c++20 -O1 -c shell_boot.cpp
 //   lld-link /subsystem:efi_application /entry:efi_main /nodefaultlib /out:shell_boot.efi shell_boot.o
 #include <stdint.h>
 
+#define EFIAPI  __attribute__((ms_abi))
+
 namespace {
 
-using Status = uint64_t;
-using Handle = void*;
-using Fn = void*;
+typedef uint64_t  EFI_STATUS;
+typedef void      *EFI_HANDLE;
+typedef uint8_t   BOOLEAN;
+typedef uint64_t  UINTN;
 
-constexpr Status kNotFound = 0x800000000000000Eull;
+constexpr EFI_STATUS  EFI_SUCCESS   = 0;
+constexpr EFI_STATUS  EFI_NOT_FOUND = 0x800000000000000EULL;
 
-struct Guid {
-  uint32_t a;
-  uint16_t b, c;
-  uint8_t d[8];
+struct EFI_GUID {
+  uint32_t    Data1;
+  uint16_t    Data2;
+  uint16_t    Data3;
+  uint8_t     Data4[8];
 };
 
-struct LoadedImage {
-  uint32_t revision;
-  Handle parent;
-  void* system_table;
-  Handle device;
-  void* file_path;
-  void* reserved;
-  uint32_t load_options_size;
-  void* load_options;
+struct EFI_LOADED_IMAGE_PROTOCOL {
+  uint32_t      Revision;
+  EFI_HANDLE    ParentHandle;
+  void          *SystemTable;
+  EFI_HANDLE    DeviceHandle;
+  void          *FilePath;
+  void          *Reserved;
+  uint32_t      LoadOptionsSize;
+  void          *LoadOptions;
 };
 
-// Only the members used here are named; the function tables are indexed.
-struct BootServices {
-  uint8_t header[24];
-  Fn fn[44];
-};
-struct RuntimeServices {
-  uint8_t header[24];
-  Fn fn[14];
-};
-struct SystemTable {
-  uint8_t header[24];
-  void* firmware_vendor;
-  uint32_t firmware_revision;
-  uint32_t padding;
-  Handle console_in_handle;
-  void* con_in;
-  Handle console_out_handle;
-  void* con_out;
-  Handle standard_error_handle;
-  void* std_err;
-  RuntimeServices* runtime;
-  BootServices* boot;
+typedef EFI_STATUS (EFIAPI *EFI_HANDLE_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, void **Interface);
+typedef EFI_STATUS (EFIAPI *EFI_IMAGE_LOAD)(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle, void *DevicePath, void *SourceBuffer, UINTN SourceSize, EFI_HANDLE *ImageHandle);
+typedef EFI_STATUS (EFIAPI *EFI_IMAGE_START)(EFI_HANDLE ImageHandle, UINTN *ExitDataSize, char16_t **ExitData);
+typedef EFI_STATUS (EFIAPI *EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, uint64_t WatchdogCode, UINTN DataSize, char16_t *WatchdogData);
+typedef EFI_STATUS (EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(uint32_t SearchType, const EFI_GUID *Protocol, void *SearchKey, UINTN *NoHandles, EFI_HANDLE **Buffer);
+typedef void (EFIAPI *EFI_RESET_SYSTEM)(uint32_t ResetType, EFI_STATUS ResetStatus, UINTN DataSize, void *ResetData);
+
+// Only the members used here are named; the others keep their places.
+struct EFI_BOOT_SERVICES {
+  uint8_t                     Header[24];
+  void                        *Unused1[16];
+  EFI_HANDLE_PROTOCOL         HandleProtocol;
+  void                        *Unused2[5];
+  EFI_IMAGE_LOAD              LoadImage;
+  EFI_IMAGE_START             StartImage;
+  void                        *Unused3[5];
+  EFI_SET_WATCHDOG_TIMER      SetWatchdogTimer;
+  void                        *Unused4[6];
+  EFI_LOCATE_HANDLE_BUFFER    LocateHandleBuffer;
 };
 
-enum BootFn : int {
-  kHandleProtocol = 16,
-  kLoadImage = 22,
-  kStartImage = 23,
-  kSetWatchdogTimer = 29,
-  kLocateHandleBuffer = 36,
+struct EFI_RUNTIME_SERVICES {
+  uint8_t             Header[24];
+  void                *Unused[10];
+  EFI_RESET_SYSTEM    ResetSystem;
 };
-constexpr int kResetSystem = 10;
-constexpr int kByProtocol = 2;
-constexpr uint32_t kResetShutdown = 2;
 
-constexpr Guid kFirmwareVolume2 = {0x220e73b6, 0x6bdb, 0x4413, {0x84, 0x05, 0xb9, 0x74, 0xb1, 0x08, 0x61, 0x9a}};
-constexpr Guid kDevicePath = {0x09576e91, 0x6d3f, 0x11d2, {0x8e, 0x39, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b}};
-constexpr Guid kLoadedImage = {0x5b1b31a1, 0x9562, 0x11d2, {0x8e, 0x3f, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b}};
-// File name GUID of the UEFI Shell application inside the firmware volume.
-constexpr Guid kShellFile = {0x7c04a583, 0x9e3e, 0x4f1c, {0xad, 0x65, 0xe0, 0x52, 0x68, 0xd0, 0xb4, 0xd1}};
+struct EFI_SYSTEM_TABLE {
+  uint8_t                 Header[24];
+  void                    *Unused[8];
+  EFI_RUNTIME_SERVICES    *RuntimeServices;
+  EFI_BOOT_SERVICES       *BootServices;
+};
+
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, HandleProtocol) == 152, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LoadImage) == 200, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, SetWatchdogTimer) == 256, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateHandleBuffer) == 312, "boot services layout");
+static_assert (__builtin_offsetof (EFI_RUNTIME_SERVICES, ResetSystem) == 104, "runtime services layout");
+static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, RuntimeServices) == 88, "system table layout");
+static_assert (__builtin_offsetof (EFI_SYSTEM_TABLE, BootServices) == 96, "system table layout");
+
+constexpr uint32_t  BY_PROTOCOL     = 2;
+constexpr uint32_t  RESET_SHUTDOWN  = 2;
+
+constexpr uint8_t   END_DEVICE_PATH_TYPE     = 0x7F;
+constexpr uint8_t   END_ENTIRE_DEVICE_PATH   = 0xFF;
+constexpr uint8_t   MEDIA_DEVICE_PATH        = 0x04;
+constexpr uint8_t   MEDIA_PIWG_FW_FILE       = 0x06;
+constexpr uint8_t   DEVICE_PATH_HEADER_SIZE  = 4;
+constexpr uint8_t   FW_FILE_NODE_SIZE        = DEVICE_PATH_HEADER_SIZE + sizeof (EFI_GUID);
+
+constexpr EFI_GUID  FIRMWARE_VOLUME2_GUID = { 0x220e73b6, 0x6bdb, 0x4413, { 0x84, 0x05, 0xb9, 0x74, 0xb1, 0x08, 0x61, 0x9a } };
+constexpr EFI_GUID  DEVICE_PATH_GUID      = { 0x09576e91, 0x6d3f, 0x11d2, { 0x8e, 0x39, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b } };
+constexpr EFI_GUID  LOADED_IMAGE_GUID     = { 0x5b1b31a1, 0x9562, 0x11d2, { 0x8e, 0x3f, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b } };
+// The file name of the UEFI Shell application inside the firmware volume.
+constexpr EFI_GUID  SHELL_FILE_GUID       = { 0x7c04a583, 0x9e3e, 0x4f1c, { 0xad, 0x65, 0xe0, 0x52, 0x68, 0xd0, 0xb4, 0xd1 } };
 
 // The shell reads its options from argv[0] on, skipping a non-option argv[0].
-char16_t shell_options[] = u"Shell.efi -delay 0";
+char16_t  mShellOptions[] = u"Shell.efi -delay 0";
 
-uint8_t shell_path[512];
+uint8_t   mShellPath[512];
 
-// Copies the volume's device path without its end node, appends an
-// FvFile(shell) node and an end node. Returns false if it does not fit.
-bool make_shell_path(const uint8_t* volume) {
-  uint32_t n = 0;
-  for (const uint8_t* node = volume; node[0] != 0x7f;) {
-    uint32_t len = node[2] | (node[3] << 8);
-    if (len < 4 || n + len + 24 > sizeof shell_path) return false;
-    for (uint32_t k = 0; k < len; ++k) shell_path[n++] = node[k];
-    node += len;
+uint8_t *
+PutNode (
+  uint8_t  *Node,
+  uint8_t  Type,
+  uint8_t  SubType,
+  uint8_t  Length
+  )
+{
+  Node[0] = Type;
+  Node[1] = SubType;
+  Node[2] = Length;
+  Node[3] = 0;
+  return Node + DEVICE_PATH_HEADER_SIZE;
+}
+
+//
+// The volume's device path without its end node, then an FvFile(shell)
+// node and an end node. FALSE when it does not fit.
+//
+bool
+MakeShellPath (
+  const uint8_t  *VolumePath
+  )
+{
+  uint32_t  Size = 0;
+
+  for (const uint8_t *Node = VolumePath; Node[0] != END_DEVICE_PATH_TYPE; ) {
+    uint32_t  Length = Node[2] | (Node[3] << 8);
+
+    if ((Length < DEVICE_PATH_HEADER_SIZE) || (Size + Length + FW_FILE_NODE_SIZE + DEVICE_PATH_HEADER_SIZE > sizeof (mShellPath))) {
+      return false;
+    }
+
+    for (uint32_t Index = 0; Index < Length; Index++) {
+      mShellPath[Size++] = Node[Index];
+    }
+
+    Node += Length;
   }
-  uint8_t* file = shell_path + n;
-  file[0] = 0x04;  // media device path
-  file[1] = 0x06;  // firmware file
-  file[2] = 20;
-  file[3] = 0;
-  const uint8_t* guid = reinterpret_cast<const uint8_t*>(&kShellFile);
-  for (int k = 0; k < 16; ++k) file[4 + k] = guid[k];
-  uint8_t* end = file + 20;
-  end[0] = 0x7f;
-  end[1] = 0xff;
-  end[2] = 4;
-  end[3] = 0;
+
+  uint8_t        *File = PutNode (mShellPath + Size, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE, FW_FILE_NODE_SIZE);
+  const uint8_t  *Guid = reinterpret_cast<const uint8_t *>(&SHELL_FILE_GUID);
+
+  for (uint32_t Index = 0; Index < sizeof (EFI_GUID); Index++) {
+    File[Index] = Guid[Index];
+  }
+
+  PutNode (File + sizeof (EFI_GUID), END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH, DEVICE_PATH_HEADER_SIZE);
   return true;
 }
 
-}  // namespace
+// Loads the shell from the volume, with the options above; NULL when it is not there.
+EFI_HANDLE
+LoadShell (
+  EFI_HANDLE         Self,
+  EFI_BOOT_SERVICES  *BootServices,
+  EFI_HANDLE         Volume
+  )
+{
+  uint8_t                    *VolumePath = nullptr;
+  EFI_HANDLE                 Shell       = nullptr;
+  EFI_LOADED_IMAGE_PROTOCOL  *Image      = nullptr;
 
-extern "C" Status efi_main(Handle self, SystemTable* st) {
-  BootServices* bs = st->boot;
-  auto handle_protocol = reinterpret_cast<Status (*)(Handle, const Guid*, void**)>(bs->fn[kHandleProtocol]);
-  auto load_image = reinterpret_cast<Status (*)(bool, Handle, void*, void*, uint64_t, Handle*)>(bs->fn[kLoadImage]);
-  auto start_image = reinterpret_cast<Status (*)(Handle, uint64_t*, char16_t**)>(bs->fn[kStartImage]);
-  auto set_watchdog = reinterpret_cast<Status (*)(uint64_t, uint64_t, uint64_t, char16_t*)>(bs->fn[kSetWatchdogTimer]);
-  auto locate_handles =
-      reinterpret_cast<Status (*)(int, const Guid*, void*, uint64_t*, Handle**)>(bs->fn[kLocateHandleBuffer]);
-  auto reset_system = reinterpret_cast<void (*)(uint32_t, Status, uint64_t, void*)>(st->runtime->fn[kResetSystem]);
+  if ((BootServices->HandleProtocol (Volume, &DEVICE_PATH_GUID, (void **)&VolumePath) != EFI_SUCCESS) || !MakeShellPath (VolumePath)) {
+    return nullptr;
+  }
+
+  if (BootServices->LoadImage (0, Self, mShellPath, nullptr, 0, &Shell) != EFI_SUCCESS) {
+    return nullptr;
+  }
+
+  if (BootServices->HandleProtocol (Shell, &LOADED_IMAGE_GUID, (void **)&Image) == EFI_SUCCESS) {
+    Image->LoadOptions     = mShellOptions;
+    Image->LoadOptionsSize = sizeof (mShellOptions);
+  }
+
+  return Shell;
+}
+
+} // namespace
+
+extern "C" EFI_STATUS EFIAPI
+efi_main (
+  EFI_HANDLE        Self,
+  EFI_SYSTEM_TABLE  *SystemTable
+  )
+{
+  EFI_BOOT_SERVICES  *BootServices = SystemTable->BootServices;
+  UINTN              Count         = 0;
+  EFI_HANDLE         *Volumes      = nullptr;
 
   // The boot manager armed a 5 minute watchdog for this boot option.
-  set_watchdog(0, 0, 0, nullptr);
+  BootServices->SetWatchdogTimer (0, 0, 0, nullptr);
 
-  uint64_t count = 0;
-  Handle* volumes = nullptr;
-  if (locate_handles(kByProtocol, &kFirmwareVolume2, nullptr, &count, &volumes) != 0) return kNotFound;
-  for (uint64_t i = 0; i < count; ++i) {
-    uint8_t* volume_path = nullptr;
-    if (handle_protocol(volumes[i], &kDevicePath, reinterpret_cast<void**>(&volume_path)) != 0) continue;
-    if (!make_shell_path(volume_path)) continue;
-    Handle shell = nullptr;
-    if (load_image(false, self, shell_path, nullptr, 0, &shell) != 0) continue;
-    LoadedImage* image = nullptr;
-    if (handle_protocol(shell, &kLoadedImage, reinterpret_cast<void**>(&image)) == 0) {
-      image->load_options = shell_options;
-      image->load_options_size = sizeof shell_options;
-    }
-    Status status = start_image(shell, nullptr, nullptr);
-    reset_system(kResetShutdown, status, 0, nullptr);
-    return status;
+  if (BootServices->LocateHandleBuffer (BY_PROTOCOL, &FIRMWARE_VOLUME2_GUID, nullptr, &Count, &Volumes) != EFI_SUCCESS) {
+    return EFI_NOT_FOUND;
   }
+
+  for (UINTN Index = 0; Index < Count; Index++) {
+    EFI_HANDLE  Shell = LoadShell (Self, BootServices, Volumes[Index]);
+
+    if (Shell != nullptr) {
+      EFI_STATUS  Status = BootServices->StartImage (Shell, nullptr, nullptr);
+
+      SystemTable->RuntimeServices->ResetSystem (RESET_SHUTDOWN, Status, 0, nullptr);
+      return Status;
+    }
+  }
+
   // Not found: the firmware falls back to its own shell boot option.
-  return kNotFound;
+  return EFI_NOT_FOUND;
 }
