@@ -15,6 +15,8 @@ cmake --build build -j 2
 
 echo "== host tests =="
 ctest --test-dir build --output-on-failure
+# The fault-injection figures: calls N of each kind of run, and runs made.
+grep -E '^(fault injection|chip faults):' build/Testing/Temporary/LastTest.log
 
 echo "== end to end: the images in OVMF's UEFI shell under QEMU =="
 /usr/bin/python3 tests/e2e/test_qemu_shell.py
