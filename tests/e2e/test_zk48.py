@@ -117,7 +117,7 @@ def timings(results: dict[str, q.ScenarioResult]) -> dict[str, float | None]:
         "write phase (start line to 100%)": between(update, b"Start update Chip image:", b"100%"),
         "whole update run": update.duration,
         "-v run": results["version"].duration,
-        "scan of all 65536 positions": between(results["no_device_id"], b" Intel ID.", b"Error: can't found"),
+        "scan from 00:1F.3 to the end of the 65536 positions": between(results["no_device_id"], b" Intel ID.", b"Error: can't found"),
     }
 
 
