@@ -340,6 +340,17 @@ SimFirmware::NewHandle (
   return (EFI_HANDLE)(uintptr_t)(NextHandle += 0x10);
 }
 
+void
+SimFirmware::InstallTables (
+  )
+{
+  Current      = this;
+  gImageHandle = ImageHandle;
+  gST          = &SystemTable;
+  gBS          = &BootServices;
+  gRT          = nullptr;
+}
+
 EFI_STATUS
 SimFirmware::RunImage (
   )

@@ -100,6 +100,10 @@ public:
   // Runs the image's entry point with this firmware's tables.
   EFI_STATUS RunImage ();
 
+  // Gives the tool this firmware's tables (gImageHandle, gST, gBS) without
+  // running it, so that a test can call the tool's functions one at a time.
+  void InstallTables ();
+
   // --- set-up ---
   void SetArguments (const std::vector<std::u16string> &Argv, ArgumentSource Source = ArgumentSource::ShellParameters);
   int  AddSmbusController ();                       // installs an EFI_SMBUS_HC_PROTOCOL handle; returns its index

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "chip/TconChip.h"
-#include "platform/UefiLib.h"
 #include "tests/firmware/SimFirmware.h"
 #include "tests/fuzz/FuzzInput.h"
 #include "update/ImageFile.h"
@@ -50,19 +49,6 @@ const EFI_STATUS  STATUSES[] = {
   EFI_NOT_FOUND, EFI_DEVICE_ERROR, EFI_OUT_OF_RESOURCES, EFI_ACCESS_DENIED, EFI_VOLUME_CORRUPTED,
   EFI_NO_MEDIA, EFI_BUFFER_TOO_SMALL, EFI_INVALID_PARAMETER, EFI_UNSUPPORTED, EFI_END_OF_FILE
 };
-
-// The tool reaches the firmware through gBS and gST only; a load needs no run.
-void
-InstallTables (
-  sim::SimFirmware  &Sim
-  )
-{
-  sim::SimFirmware::Current = &Sim;
-  gImageHandle              = Sim.ImageHandle;
-  gST                       = &Sim.SystemTable;
-  gBS                       = &Sim.BootServices;
-  gRT                       = nullptr;
-}
 
 bool
 Empty (
@@ -151,7 +137,7 @@ LLVMFuzzerTestOneInput (
 
   Sim.FailGlobalCall (GlobalFault & ~FROM_ON, (GlobalFault & FROM_ON) != 0);
 
-  InstallTables (Sim);
+  Sim.InstallTables ();   // a load needs no run, only the tables
   CHIP_IMAGE_FILE  ImageFile;
   BOOLEAN          Loaded = LoadImageFile (GivenName.c_str (), &ImageFile);
   size_t           Delivered = std::min<size_t> (FileSize, Sim.ReadDeliversAtMost);

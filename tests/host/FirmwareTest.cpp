@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/UefiLib.h"
-
 const char  BANNER[] =
   "================================================\r\n"
   " This tool is used for updating the ZK48 Chip image.\r\n"
@@ -73,11 +71,7 @@ void
 FirmwareTest::InstallTables (
   )
 {
-  sim::SimFirmware::Current = &Sim;
-  gImageHandle              = Sim.ImageHandle;
-  gST                       = &Sim.SystemTable;
-  gBS                       = &Sim.BootServices;
-  gRT                       = nullptr;
+  Sim.InstallTables ();
 }
 
 void

@@ -34,9 +34,7 @@ protected:
   // Runs the tool with the given arguments after its own name.
   EFI_STATUS Run (const std::vector<std::u16string> &Args);
 
-  // Gives the tool this firmware's tables (gImageHandle, gST, gBS) without
-  // running it, so that a test can call the tool's functions one at a time.
-  void InstallTables ();
+  void InstallTables ();   // the fixture's firmware, as SimFirmware::InstallTables
 
   // Takes the SMBus host-controller protocol off every handle: a machine
   // whose firmware has no SMBus driver.
