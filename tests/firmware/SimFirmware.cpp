@@ -495,6 +495,25 @@ SimFirmware::LedgerProblems (
   return Problems;
 }
 
+std::vector<uint8_t>
+MakeImage (
+  uint8_t  Version,
+  size_t   Size
+  )
+{
+  std::vector<uint8_t>  Image (Size);
+
+  for (size_t Index = 0; Index < Size; Index++) {
+    Image[Index] = (uint8_t)((Index * 7) ^ (Index >> 8));
+  }
+
+  if (Size > 0x112F) {
+    Image[0x112F] = Version;
+  }
+
+  return Image;
+}
+
 std::string
 Utf8 (
   const std::u16string  &Text

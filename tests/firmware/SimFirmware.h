@@ -224,6 +224,9 @@ EFI_STATUS TypicalFailure (Call Kind);
 
 std::string Utf8 (const std::u16string &Text);
 
+// An image whose every byte is a function of its offset, with Version at 0x112F.
+std::vector<uint8_t> MakeImage (uint8_t Version, size_t Size = 0x2000);
+
 } // namespace sim
 
 #endif

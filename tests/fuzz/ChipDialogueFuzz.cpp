@@ -131,21 +131,6 @@ Is (
   return (Entry.Address == Address) && (Entry.Command == Command) && (Entry.Operation == Operation);
 }
 
-std::vector<uint8_t>
-MakeImage (
-  uint8_t  Version
-  )
-{
-  std::vector<uint8_t>  Image (EEPROM_SIZE);
-
-  for (size_t Index = 0; Index < Image.size (); Index++) {
-    Image[Index] = (uint8_t)((Index * 7) ^ (Index >> 8));
-  }
-
-  Image[EEPROM_VERSION_ADDRESS] = Version;
-  return Image;
-}
-
 } // namespace
 
 extern "C" int
@@ -158,7 +143,7 @@ LLVMFuzzerTestOneInput (
   uint8_t               Flags   = In.Byte ();
   uint8_t               Version = In.Byte ();
   bool                  Update  = (Flags & RUN_UPDATE) != 0;
-  std::vector<uint8_t>  Image   = MakeImage (Version);
+  std::vector<uint8_t>  Image   = sim::MakeImage (Version);
   sim::SimFirmware      Sim;
   int                   Controller;
   EFI_STATUS            Status;

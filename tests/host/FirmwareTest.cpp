@@ -94,25 +94,6 @@ FirmwareTest::AddIntelSmbus (
   Sim.AddPciFunction (Bus, Dev, Func, INTEL_VENDOR, Q35_SMBUS_DEVICE, SERIAL_BUS_CLASS, SMBUS_SUBCLASS, 0x00, 0x02, Bar);
 }
 
-std::vector<uint8_t>
-FirmwareTest::MakeImage (
-  uint8_t  Version,
-  size_t   Size
-  )
-{
-  std::vector<uint8_t>  Image (Size);
-
-  for (size_t Index = 0; Index < Size; Index++) {
-    Image[Index] = (uint8_t)((Index * 7) ^ (Index >> 8));
-  }
-
-  if (Size > 0x112F) {
-    Image[0x112F] = Version;
-  }
-
-  return Image;
-}
-
 std::vector<std::string>
 FirmwareTest::BusLog (
   ) const

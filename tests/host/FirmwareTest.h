@@ -20,6 +20,8 @@ constexpr uint8_t   SERIAL_BUS_CLASS   = 0x0C;
 constexpr uint8_t   SMBUS_SUBCLASS     = 0x05;
 constexpr uint32_t  Q35_SMBUS_BAR      = 0x0000B101;
 
+using sim::MakeImage;
+
 class FirmwareTest : public ::testing::Test {
 protected:
   sim::SimFirmware  Sim;
@@ -43,8 +45,6 @@ protected:
   // The q35 SMBus controller, or another at the given position.
   void AddIntelSmbus (int Bus = 0, int Dev = 0x1F, int Func = 3, uint32_t Bar = Q35_SMBUS_BAR);
 
-  // An image whose every byte is a function of its offset, with Version at 0x112F.
-  static std::vector<uint8_t> MakeImage (uint8_t Version, size_t Size = 0x2000);
 
   // The SMBus transactions of the run, as text lines "R 23 02 -> 11", "W 21 B1 08", "B 21 00 0A ...".
   std::vector<std::string> BusLog () const;
