@@ -49,6 +49,7 @@ static_assert (sizeof (EFI_GUID) == 16, "EFI_GUID layout");
 constexpr UINTN  MAX_BIT = 0x8000000000000000ULL;
 
 constexpr EFI_STATUS  EFI_SUCCESS           = 0;
+constexpr EFI_STATUS  EFI_WARN_DELETE_FAILURE = 2;
 constexpr EFI_STATUS  EFI_LOAD_ERROR        = MAX_BIT | 1;
 constexpr EFI_STATUS  EFI_INVALID_PARAMETER = MAX_BIT | 2;
 constexpr EFI_STATUS  EFI_UNSUPPORTED       = MAX_BIT | 3;
@@ -59,11 +60,13 @@ constexpr EFI_STATUS  EFI_DEVICE_ERROR      = MAX_BIT | 7;
 constexpr EFI_STATUS  EFI_WRITE_PROTECTED   = MAX_BIT | 8;
 constexpr EFI_STATUS  EFI_OUT_OF_RESOURCES  = MAX_BIT | 9;
 constexpr EFI_STATUS  EFI_VOLUME_CORRUPTED  = MAX_BIT | 10;
+constexpr EFI_STATUS  EFI_VOLUME_FULL       = MAX_BIT | 11;
 constexpr EFI_STATUS  EFI_NO_MEDIA          = MAX_BIT | 12;
 constexpr EFI_STATUS  EFI_NOT_FOUND         = MAX_BIT | 14;
 constexpr EFI_STATUS  EFI_ACCESS_DENIED     = MAX_BIT | 15;
 constexpr EFI_STATUS  EFI_NO_RESPONSE       = MAX_BIT | 16;
 constexpr EFI_STATUS  EFI_TIMEOUT           = MAX_BIT | 18;
+constexpr EFI_STATUS  EFI_CRC_ERROR         = MAX_BIT | 27;
 constexpr EFI_STATUS  EFI_END_OF_FILE       = MAX_BIT | 31;
 
 constexpr BOOLEAN

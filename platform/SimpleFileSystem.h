@@ -1,6 +1,7 @@
 /** @file
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, EFI_FILE_PROTOCOL and EFI_FILE_INFO:
-  what the image load needs to read one file from a FAT volume.
+  what the image load needs to read one file from a FAT volume, and the
+  backup to create, write, flush and, when it fails, delete one.
 **/
 #ifndef PLATFORM_SIMPLE_FILE_SYSTEM_H_
 #define PLATFORM_SIMPLE_FILE_SYSTEM_H_
@@ -15,31 +16,43 @@ inline constexpr EFI_GUID  gEfiFileInfoGuid = {
   0x09576e92, 0x6d3f, 0x11d2, { 0x8e, 0x39, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b }
 };
 
-constexpr UINT64  EFI_FILE_MODE_READ = 0x0000000000000001ULL;
+constexpr UINT64  EFI_FILE_MODE_READ   = 0x0000000000000001ULL;
+constexpr UINT64  EFI_FILE_MODE_WRITE  = 0x0000000000000002ULL;
+constexpr UINT64  EFI_FILE_MODE_CREATE = 0x8000000000000000ULL;
 
 struct EFI_FILE_PROTOCOL;
 
 typedef EFI_STATUS (EFIAPI *EFI_FILE_OPEN)(EFI_FILE_PROTOCOL *This, EFI_FILE_PROTOCOL **NewHandle, const CHAR16 *FileName, UINT64 OpenMode, UINT64 Attributes);
 typedef EFI_STATUS (EFIAPI *EFI_FILE_CLOSE)(EFI_FILE_PROTOCOL *This);
 typedef EFI_STATUS (EFIAPI *EFI_FILE_READ)(EFI_FILE_PROTOCOL *This, UINTN *BufferSize, VOID *Buffer);
+typedef EFI_STATUS (EFIAPI *EFI_FILE_DELETE)(EFI_FILE_PROTOCOL *This);
+typedef EFI_STATUS (EFIAPI *EFI_FILE_WRITE)(EFI_FILE_PROTOCOL *This, UINTN *BufferSize, const VOID *Buffer);
+typedef EFI_STATUS (EFIAPI *EFI_FILE_FLUSH)(EFI_FILE_PROTOCOL *This);
 typedef EFI_STATUS (EFIAPI *EFI_FILE_GET_INFO)(EFI_FILE_PROTOCOL *This, const EFI_GUID *InformationType, UINTN *BufferSize, VOID *Buffer);
 
 struct EFI_FILE_PROTOCOL {
   UINT64               Revision;
   EFI_FILE_OPEN        Open;
   EFI_FILE_CLOSE       Close;
-  VOID                 *Delete;
+  EFI_FILE_DELETE      Delete;
   EFI_FILE_READ        Read;
-  VOID                 *Write;
+  EFI_FILE_WRITE       Write;
   VOID                 *GetPosition;
   VOID                 *SetPosition;
   EFI_FILE_GET_INFO    GetInfo;
   VOID                 *SetInfo;
-  VOID                 *Flush;
+  EFI_FILE_FLUSH       Flush;
 };
 
+// NOLINTBEGIN(readability-magic-numbers): the offsets the standard gives
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Open) == 8, "file protocol layout");
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Close) == 16, "file protocol layout");
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Delete) == 24, "file protocol layout");
 static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Read) == 32, "file protocol layout");
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Write) == 40, "file protocol layout");
 static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, GetInfo) == 64, "file protocol layout");
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Flush) == 80, "file protocol layout");
+// NOLINTEND(readability-magic-numbers)
 
 struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL;
 

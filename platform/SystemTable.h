@@ -17,11 +17,29 @@ struct EFI_TABLE_HEADER {
 };
 
 enum EFI_MEMORY_TYPE : UINT32 {
+  EfiReservedMemoryType,
   EfiLoaderCode,
   EfiLoaderData,
   EfiBootServicesCode,
   EfiBootServicesData,
+  EfiRuntimeServicesCode,
+  EfiRuntimeServicesData,
+  EfiConventionalMemory,
+  EfiUnusableMemory,
+  EfiACPIReclaimMemory,
+  EfiACPIMemoryNVS,
+  EfiMemoryMappedIO,
+  EfiMemoryMappedIOPortSpace,
+  EfiPalCode,
+  EfiPersistentMemory,
+  EfiUnacceptedMemoryType,
+  EfiMaxMemoryType
 };
+
+// NOLINTBEGIN(readability-magic-numbers): the codes the standard gives
+static_assert (EfiReservedMemoryType == 0 && EfiLoaderCode == 1 && EfiBootServicesData == 4, "memory types");
+static_assert (EfiConventionalMemory == 7 && EfiPersistentMemory == 14 && EfiUnacceptedMemoryType == 15, "memory types");
+// NOLINTEND(readability-magic-numbers)
 
 enum EFI_LOCATE_SEARCH_TYPE : UINT32 {
   AllHandles,
@@ -44,6 +62,7 @@ typedef EFI_STATUS (EFIAPI *EFI_STALL)(UINTN Microseconds);
 typedef EFI_STATUS (EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle, UINT32 Attributes);
 typedef EFI_STATUS (EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, VOID *SearchKey, UINTN *NoHandles, EFI_HANDLE **Buffer);
 typedef EFI_STATUS (EFIAPI *EFI_LOCATE_PROTOCOL)(const EFI_GUID *Protocol, VOID *Registration, VOID **Interface);
+typedef EFI_STATUS (EFIAPI *EFI_CALCULATE_CRC32)(const VOID *Data, UINTN DataSize, UINT32 *Crc32);
 
 struct EFI_BOOT_SERVICES {
   EFI_TABLE_HEADER                    Hdr;
@@ -87,7 +106,7 @@ struct EFI_BOOT_SERVICES {
   EFI_LOCATE_PROTOCOL                 LocateProtocol;
   VOID                                *InstallMultipleProtocolInterfaces;
   VOID                                *UninstallMultipleProtocolInterfaces;
-  VOID                                *CalculateCrc32;
+  EFI_CALCULATE_CRC32                 CalculateCrc32;
   VOID                                *CopyMem;
   VOID                                *SetMem;
   VOID                                *CreateEventEx;
@@ -102,6 +121,7 @@ static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, Stall) == 248, "boot servi
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, OpenProtocol) == 280, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateHandleBuffer) == 312, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateProtocol) == 320, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, CalculateCrc32) == 344, "boot services layout");
 static_assert (sizeof (EFI_BOOT_SERVICES) == 376, "boot services layout");
 // NOLINTEND(readability-magic-numbers)
 
