@@ -9,9 +9,20 @@
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
 #include "update/ChipUpdate.h"
+#include "update/EepromBackup.h"
+#include "update/EepromRead.h"
+#include "update/ImageCompare.h"
 #include "update/ImageFile.h"
 
 namespace {
+
+// What the first argument asks for; anything but an option is an image file.
+enum TOOL_COMMAND {
+  CommandUpdate,
+  CommandVersion,
+  CommandBackup,
+  CommandCompare
+};
 
 constexpr INT32  TOOL_MAJOR_VERSION    = 2;
 constexpr INT32  TOOL_MINOR_VERSION    = 7;
@@ -43,15 +54,40 @@ ScanStatus (
   }
 }
 
+TOOL_COMMAND
+CommandOf (
+  const CHAR16  *Argument
+  )
+{
+  if (StrCmp (Argument, u"-v") == 0) {
+    return CommandVersion;
+  }
+
+  if (StrCmp (Argument, u"-d") == 0) {
+    return CommandBackup;
+  }
+
+  return (StrCmp (Argument, u"-c") == 0) ? CommandCompare : CommandUpdate;
+}
+
+EFI_STATUS
+ReadStatus (
+  EEPROM_READ_RESULT  Result
+  )
+{
+  return (Result == EepromReadTimeout) ? EFI_TIMEOUT : EFI_DEVICE_ERROR;
+}
+
 EFI_STATUS
 ShowEepromVersion (
   )
 {
-  UINT8  Version;
+  UINT8               Version = 0;
+  EEPROM_READ_RESULT  Result  = ReadEepromVersion (&Version);
 
-  if (!ReadEepromVersion (&Version)) {
-    Print (u" Error: E2PROM read timed out, exit.\n");
-    return EFI_TIMEOUT;
+  if (Result != EepromReadDone) {
+    ShowEepromReadError (Result);
+    return ReadStatus (Result);
   }
 
   Print (u"The E2PROM version is 0x%x. \n", Version);
@@ -79,6 +115,59 @@ UpdateFromFile (
   }
 }
 
+EFI_STATUS
+BackupToFile (
+  const CHAR16  *FileName
+  )
+{
+  EEPROM_BACKUP  Backup = {};
+
+  SaveEepromBackup (FileName, &Backup);
+  return Backup.Status;
+}
+
+EFI_STATUS
+CompareWithFile (
+  const CHAR16  *FileName
+  )
+{
+  CHIP_IMAGE_FILE  ImageFile = {};
+
+  if (!LoadImageFile (FileName, &ImageFile)) {
+    return ImageFile.Status;
+  }
+
+  switch (CompareChipImage (&ImageFile)) {
+    case ImageCompareIdentical:
+      return EFI_SUCCESS;
+    case ImageCompareDiffers:
+      return EFI_CRC_ERROR;
+    case ImageCompareReadTimeout:
+      return EFI_TIMEOUT;
+    default:
+      return EFI_DEVICE_ERROR;
+  }
+}
+
+/** Runs the command on the confirmed chip; returns the exit status. **/
+EFI_STATUS
+RunCommand (
+  TOOL_COMMAND  Command,
+  CHAR16        **Argv
+  )
+{
+  switch (Command) {
+    case CommandVersion:
+      return ShowEepromVersion ();
+    case CommandBackup:
+      return BackupToFile (Argv[2]);
+    case CommandCompare:
+      return CompareWithFile (Argv[2]);
+    default:
+      return UpdateFromFile (Argv[1]);
+  }
+}
+
 } // namespace
 
 EFI_STATUS
@@ -87,13 +176,20 @@ ChipUpdateMain (
   CHAR16  **Argv
   )
 {
-  EFI_STATUS  Status;
+  EFI_STATUS    Status;
+  TOOL_COMMAND  Command;
 
   LocateSmbusHc ();
   gST->ConOut->ClearScreen (gST->ConOut);
   ShowBanner ();
   if (Argc <= 1) {
     Print (u" Error: No bin file name parameter or Command missing -v parameters, program exit.\n");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  Command = CommandOf (Argv[1]);
+  if (((Command == CommandBackup) || (Command == CommandCompare)) && (Argc < 3)) {
+    Print (u" Error: %s needs a file name, program exit.\n", Argv[1]);
     return EFI_INVALID_PARAMETER;
   }
 
@@ -108,9 +204,5 @@ ChipUpdateMain (
     return Status;
   }
 
-  if (StrCmp (Argv[1], u"-v") == 0) {
-    return ShowEepromVersion ();
-  }
-
-  return UpdateFromFile (Argv[1]);
+  return RunCommand (Command, Argv);
 }

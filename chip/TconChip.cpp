@@ -47,17 +47,28 @@ StartEepromRead (
          && SmbusWriteByte (R_EEPROM_COMMAND, V_EEPROM_CMD_READ);
 }
 
-BOOLEAN
+/**
+  Polls the completion flag, at most EEPROM_READ_POLL_LIMIT times. A poll
+  the bus refuses counts as "not yet", so that one stray error does not end
+  the read; when the last poll was refused too, the bus is gone rather than
+  the chip slow.
+**/
+EEPROM_READ_RESULT
 WaitForEepromData (
   )
 {
+  BOOLEAN  Answered = FALSE;
+
   for (UINTN Poll = 0; Poll < EEPROM_READ_POLL_LIMIT; Poll++) {
-    if ((SmbusReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_STATUS) & B_EEPROM_DATA_READY) != 0) {
-      return TRUE;
+    UINT8  Status = 0;
+
+    Answered = SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_STATUS, &Status);
+    if ((Status & B_EEPROM_DATA_READY) != 0) {
+      return EepromReadDone;
     }
   }
 
-  return FALSE;
+  return Answered ? EepromReadTimeout : EepromReadFailed;
 }
 
 } // namespace
@@ -76,21 +87,36 @@ CheckTconDeviceId (
   return FALSE;
 }
 
-BOOLEAN
+EEPROM_READ_RESULT
+ReadEepromByte (
+  UINT16  Address,
+  UINT8   *Value
+  )
+{
+  EEPROM_READ_RESULT  Result;
+
+  //
+  // A write the chip did not take would leave it reading another address,
+  // and a failed data read delivers nothing: the byte did not arrive.
+  //
+  if (!StartEepromRead (Address)) {
+    return EepromReadFailed;
+  }
+
+  Result = WaitForEepromData ();
+  if (Result != EepromReadDone) {
+    return Result;
+  }
+
+  return SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Value) ? EepromReadDone : EepromReadFailed;
+}
+
+EEPROM_READ_RESULT
 ReadEepromVersion (
   UINT8  *Version
   )
 {
-  //
-  // A write the chip did not take would leave it reading another address,
-  // and a failed data read delivers nothing: either way the byte did not
-  // arrive, as on a bus that never answers.
-  //
-  if (!StartEepromRead (EEPROM_VERSION_ADDRESS) || !WaitForEepromData ()) {
-    return FALSE;
-  }
-
-  return SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Version);
+  return ReadEepromByte (EEPROM_VERSION_ADDRESS, Version);
 }
 
 UINT8

@@ -1,6 +1,7 @@
 /** @file
-  The ZK48's own operations: confirm its identity, read the E2PROM's
-  version byte and the MCU version, and write one 8-byte E2PROM block.
+  The ZK48's own operations: confirm its identity, read any E2PROM byte
+  (the version byte among them) and the MCU version, and write one 8-byte
+  E2PROM block.
   None prints; none returns a firmware status.
 **/
 #ifndef CHIP_TCON_CHIP_H_
@@ -20,17 +21,29 @@ constexpr UINTN  EEPROM_READ_POLL_LIMIT = 10000;
 
 extern UINT8  mBlockFrame[BLOCK_FRAME_SIZE];
 
+enum EEPROM_READ_RESULT {
+  EepromReadDone,      // the byte arrived
+  EepromReadTimeout,   // the chip never signalled the byte ready
+  EepromReadFailed     // a transaction of the read failed on the bus
+};
+
 /** Returns TRUE when the chip answers with its device ID. **/
 BOOLEAN
 CheckTconDeviceId (
   );
 
 /**
-  Reads the E2PROM byte at the version address into *Version. Returns
-  FALSE, leaving *Version alone, when the byte did not arrive: the chip
-  never signalled it ready, or a transaction of the read failed.
+  Reads the E2PROM byte at Address into *Value. Returns EepromReadDone, or
+  why the byte did not arrive, leaving *Value alone.
 **/
-BOOLEAN
+EEPROM_READ_RESULT
+ReadEepromByte (
+  UINT16  Address,
+  UINT8   *Value
+  );
+
+/** Reads the E2PROM's version byte into *Version, as ReadEepromByte does. **/
+EEPROM_READ_RESULT
 ReadEepromVersion (
   UINT8  *Version
   );

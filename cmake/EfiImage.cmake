@@ -8,7 +8,7 @@ find_program(EFI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
 set(EFI_OUTPUT_DIR ${CMAKE_BINARY_DIR}/efi)
 set(EFI_CXX_FLAGS
   --target=x86_64-unknown-windows -std=c++20 -ffreestanding -fno-exceptions -fno-rtti
-  -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -fshort-wchar -O2
+  -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -fshort-wchar -Os
   -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion -Werror
   -I${CMAKE_SOURCE_DIR})
 

@@ -6,6 +6,8 @@
 #include "chip/TconChip.h"
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
+#include "update/EepromRead.h"
+#include "update/Progress.h"
 
 UINT32  mBlockOffset;
 
@@ -15,15 +17,6 @@ namespace {
 constexpr UINTN  BLOCK_WRITE_PAUSE_US = 4000;
 
 constexpr UINT32  BLOCK_COUNT = EEPROM_SIZE / EEPROM_BLOCK_SIZE;
-
-// The figure divides by the E2PROM's size with a shift.
-constexpr UINT32  EEPROM_SIZE_SHIFT = 13;
-static_assert (((UINTN)1 << EEPROM_SIZE_SHIFT) == EEPROM_SIZE, "the shift divides by the E2PROM size");
-
-struct CURSOR {
-  INT32    Column;
-  INT32    Row;
-};
 
 VOID
 ShowVersions (
@@ -37,38 +30,25 @@ ShowVersions (
   Print (u"================================================ \n");
 }
 
-VOID
-ShowFigure (
-  const CURSOR  &Saved,
-  UINT32        Percent
-  )
-{
-  gST->ConOut->SetCursorPosition (gST->ConOut, (UINTN)Saved.Column, (UINTN)Saved.Row);
-  Print (u"%d%%", Percent);
-}
-
 /** Sends every block in ascending order; returns how many the host controller refused. **/
 UINT32
 WriteAllBlocks (
   const UINT8  *Image
   )
 {
-  CURSOR  Saved;
-  UINT32  Failed = 0;
+  PROGRESS  Progress = StartProgress (u" Start update Chip image:      ");
+  UINT32    Failed   = 0;
 
-  Print (u" Start update Chip image:      ");
-  Saved = { gST->ConOut->Mode->CursorColumn, gST->ConOut->Mode->CursorRow };
   for (mBlockOffset = 0; mBlockOffset < EEPROM_SIZE; mBlockOffset += EEPROM_BLOCK_SIZE) {
     if (!WriteEepromBlock ((UINT16)mBlockOffset, &Image[mBlockOffset])) {
       Failed++;
     }
 
-    ShowFigure (Saved, ((mBlockOffset + 1) * 100) >> EEPROM_SIZE_SHIFT);
+    ShowProgress (Progress, ProgressFigure (mBlockOffset));
     gBS->Stall (BLOCK_WRITE_PAUSE_US);
   }
 
-  gST->ConOut->SetCursorPosition (gST->ConOut, (UINTN)Saved.Column, (UINTN)Saved.Row);
-  Print (u"100%%");
+  ShowProgress (Progress, 100);
   gBS->Stall (BLOCK_WRITE_PAUSE_US);
   Print (u"\n================================================\n");
   return Failed;
@@ -81,11 +61,12 @@ Verify (
   )
 {
   CHIP_UPDATE_RESULT  Result = ChipUpdateVerified;
-  UINT8               ReadBack;
+  UINT8               ReadBack = 0;
+  EEPROM_READ_RESULT  Read     = ReadEepromVersion (&ReadBack);
 
-  if (!ReadEepromVersion (&ReadBack)) {
-    Print (u" Error: E2PROM read timed out, exit.\n");
-    Result = ChipUpdateReadTimeout;
+  if (Read != EepromReadDone) {
+    ShowEepromReadError (Read);
+    Result = (Read == EepromReadTimeout) ? ChipUpdateReadTimeout : ChipUpdateReadFailed;
   } else if (ReadBack != Expected) {
     Print (u" Version information validation error,the bin version is 0x%x and the E2PROM version is 0x%x. \n", Expected, ReadBack);
     Result = ChipUpdateMismatch;
@@ -95,7 +76,7 @@ Verify (
 
   if (FailedBlocks != 0) {
     Print (u" Error: %d of 1024 block writes failed, the E2PROM image is incomplete.\n", FailedBlocks);
-    return (Result == ChipUpdateReadTimeout) ? Result : ChipUpdateBlocksFailed;
+    return (Result == ChipUpdateReadTimeout) || (Result == ChipUpdateReadFailed) ? Result : ChipUpdateBlocksFailed;
   }
 
   if (Result == ChipUpdateVerified) {

@@ -12,7 +12,8 @@ enum CHIP_UPDATE_RESULT {
   ChipUpdateVerified,       // every block written, version byte read back equal
   ChipUpdateMismatch,       // the version byte read back differs from the image's
   ChipUpdateBlocksFailed,   // the host controller refused one or more block writes
-  ChipUpdateReadTimeout     // the chip never delivered the version byte
+  ChipUpdateReadTimeout,    // the chip never signalled the version byte ready
+  ChipUpdateReadFailed      // a bus transaction of the version read failed
 };
 
 extern UINT32  mBlockOffset;

@@ -9,7 +9,8 @@ namespace sim {
 
 namespace {
 
-constexpr size_t  FILE_INFO_FIXED_SIZE = __builtin_offsetof (EFI_FILE_INFO, FileName);
+constexpr size_t    FILE_INFO_FIXED_SIZE = __builtin_offsetof (EFI_FILE_INFO, FileName);
+constexpr uint64_t  EFI_FILE_DIRECTORY   = 0x10;
 
 SimFile *
 FileOf (
@@ -29,8 +30,40 @@ SimFile *
 NewFile (
   SimVolume             *Volume,
   bool                  IsRoot,
-  const std::u16string  &Name
+  const std::u16string  &Name,
+  bool                  Writable = false
   );
+
+// A directory reads as no bytes here; the tool never lists one.
+const std::vector<uint8_t> &
+ContentOf (
+  const SimFile  &File
+  )
+{
+  static const std::vector<uint8_t>  NoContent;
+  auto                               Entry = File.Volume->Files.find (File.Name);
+
+  return (File.IsDirectory || (Entry == File.Volume->Files.end ())) ? NoContent : Entry->second;
+}
+
+bool
+IsDirectory (
+  const SimVolume       &Volume,
+  const std::u16string  &Name
+  )
+{
+  return std::find (Volume.Directories.begin (), Volume.Directories.end (), Name) != Volume.Directories.end ();
+}
+
+// The open modes the standard allows: read, read-write, read-write-create.
+bool
+IsValidOpenMode (
+  UINT64  OpenMode
+  )
+{
+  return (OpenMode == EFI_FILE_MODE_READ) || (OpenMode == (EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE))
+         || (OpenMode == (EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE));
+}
 
 EFI_STATUS EFIAPI
 SimFileOpen (
@@ -41,13 +74,15 @@ SimFileOpen (
   UINT64             Attributes
   )
 {
-  SimFile         *Dir   = FileOf (This);
-  SimFirmware     &Sim   = *Dir->Owner;
-  EFI_STATUS      Status = Sim.Enter (Call::Open);
+  SimFile         *Dir    = FileOf (This);
+  SimFirmware     &Sim    = *Dir->Owner;
+  EFI_STATUS      Status  = Sim.Enter (Call::Open);
+  SimVolume       &Volume = *Dir->Volume;
+  bool            Write   = (OpenMode & EFI_FILE_MODE_WRITE) != 0;
   std::u16string  Name (FileName);
 
-  if (!Dir->IsRoot || (OpenMode != EFI_FILE_MODE_READ) || (Attributes != 0)) {
-    Sim.Violation ("Open not read-only from the root directory");
+  if (!Dir->IsRoot || !IsValidOpenMode (OpenMode) || (Attributes != 0)) {
+    Sim.Violation ("Open not from the root directory with a valid mode and no attributes");
   }
 
   if (EFI_ERROR (Status)) {
@@ -62,11 +97,98 @@ SimFileOpen (
     Name.erase (0, 1);
   }
 
-  if (Dir->Volume->Files.count (Name) == 0) {
-    return EFI_NOT_FOUND;
+  if ((Volume.Files.count (Name) == 0) && !IsDirectory (Volume, Name)) {
+    if ((OpenMode & EFI_FILE_MODE_CREATE) == 0) {
+      return EFI_NOT_FOUND;
+    }
+
+    if (Volume.ReadOnly) {
+      return EFI_WRITE_PROTECTED;
+    }
+
+    Volume.Files[Name] = {};
+  } else if (Write && (Volume.ReadOnly || IsDirectory (Volume, Name))) {
+    return Volume.ReadOnly ? EFI_WRITE_PROTECTED : EFI_ACCESS_DENIED;
   }
 
-  *NewHandle = &NewFile (Dir->Volume, false, Name)->Protocol;
+  *NewHandle = &NewFile (&Volume, false, Name, Write)->Protocol;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
+SimFileWrite (
+  EFI_FILE_PROTOCOL  *This,
+  UINTN              *BufferSize,
+  const VOID         *Buffer
+  )
+{
+  SimFile               *File  = FileOf (This);
+  SimFirmware           &Sim   = *File->Owner;
+  EFI_STATUS            Status = Sim.Enter (Call::Write);
+  std::vector<uint8_t>  &Data  = File->Volume->Files[File->Name];
+  uint64_t              Count;
+
+  if (!File->Writable || File->IsDirectory || ((*BufferSize > 0) && (Buffer == nullptr))) {
+    Sim.Violation ("Write to a handle not open for writing, or from no buffer");
+    return EFI_ACCESS_DENIED;
+  }
+
+  if (EFI_ERROR (Status)) {
+    *BufferSize = 0;
+    return Status;
+  }
+
+  //
+  // A full volume takes what fits and says so, as FAT drivers do.
+  //
+  Count = std::min<uint64_t> (*BufferSize, File->Volume->FreeBytes);
+  if (Data.size () < File->Position + Count) {
+    Data.resize (File->Position + Count);
+  }
+
+  std::memcpy (Data.data () + File->Position, Buffer, Count);
+  File->Position            += Count;
+  File->Volume->FreeBytes   -= (File->Volume->FreeBytes == UINT64_MAX) ? 0 : Count;
+  Status                     = (Count < *BufferSize) ? EFI_VOLUME_FULL : EFI_SUCCESS;
+  *BufferSize                = Count;
+  return Status;
+}
+
+EFI_STATUS EFIAPI
+SimFileFlush (
+  EFI_FILE_PROTOCOL  *This
+  )
+{
+  SimFile  *File = FileOf (This);
+
+  if (!File->Writable) {
+    File->Owner->Violation ("Flush of a handle not open for writing");
+  }
+
+  return File->Owner->Enter (Call::Flush);
+}
+
+EFI_STATUS EFIAPI
+SimFileDelete (
+  EFI_FILE_PROTOCOL  *This
+  )
+{
+  SimFile     *File  = FileOf (This);
+  EFI_STATUS  Status = File->Owner->Enter (Call::Delete);
+
+  if (!File->Writable) {
+    File->Owner->Violation ("Delete of a handle not open for writing");
+  }
+
+  //
+  // Delete closes the handle whatever becomes of the file.
+  //
+  File->IsOpen = false;
+  if (Status != EFI_SUCCESS) {
+    return EFI_WARN_DELETE_FAILURE;
+  }
+
+  File->Volume->Files.erase (File->Name);
   return EFI_SUCCESS;
 }
 
@@ -100,7 +222,7 @@ SimFileRead (
   SimFile                     *File  = FileOf (This);
   SimFirmware                 &Sim   = *File->Owner;
   EFI_STATUS                  Status = Sim.Enter (Call::Read);
-  const std::vector<uint8_t>  &Data  = File->Volume->Files[File->Name];
+  const std::vector<uint8_t>  &Data  = ContentOf (*File);
   uint64_t                    Count;
 
   if (EFI_ERROR (Status)) {
@@ -161,7 +283,8 @@ SimFileGetInfo (
   Info = (EFI_FILE_INFO *)Buffer;
   std::memset (Info, 0, Needed);
   Info->Size         = Needed;
-  Info->FileSize     = File->Volume->Files[File->Name].size ();
+  Info->FileSize     = ContentOf (*File).size ();
+  Info->Attribute    = File->IsDirectory ? EFI_FILE_DIRECTORY : 0;
   Info->PhysicalSize = Info->FileSize;
   std::memcpy (Info->FileName, File->Name.c_str (), (File->Name.size () + 1) * sizeof (CHAR16));
   *BufferSize = Needed;
@@ -172,7 +295,8 @@ SimFile *
 NewFile (
   SimVolume             *Volume,
   bool                  IsRoot,
-  const std::u16string  &Name
+  const std::u16string  &Name,
+  bool                  Writable
   )
 {
   auto  File = std::make_unique<SimFile> ();
@@ -183,9 +307,14 @@ NewFile (
   File->Protocol.Close    = SimFileClose;
   File->Protocol.Read     = SimFileRead;
   File->Protocol.GetInfo  = SimFileGetInfo;
+  File->Protocol.Write    = SimFileWrite;
+  File->Protocol.Flush    = SimFileFlush;
+  File->Protocol.Delete   = SimFileDelete;
   File->Owner             = Volume->Owner;
   File->Volume            = Volume;
   File->IsRoot            = IsRoot;
+  File->IsDirectory       = IsRoot || IsDirectory (*Volume, Name);
+  File->Writable          = Writable;
   File->Name              = Name;
   File->Position          = 0;
   File->IsOpen            = true;
@@ -235,6 +364,24 @@ SimFirmware::AddFile (
   )
 {
   Volumes[(size_t)Volume]->Files[Name] = Data;
+}
+
+void
+SimFirmware::AddDirectory (
+  int                   Volume,
+  const std::u16string  &Name
+  )
+{
+  Volumes[(size_t)Volume]->Directories.push_back (Name);
+}
+
+bool
+SimFirmware::HasFile (
+  int                   Volume,
+  const std::u16string  &Name
+  ) const
+{
+  return Volumes[(size_t)Volume]->Files.count (Name) != 0;
 }
 
 const std::vector<uint8_t> &

@@ -235,6 +235,28 @@ SimLocateProtocol (
 }
 
 EFI_STATUS EFIAPI
+SimCalculateCrc32 (
+  const VOID  *Data,
+  UINTN       DataSize,
+  UINT32      *Crc32
+  )
+{
+  EFI_STATUS  Status = Sim ().Enter (Call::CalculateCrc32);
+
+  if ((Data == nullptr) || (DataSize == 0) || (Crc32 == nullptr)) {
+    Sim ().Violation ("CalculateCrc32 without data or a place for the result");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  *Crc32 = sim::Crc32 ((const uint8_t *)Data, DataSize);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
 SimUnexpectedInstall (
   EFI_HANDLE *, const EFI_GUID *, EFI_INTERFACE_TYPE, VOID *
   )
@@ -262,7 +284,7 @@ CallName (
   static const char *const  Names[] = {
     "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol", "AllocatePool",
     "FreePool", "Stall", "OutputString", "ClearScreen", "SetCursorPosition", "OpenVolume",
-    "Open", "GetInfo", "Read", "Close", "Execute", "PortWrite", "PortRead"
+    "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32", "Execute", "PortWrite", "PortRead"
   };
 
   static_assert (sizeof (Names) / sizeof (Names[0]) == (size_t)Call::Count, "a name for every call");
@@ -286,7 +308,12 @@ TypicalFailure (
       return EFI_NOT_FOUND;
     case Call::FreePool:
     case Call::SetCursorPosition:
+    case Call::CalculateCrc32:
       return EFI_INVALID_PARAMETER;
+    case Call::Write:
+      return EFI_VOLUME_FULL;
+    case Call::Delete:
+      return EFI_WARN_DELETE_FAILURE;
     default:
       return EFI_DEVICE_ERROR;
   }
@@ -310,6 +337,7 @@ SimFirmware::SimFirmware (
   BootServices.OpenProtocol               = SimOpenProtocol;
   BootServices.LocateHandleBuffer         = SimLocateHandleBuffer;
   BootServices.LocateProtocol             = SimLocateProtocol;
+  BootServices.CalculateCrc32             = SimCalculateCrc32;
   BootServices.InstallProtocolInterface   = SimUnexpectedInstall;
   BootServices.UninstallProtocolInterface = SimUnexpectedUninstall;
 
@@ -493,6 +521,24 @@ SimFirmware::LedgerProblems (
   }
 
   return Problems;
+}
+
+uint32_t
+Crc32 (
+  const uint8_t  *Data,
+  size_t         Size
+  )
+{
+  uint32_t  Crc = 0xFFFFFFFF;
+
+  for (size_t Index = 0; Index < Size; Index++) {
+    Crc ^= Data[Index];
+    for (int Bit = 0; Bit < 8; Bit++) {
+      Crc = (Crc & 1) ? (Crc >> 1) ^ 0xEDB88320 : Crc >> 1;
+    }
+  }
+
+  return ~Crc;
 }
 
 std::vector<uint8_t>

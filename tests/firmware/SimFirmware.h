@@ -37,6 +37,10 @@ enum class Call : int {
   GetInfo,
   Read,
   Close,
+  Write,
+  Flush,
+  Delete,
+  CalculateCrc32,
   Execute,
   PortWrite,
   PortRead,
@@ -110,6 +114,8 @@ public:
   void FailHandleProtocolFor (int Controller);      // HandleProtocol on that handle fails
   int  AddVolume ();                                // installs a simple file system; returns its index
   void AddFile (int Volume, const std::u16string &Name, const std::vector<uint8_t> &Data);
+  void AddDirectory (int Volume, const std::u16string &Name);
+  bool HasFile (int Volume, const std::u16string &Name) const;
   void AddPciFunction (int Bus, int Dev, int Func, uint16_t Vendor, uint16_t Device, uint8_t BaseClass, uint8_t SubClass, uint8_t ProgIf, uint8_t Revision, uint32_t Bar4 = 0);
   void SetScreenSize (int Columns, int Rows);
 
@@ -201,6 +207,9 @@ struct SimVolume {
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL                   Protocol;     // first: This leads back here
   SimFirmware                                       *Owner;
   std::map<std::u16string, std::vector<uint8_t>>    Files;
+  std::vector<std::u16string>                       Directories;
+  bool                                              ReadOnly = false;     // opens for writing answer EFI_WRITE_PROTECTED
+  uint64_t                                          FreeBytes = UINT64_MAX;   // what writes may still add
 };
 
 struct SimFile {
@@ -208,6 +217,8 @@ struct SimFile {
   SimFirmware             *Owner;
   SimVolume               *Volume;
   bool                    IsRoot;
+  bool                    IsDirectory;
+  bool                    Writable;       // opened with EFI_FILE_MODE_WRITE
   std::u16string          Name;
   uint64_t                Position;
   bool                    IsOpen;
@@ -218,6 +229,9 @@ struct SimSmbusHc {
   SimFirmware              *Owner;
   int                      Index;
 };
+
+// The CRC-32 of IEEE 802.3 as the firmware's CalculateCrc32 gives it, worked out here on its own.
+uint32_t Crc32 (const uint8_t *Data, size_t Size);
 
 // A status allowed by the standard for a failing call of Kind.
 EFI_STATUS TypicalFailure (Call Kind);

@@ -3,6 +3,8 @@
 // wait, the MCU version, the block-write frame, and failed transactions.
 #include "tests/host/FirmwareTest.h"
 
+#include <cstdio>
+
 #include "chip/SmbusAccess.h"
 #include "chip/TconChip.h"
 
@@ -134,15 +136,15 @@ TEST_F (ChipProtocolTest, DeviceIdCheckWritesOnceThenReadsUpToSixTimes) {
 TEST_F (ChipProtocolTest, EepromVersionReadWaitsForBit7OfB7) {
   const std::vector<std::string>  Setup = { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" };
   const struct {
-    UINT32     ReadyAfterPolls;
-    BOOLEAN    Read;
-    size_t     StatusReads;
+    UINT32                ReadyAfterPolls;
+    EEPROM_READ_RESULT    Result;
+    size_t                StatusReads;
   } Cases[] = {
-    { 1,          TRUE,  1     },
-    { 2,          TRUE,  2     },
-    { 10000,      TRUE,  10000 },
-    { 10001,      FALSE, 10000 },
-    { ZK48_NEVER, FALSE, 10000 },
+    { 1,          EepromReadDone,    1     },
+    { 2,          EepromReadDone,    2     },
+    { 10000,      EepromReadDone,    10000 },
+    { 10001,      EepromReadTimeout, 10000 },
+    { ZK48_NEVER, EepromReadTimeout, 10000 },
   };
 
   for (const auto &Case : Cases) {
@@ -151,12 +153,14 @@ TEST_F (ChipProtocolTest, EepromVersionReadWaitsForBit7OfB7) {
     NewChip ();
     Sim.Chip.Faults.ReadyAfterPolls = Case.ReadyAfterPolls;
 
-    EXPECT_EQ (ReadEepromVersion (&Version), Case.Read) << "ready after " << Case.ReadyAfterPolls;
-    EXPECT_EQ (Version, Case.Read ? 0x5A : 0xEE) << "ready after " << Case.ReadyAfterPolls;
+    const bool  Read = Case.Result == EepromReadDone;
+
+    EXPECT_EQ (ReadEepromVersion (&Version), Case.Result) << "ready after " << Case.ReadyAfterPolls;
+    EXPECT_EQ (Version, Read ? 0x5A : 0xEE) << "ready after " << Case.ReadyAfterPolls;
     EXPECT_EQ (
       Traffic (),
-      Setup + Repeated ("R 21 B7 -> 7F", Case.StatusReads - (Case.Read ? 1 : 0))
-      + (Case.Read ? std::vector<std::string> { "R 21 B7 -> 80", "R 21 B6 -> 5A" } : std::vector<std::string> {})
+      Setup + Repeated ("R 21 B7 -> 7F", Case.StatusReads - (Read ? 1 : 0))
+      + (Read ? std::vector<std::string> { "R 21 B7 -> 80", "R 21 B6 -> 5A" } : std::vector<std::string> {})
       ) << "ready after " << Case.ReadyAfterPolls;
   }
 }
@@ -224,12 +228,45 @@ TEST_F (ChipProtocolTest, FailedStatusReadsKeepTheWaitGoingToItsBound) {
   UINT8  Version = 0xEE;
 
   mLeftByFailedRead = 0xFF;
-  // The three set-up writes go through; every transaction after them fails.
+  // The three set-up writes go through; every transaction after them fails:
+  // a bus that is gone, not a slow chip.
   Sim.FailGlobalCall (Sim.TotalCalls () + 4, true);
 
-  EXPECT_FALSE (ReadEepromVersion (&Version));
+  EXPECT_EQ (ReadEepromVersion (&Version), EepromReadFailed);
   EXPECT_EQ (Version, 0xEE);
   EXPECT_EQ (BusLog (), (std::vector<std::string> { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" }) + Repeated ("R 21 B7 -> !", 10000));
+
+  // A refused poll among answered ones is "not yet"; the last one decides.
+  Sim.FailGlobalCall (0, false);
+  for (UINT32 ReadyAfter : { 3u, ZK48_NEVER }) {
+    NewChip ();
+    Sim.Chip.Faults.ReadyAfterPolls = ReadyAfter;
+    Sim.Chip.Faults.FaultAt         = 5;
+    Sim.Chip.Faults.FaultKind       = Zk48FaultNack;
+    EXPECT_EQ (ReadEepromVersion (&Version), ReadyAfter == 3 ? EepromReadDone : EepromReadTimeout);
+  }
+
+  EXPECT_EQ (Version, 0x5A);
+}
+
+TEST_F (ChipProtocolTest, AnyAddressIsReadHighByteFirstWithItsOwnSequence) {
+  for (UINT16 Address : { 0x0000, 0x00FF, 0x0100, 0x1FFF }) {
+    UINT8  Value = 0xEE;
+
+    NewChip ();
+    Sim.Chip.Eeprom[Address] = (UINT8)(Address ^ 0xA5);
+    EXPECT_EQ (ReadEepromByte (Address, &Value), EepromReadDone);
+    EXPECT_EQ (Value, (UINT8)(Address ^ 0xA5));
+    char  High[16], Low[16], Data[16];
+
+    std::snprintf (High, sizeof (High), "W 21 B2 %02X", Address >> 8);
+    std::snprintf (Low, sizeof (Low), "W 21 B3 %02X", Address & 0xFF);
+    std::snprintf (Data, sizeof (Data), "R 21 B6 -> %02X", (Address ^ 0xA5) & 0xFF);
+    const std::vector<std::string>  Expected = std::vector<std::string> { High, Low, "W 21 B5 02" } + Repeated ("R 21 B7 -> 7F", 2)
+                                               + std::vector<std::string> { "R 21 B7 -> 80", Data };
+
+    EXPECT_EQ (Traffic (), Expected) << std::hex << Address;
+  }
 }
 
 TEST_F (ChipProtocolTest, VersionReadWithAFailedTransactionDeliversNothing) {
@@ -250,7 +287,7 @@ TEST_F (ChipProtocolTest, VersionReadWithAFailedTransactionDeliversNothing) {
     NewChip ();
     Sim.Chip.Faults.FaultAt   = (UINT32)Case.FailedExecute;
     Sim.Chip.Faults.FaultKind = Zk48FaultNack;
-    EXPECT_FALSE (ReadEepromVersion (&Version)) << Case.FailedExecute;
+    EXPECT_EQ (ReadEepromVersion (&Version), EepromReadFailed) << Case.FailedExecute;
     EXPECT_EQ (Version, 0xEE) << Case.FailedExecute;
     EXPECT_EQ (Traffic (), Case.Log) << Case.FailedExecute;
   }
@@ -350,7 +387,7 @@ TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
   if (Case.Serving < 0) {
     EXPECT_EQ (mSmbusHc, nullptr);
     EXPECT_FALSE (CheckTconDeviceId ());
-    EXPECT_FALSE (ReadEepromVersion (&Version));
+    EXPECT_EQ (ReadEepromVersion (&Version), EepromReadFailed);
     EXPECT_EQ (ReadMcuVersion (), 0x00);
     EXPECT_FALSE (WriteEepromBlock (0, Data));
     EXPECT_EQ (SmbusReadByte (0x46, 0x02), 0x00);
@@ -362,7 +399,7 @@ TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
 
   EXPECT_EQ (mSmbusHc, &Sim.SmbusControllers[(size_t)Case.Serving]->Protocol);
   EXPECT_TRUE (CheckTconDeviceId ());
-  EXPECT_TRUE (ReadEepromVersion (&Version));
+  EXPECT_EQ (ReadEepromVersion (&Version), EepromReadDone);
   EXPECT_TRUE (WriteEepromBlock (0, Data));
   ASSERT_FALSE (Sim.Transactions.empty ());
   for (const sim::SmbusTransaction &Entry : Sim.Transactions) {

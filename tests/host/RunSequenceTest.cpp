@@ -313,4 +313,20 @@ TEST_F (RunSequenceTest, VersionQueryOnAChipThatNeverSignalsReadyTimesOut) {
   ExpectNoFileAccess ();
 }
 
+// A transaction of the read refused on the bus is not a slow chip: each one fails in turn.
+TEST_F (RunSequenceTest, VersionQueryWithAFailedTransactionSaysSoWithoutAVersion) {
+  // After the scan's two transactions: the three set-up writes, three polls, the data read.
+  for (UINT32 At : { 3u, 4u, 5u, 9u }) {
+    sim::SimFirmware  Bench;
+
+    SetUpBench (Bench);
+    Bench.Chip.Faults.FaultAt   = At;
+    Bench.Chip.Faults.FaultKind = Zk48FaultNack;
+    Bench.SetArguments ({ u"Zk48Update.efi", u"-v" });
+    EXPECT_EQ (Bench.RunImage (), EFI_DEVICE_ERROR) << At;
+    EXPECT_EQ (Bench.RawText (), UP_TO_CHIP + " Error: E2PROM read failed, exit.\r\n") << At;
+    EXPECT_EQ (Bench.LedgerProblems (), std::vector<std::string> {});
+  }
+}
+
 } // namespace

@@ -380,4 +380,13 @@ TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
   EXPECT_EQ (Eeprom (), Image);
 }
 
+TEST_F (UpdateTest, ReadBackWithARefusedTransactionFailsWithoutAVersion) {
+  // The first set-up write of the read-back, right after the last block.
+  Sim.Chip.Faults.FaultAt   = (UINT32)(EXECUTES_BEFORE_BLOCKS + BLOCKS + 1);
+  Sim.Chip.Faults.FaultKind = Zk48FaultNack;
+  EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
+  EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read failed, exit.\r\n");
+  EXPECT_EQ (Eeprom (), Image);
+}
+
 } // namespace

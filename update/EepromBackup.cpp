@@ -1,0 +1,239 @@
+/** @file
+  The backup: a new file created before the chip is read, so that a name
+  that cannot be used costs no read; written whole, flushed and closed, and
+  deleted again when any of it fails.
+**/
+#include "update/EepromBackup.h"
+#include "chip/TconChip.h"
+#include "platform/PrintLib.h"
+#include "platform/UefiLib.h"
+#include "update/EepromRead.h"
+
+namespace {
+
+constexpr UINT64  CREATE_MODE = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
+constexpr UINT64  REOPEN_MODE = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
+
+BOOLEAN
+Fail (
+  EEPROM_BACKUP  *Backup,
+  EFI_STATUS     Status
+  )
+{
+  Backup->Status = Status;
+  return FALSE;
+}
+
+/** Opens the first volume's root directory; FALSE when there is none to write to. **/
+BOOLEAN
+OpenBackupVolume (
+  EEPROM_BACKUP  *Backup
+  )
+{
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *FileSystem = nullptr;
+  EFI_FILE_PROTOCOL                *Root       = nullptr;
+  EFI_STATUS                       Status;
+
+  Status = gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem);
+  if (!EFI_ERROR (Status) && (FileSystem != nullptr)) {
+    Status = FileSystem->OpenVolume (FileSystem, &Root);
+  }
+
+  if (EFI_ERROR (Status) || (FileSystem == nullptr) || (Root == nullptr)) {
+    Status = EFI_ERROR (Status) ? Status : EFI_NOT_FOUND;
+    Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
+    return Fail (Backup, Status);
+  }
+
+  Backup->Root = Root;
+  return TRUE;
+}
+
+/** FALSE, with the reason shown, when FileName is taken: an existing file is never touched. **/
+BOOLEAN
+CheckNameIsFree (
+  EEPROM_BACKUP  *Backup
+  )
+{
+  EFI_FILE_PROTOCOL  *Existing = nullptr;
+  EFI_STATUS         Status;
+
+  Status = Backup->Root->Open (Backup->Root, &Existing, Backup->FileName, EFI_FILE_MODE_READ, 0);
+  if (Status == EFI_NOT_FOUND) {
+    return TRUE;
+  }
+
+  if (EFI_ERROR (Status)) {
+    Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
+    return Fail (Backup, Status);
+  }
+
+  if ((Existing != nullptr) && EFI_ERROR (Existing->Close (Existing))) {
+    Print (u"close: fail\r\n");
+  }
+
+  Print (u" Error: %s already exists, it is not overwritten, exit.\n", Backup->FileName);
+  return Fail (Backup, EFI_ACCESS_DENIED);
+}
+
+BOOLEAN
+CreateBackupFile (
+  EEPROM_BACKUP  *Backup
+  )
+{
+  EFI_FILE_PROTOCOL  *File = nullptr;
+  EFI_STATUS         Status;
+
+  Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, CREATE_MODE, 0);
+  if (EFI_ERROR (Status) || (File == nullptr)) {
+    Status = EFI_ERROR (Status) ? Status : EFI_DEVICE_ERROR;
+    Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
+    return Fail (Backup, Status);
+  }
+
+  Backup->File = File;
+  return TRUE;
+}
+
+/** Writes the copy into the file, flushes and closes it; FALSE, with the reason shown, when any step fails. **/
+BOOLEAN
+WriteBackupFile (
+  EEPROM_BACKUP  *Backup
+  )
+{
+  EFI_FILE_PROTOCOL  *File = Backup->File;
+  UINTN              Size  = EEPROM_SIZE;
+  EFI_STATUS         Status;
+
+  Status = File->Write (File, &Size, mEepromCopy);
+  if (EFI_ERROR (Status) || (Size != EEPROM_SIZE)) {
+    Status = EFI_ERROR (Status) ? Status : EFI_VOLUME_FULL;
+    Print (u" Error: writing %s failed: %r, exit.\n", Backup->FileName, Status);
+    return Fail (Backup, Status);
+  }
+
+  Status = File->Flush (File);
+  if (EFI_ERROR (Status)) {
+    Print (u" Error: flushing %s failed: %r, exit.\n", Backup->FileName, Status);
+    return Fail (Backup, Status);
+  }
+
+  //
+  // Close gives the handle back whatever it answers.
+  //
+  Backup->File = nullptr;
+  Status       = File->Close (File);
+  if (EFI_ERROR (Status)) {
+    Print (u" Error: closing %s failed: %r, exit.\n", Backup->FileName, Status);
+    return Fail (Backup, Status);
+  }
+
+  return TRUE;
+}
+
+/**
+  Deletes the file this run created, through its open handle, or opened
+  again when the handle is already gone. Delete closes the handle whatever
+  it answers.
+**/
+VOID
+DeleteIncompleteBackup (
+  EEPROM_BACKUP  *Backup
+  )
+{
+  EFI_FILE_PROTOCOL  *File   = Backup->File;
+  EFI_STATUS         Status  = EFI_SUCCESS;
+
+  Backup->File = nullptr;
+  if (File == nullptr) {
+    Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, REOPEN_MODE, 0);
+    if (!EFI_ERROR (Status) && (File == nullptr)) {
+      Status = EFI_NOT_FOUND;
+    }
+  }
+
+  if (!EFI_ERROR (Status)) {
+    Status = File->Delete (File);
+  }
+
+  if (Status == EFI_SUCCESS) {
+    Print (u" The incomplete backup file was deleted.\n");
+  } else {
+    Print (u" Error: the incomplete backup file %s could not be deleted, do not use it.\n", Backup->FileName);
+  }
+}
+
+VOID
+ShowBackupSaved (
+  const EEPROM_BACKUP  &Backup
+  )
+{
+  UINT32      Crc    = 0;
+  EFI_STATUS  Status = gBS->CalculateCrc32 (mEepromCopy, EEPROM_SIZE, &Crc);
+
+  if (EFI_ERROR (Status)) {
+    Print (u" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Status);
+  } else {
+    Print (u" Backup saved to %s: %d bytes, CRC-32 0x%08X.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Crc);
+  }
+}
+
+/** Closes the root directory, the one handle every backup that opened it holds to the end. **/
+VOID
+ReleaseBackupVolume (
+  EEPROM_BACKUP  *Backup
+  )
+{
+  if ((Backup->Root != nullptr) && EFI_ERROR (Backup->Root->Close (Backup->Root))) {
+    Print (u"close: fail\r\n");
+  }
+
+  Backup->Root = nullptr;
+}
+
+/** The backup from the created file on; FALSE when the file had to be given up. **/
+BOOLEAN
+FillBackupFile (
+  EEPROM_BACKUP  *Backup
+  )
+{
+  EEPROM_READ_RESULT  Read = ReadWholeEeprom ();
+
+  if (Read != EepromReadDone) {
+    return Fail (Backup, (Read == EepromReadTimeout) ? EFI_TIMEOUT : EFI_DEVICE_ERROR);
+  }
+
+  return WriteBackupFile (Backup);
+}
+
+} // namespace
+
+BOOLEAN
+SaveEepromBackup (
+  const CHAR16   *FileName,
+  EEPROM_BACKUP  *Backup
+  )
+{
+  BOOLEAN  Saved = FALSE;
+
+  *Backup          = EEPROM_BACKUP {};
+  Backup->FileName = FileName;
+  Print (u" Backup file is: %s\n", FileName);
+  if (OpenBackupVolume (Backup)) {
+    if (CheckNameIsFree (Backup) && CreateBackupFile (Backup)) {
+      Saved = FillBackupFile (Backup);
+      if (!Saved) {
+        DeleteIncompleteBackup (Backup);
+      }
+    }
+
+    ReleaseBackupVolume (Backup);
+  }
+
+  if (Saved) {
+    ShowBackupSaved (*Backup);
+    Backup->Status = EFI_SUCCESS;
+  }
+
+  return Saved;
+}

@@ -1,0 +1,34 @@
+/** @file
+  The backup of the whole E2PROM into a new file on the first file-system
+  volume. A backup is an image: writing it back restores the chip.
+**/
+#ifndef UPDATE_EEPROM_BACKUP_H_
+#define UPDATE_EEPROM_BACKUP_H_
+
+#include "platform/Base.h"
+#include "platform/SimpleFileSystem.h"
+
+//
+// What the backup holds while it runs. A handle is set only when the call
+// that produces it succeeded; the release step closes exactly those.
+//
+struct EEPROM_BACKUP {
+  const CHAR16         *FileName;
+  EFI_FILE_PROTOCOL    *Root;
+  EFI_FILE_PROTOCOL    *File;     // the new file, until it is closed or deleted
+  EFI_STATUS           Status;    // how the backup ended; EFI_SUCCESS once the file is whole
+};
+
+/**
+  Reads the whole E2PROM into the new file FileName, which must not exist.
+  Returns TRUE when the file holds all of it, flushed and closed. FALSE:
+  the console and Backup->Status say why, and no file of that name was
+  left behind by this run.
+**/
+BOOLEAN
+SaveEepromBackup (
+  const CHAR16   *FileName,
+  EEPROM_BACKUP  *Backup
+  );
+
+#endif

@@ -1,0 +1,42 @@
+/** @file
+  The running percentage, drawn at a saved cursor position.
+**/
+#include "update/Progress.h"
+#include "chip/TconChip.h"
+#include "platform/PrintLib.h"
+#include "platform/UefiLib.h"
+
+namespace {
+
+// The figure divides by the E2PROM's size with a shift.
+constexpr UINT32  EEPROM_SIZE_SHIFT = 13;
+static_assert (((UINTN)1 << EEPROM_SIZE_SHIFT) == EEPROM_SIZE, "the shift divides by the E2PROM size");
+
+} // namespace
+
+PROGRESS
+StartProgress (
+  const CHAR16  *Label
+  )
+{
+  Print (u"%s", Label);
+  return PROGRESS { gST->ConOut->Mode->CursorColumn, gST->ConOut->Mode->CursorRow };
+}
+
+VOID
+ShowProgress (
+  const PROGRESS  &Progress,
+  UINT32          Percent
+  )
+{
+  gST->ConOut->SetCursorPosition (gST->ConOut, (UINTN)Progress.Column, (UINTN)Progress.Row);
+  Print (u"%d%%", Percent);
+}
+
+UINT32
+ProgressFigure (
+  UINT32  Offset
+  )
+{
+  return ((Offset + 1) * 100) >> EEPROM_SIZE_SHIFT;
+}
