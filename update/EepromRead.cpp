@@ -62,7 +62,9 @@ ReadWholeEeprom (
     }
   }
 
-  ShowProgress (Progress, 100);
+  //
+  // The last byte's figure is 100: nothing more to draw.
+  //
   Print (u"\n================================================\n");
   return EepromReadDone;
 }

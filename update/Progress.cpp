@@ -6,13 +6,7 @@
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
 
-namespace {
-
-// The figure divides by the E2PROM's size with a shift.
-constexpr UINT32  EEPROM_SIZE_SHIFT = 13;
-static_assert (((UINTN)1 << EEPROM_SIZE_SHIFT) == EEPROM_SIZE, "the shift divides by the E2PROM size");
-
-} // namespace
+static_assert ((ProgressFigure (EEPROM_SIZE - 1) == 100) && (ProgressFigure (EEPROM_SIZE - 2) == 99), "the shift divides by the E2PROM size");
 
 PROGRESS
 StartProgress (
@@ -31,12 +25,4 @@ ShowProgress (
 {
   gST->ConOut->SetCursorPosition (gST->ConOut, (UINTN)Progress.Column, (UINTN)Progress.Row);
   Print (u"%d%%", Percent);
-}
-
-UINT32
-ProgressFigure (
-  UINT32  Offset
-  )
-{
-  return ((Offset + 1) * 100) >> EEPROM_SIZE_SHIFT;
 }
