@@ -13,6 +13,10 @@ namespace {
 // Redraws cost console time; the figure is drawn only when it changes.
 constexpr UINT32  NO_FIGURE = 0xFFFFFFFF;
 
+// The last byte's figure is the whole, so the loop draws the final one itself.
+constexpr UINT32  WHOLE_FIGURE = 100;
+static_assert (ProgressFigure (EEPROM_SIZE - 1) == WHOLE_FIGURE, "the last byte shows 100%");
+
 VOID
 ShowEepromReadErrorAt (
   EEPROM_READ_RESULT  Result,
@@ -62,9 +66,6 @@ ReadWholeEeprom (
     }
   }
 
-  //
-  // The last byte's figure is 100: nothing more to draw.
-  //
   Print (u"\n================================================\n");
   return EepromReadDone;
 }

@@ -6,7 +6,7 @@
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
 
-static_assert ((ProgressFigure (EEPROM_SIZE - 1) == 100) && (ProgressFigure (EEPROM_SIZE - 2) == 99), "the shift divides by the E2PROM size");
+static_assert (((UINTN)1 << EEPROM_SIZE_SHIFT) == EEPROM_SIZE, "the shift divides by the E2PROM size");
 
 PROGRESS
 StartProgress (

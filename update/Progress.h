@@ -7,6 +7,9 @@
 
 #include "platform/Base.h"
 
+// The figure divides by the E2PROM's 8192 bytes with a shift.
+constexpr UINT32  EEPROM_SIZE_SHIFT = 13;
+
 // Where the figure goes: right after the label, on the label's row.
 struct PROGRESS {
   INT32    Column;
@@ -35,8 +38,7 @@ ProgressFigure (
   UINT32  Offset
   )
 {
-  // Divided by the E2PROM's 8192 bytes with a shift.
-  return ((Offset + 1) * 100) >> 13;
+  return ((Offset + 1) * 100) >> EEPROM_SIZE_SHIFT;
 }
 
 #endif
