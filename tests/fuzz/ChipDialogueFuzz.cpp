@@ -1,9 +1,11 @@
-// Fuzzes the chip dialogue: the whole tool runs, "-v" or an update with a
-// good image, on a simulated firmware whose SMBus host controller answers
-// every transaction from the input: each Execute's status, each byte read.
+// Fuzzes the chip dialogue: the whole tool runs, "-v", an update with a
+// good image, a backup or a comparison, on a simulated firmware whose SMBus
+// host controller answers every transaction from the input: each Execute's
+// status, each byte read.
 //
-// Input: flags (bit 0 an update, else "-v"; bit 1 an AMD controller, else
-// Intel), the image's version byte, then per transaction a status byte
+// Input: flags (bit 2 a backup, else bit 3 a comparison, else bit 0 an
+// update, else "-v"; bit 1 an AMD controller, else Intel), the image's
+// version byte, then per transaction a status byte
 // (below 0xC0 success, else one of the statuses below) and, for a read, the
 // byte the buffer receives (also on failure: the driver promises nothing
 // then). An input that has run out is a bus where nobody answers.
@@ -21,7 +23,9 @@ namespace {
 
 enum : uint8_t {
   RUN_UPDATE     = 0x01,
-  AMD_CONTROLLER = 0x02
+  AMD_CONTROLLER = 0x02,
+  RUN_BACKUP     = 0x04,
+  RUN_COMPARE    = 0x08
 };
 
 constexpr uint8_t  SUCCESS_BELOW   = 0xC0;
@@ -29,6 +33,8 @@ constexpr uint8_t  ID_ADDRESS      = 0x23;
 constexpr uint8_t  EEPROM_ADDRESS  = 0x21;
 constexpr uint8_t  R_DEVICE_ID     = 0x02;
 constexpr uint8_t    V_DEVICE_ID   = 0x11;
+constexpr uint8_t  R_ADDRESS_HIGH  = 0xB2;
+constexpr uint8_t  R_ADDRESS_LOW   = 0xB3;
 constexpr uint8_t  R_EEPROM_DATA   = 0xB6;
 constexpr uint8_t  R_EEPROM_STATUS = 0xB7;
 constexpr uint8_t    B_DATA_READY  = 0x80;
@@ -39,8 +45,10 @@ constexpr size_t  DEVICE_ID_READS = 6;
 constexpr size_t  CHIP_CHECKS     = 2;
 constexpr size_t  BLOCK_COUNT     = EEPROM_SIZE / EEPROM_BLOCK_SIZE;
 
-// Every transaction a run may make: the checks, the MCU read, the blocks, one version read.
-constexpr size_t  MAX_TRANSACTIONS = CHIP_CHECKS * (1 + DEVICE_ID_READS) + 1 + BLOCK_COUNT + 3 + EEPROM_READ_POLL_LIMIT + 1;
+// Every transaction a run may make: the checks, the MCU read, the blocks,
+// one version read, or a read of every E2PROM byte.
+constexpr size_t  BYTE_READ_TRANSACTIONS = 3 + EEPROM_READ_POLL_LIMIT + 1;
+constexpr size_t  MAX_TRANSACTIONS       = CHIP_CHECKS * (1 + DEVICE_ID_READS) + 1 + BLOCK_COUNT + EEPROM_SIZE * BYTE_READ_TRANSACTIONS;
 
 const EFI_STATUS  FAILURES[] = {
   EFI_DEVICE_ERROR, EFI_TIMEOUT, EFI_NO_RESPONSE, EFI_INVALID_PARAMETER,
@@ -142,7 +150,10 @@ LLVMFuzzerTestOneInput (
   fuzz::FuzzInput       In (Data, Size);
   uint8_t               Flags   = In.Byte ();
   uint8_t               Version = In.Byte ();
-  bool                  Update  = (Flags & RUN_UPDATE) != 0;
+  bool                  Backup  = (Flags & RUN_BACKUP) != 0;
+  bool                  Compare = !Backup && ((Flags & RUN_COMPARE) != 0);
+  bool                  Whole   = Backup || Compare;
+  bool                  Update  = !Whole && ((Flags & RUN_UPDATE) != 0);
   std::vector<uint8_t>  Image   = sim::MakeImage (Version);
   sim::SimFirmware      Sim;
   int                   Controller;
@@ -152,14 +163,22 @@ LLVMFuzzerTestOneInput (
   mLog.clear ();
   Controller = Sim.AddSmbusController ();
   Sim.SmbusControllers[(size_t)Controller]->Protocol.Execute = ScriptedExecute;
-  Sim.AddFile (Sim.AddVolume (), u"zk48.bin", Image);
+  int                   Volume;
+
+  Volume     = Sim.AddVolume ();
+  Sim.AddFile (Volume, u"zk48.bin", Image);
   if ((Flags & AMD_CONTROLLER) != 0) {
     Sim.AddPciFunction (0, 0x14, 0, 0x1022, 0x780B, 0x0C, 0x05, 0x00, 0x14);
   } else {
     Sim.AddPciFunction (0, 0x1F, 3, 0x8086, 0x2930, 0x0C, 0x05, 0x00, 0x02, 0xB101);
   }
 
-  Sim.SetArguments ({ u"Zk48Update.efi", Update ? u"zk48.bin" : u"-v" });
+  if (Whole) {
+    Sim.SetArguments ({ u"Zk48Update.efi", Backup ? u"-d" : u"-c", Backup ? u"backup.bin" : u"zk48.bin" });
+  } else {
+    Sim.SetArguments ({ u"Zk48Update.efi", Update ? u"zk48.bin" : u"-v" });
+  }
+
   mPortLog.clear ();
   Sim.Ports.swap (mPortLog);
   Status = Sim.RunImage ();
@@ -169,6 +188,7 @@ LLVMFuzzerTestOneInput (
   bool                            Confirmed = false;
   size_t                          Blocks    = 0;
   bool                            AllAcked  = true;
+  std::vector<uint8_t>            Delivered;   // the data bytes read, in order
   const Transaction               *Last     = Log.empty () ? nullptr : &Log.back ();
 
   FUZZ_CHECK (Sim.Violations.empty ());
@@ -193,6 +213,16 @@ LLVMFuzzerTestOneInput (
       const Transaction  &Before = Log[Index - 1];
       FUZZ_CHECK (Is (Before, EEPROM_ADDRESS, R_EEPROM_STATUS, EfiSmbusReadByte));
       FUZZ_CHECK (!EFI_ERROR (Before.Status) && (Before.Data[0] & B_DATA_READY) != 0);
+      if (!EFI_ERROR (Entry.Status)) {
+        Delivered.push_back (Entry.Data[0]);
+      }
+    }
+
+    // A whole read asks for each address in turn, high byte first; the others for the version byte.
+    if ((Entry.Operation == EfiSmbusWriteByte) && ((Entry.Command == R_ADDRESS_HIGH) || (Entry.Command == R_ADDRESS_LOW))) {
+      size_t  Address = Whole ? Delivered.size () : EEPROM_VERSION_ADDRESS;
+
+      FUZZ_CHECK (Entry.Data[0] == (uint8_t)(Entry.Command == R_ADDRESS_HIGH ? Address >> 8 : Address));
     }
 
     if (Entry.Operation == EfiSmbusWriteBlock) {
@@ -216,9 +246,24 @@ LLVMFuzzerTestOneInput (
   bool  VersionRead = (Last != nullptr) && Is (*Last, EEPROM_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte) && !EFI_ERROR (Last->Status);
   bool  Succeeds    = VersionRead && (!Update || ((Blocks == BLOCK_COUNT) && AllAcked && (Last->Data[0] == Version)));
 
+  //
+  // A backup succeeds exactly when every byte arrived, and then the file
+  // holds them; otherwise no file is left. A comparison says "identical"
+  // exactly when every byte arrived equal to the image's.
+  //
+  if (Whole) {
+    bool  AllRead = Delivered.size () == EEPROM_SIZE;
+
+    Succeeds = AllRead && (Backup || (Delivered == Image));
+    FUZZ_CHECK (Delivered.size () <= EEPROM_SIZE);
+    FUZZ_CHECK (Sim.HasFile (Volume, u"backup.bin") == (Backup && Succeeds));
+    FUZZ_CHECK (!Backup || !Succeeds || (Sim.FileData (Volume, u"backup.bin") == Delivered));
+    FUZZ_CHECK (!Compare || ((Status == EFI_CRC_ERROR) == (AllRead && (Delivered != Image))));
+  }
+
   FUZZ_CHECK ((Status == EFI_SUCCESS) == Succeeds);
   FUZZ_CHECK (Blocks == 0 || Blocks == BLOCK_COUNT);
-  if (Succeeds && !Update) {
+  if (Succeeds && !Update && !Whole) {
     char  Line[40];
     std::snprintf (Line, sizeof (Line), "The E2PROM version is 0x%X. \r\n", Last->Data[0]);
     FUZZ_CHECK (Sim.RawText ().find (Line) != std::string::npos);
