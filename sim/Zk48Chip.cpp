@@ -37,6 +37,9 @@ constexpr UINTN  FRAME_DATA_SIZE     = 8;
 
 constexpr UINT32  DEFAULT_READY_AFTER_POLLS = 3;
 
+// Odd, so each of the 32 pages gets its own mask over the address's low byte.
+constexpr UINTN  PATTERN_PAGE_FACTOR = 0x35;
+
 BOOLEAN
 Reached (
   UINT32  Count,
@@ -136,6 +139,15 @@ WriteBlock (
     return Chip->Faults.FailStatus;
   }
 
+  //
+  // Only a write the chip acknowledges uses the drop up; a refused one
+  // leaves it for the retry.
+  //
+  if (Address == Chip->Faults.DropBlockAt) {
+    Chip->Faults.DropBlockAt = ZK48_NEVER;
+    Ignored                  = TRUE;
+  }
+
   if (!Ignored) {
     for (UINTN Index = 0; Index < FRAME_DATA_SIZE; Index++) {
       Chip->Eeprom[Address + Index] = Frame[3 + Index];
@@ -208,7 +220,18 @@ Zk48Reset (
   Chip->McuVersion               = McuVersion;
   Chip->Faults.DeviceIdFromRead  = 1;
   Chip->Faults.ReadyAfterPolls   = DEFAULT_READY_AFTER_POLLS;
+  Chip->Faults.DropBlockAt       = ZK48_NEVER;
   Chip->Faults.FailStatus        = EFI_DEVICE_ERROR;
+}
+
+VOID
+Zk48FillPattern (
+  ZK48_CHIP  *Chip
+  )
+{
+  for (UINTN Address = 0; Address < ZK48_EEPROM_SIZE; Address++) {
+    Chip->Eeprom[Address] = (UINT8)((Address & 0xFF) ^ (UINT8)((Address >> 8) * PATTERN_PAGE_FACTOR));
+  }
 }
 
 EFI_STATUS

@@ -30,6 +30,7 @@ struct ZK48_FAULTS {
   BOOLEAN            IgnoreBlockWrites;  // block writes succeed on the bus and change nothing
   BOOLEAN            FailAll;            // every transaction fails with FailStatus
   UINT32             FaultAt;            // the transaction FaultKind strikes; 0 for none
+  UINT32             DropBlockAt;        // the E2PROM address whose next acknowledged block write changes nothing; ZK48_NEVER
   ZK48_FAULT_KIND    FaultKind;
   EFI_STATUS         FailStatus;         // what a failing Execute reports
 };
@@ -62,6 +63,16 @@ VOID
 Zk48Reset (
   ZK48_CHIP  *Chip,
   UINT8      McuVersion
+  );
+
+/**
+  Fills the E2PROM so that every byte differs from its 255 neighbours in
+  the same 256-byte page and from the byte at the same offset in every
+  other page: a read from a wrong, swapped or truncated address shows.
+**/
+VOID
+Zk48FillPattern (
+  ZK48_CHIP  *Chip
   );
 
 /**

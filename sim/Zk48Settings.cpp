@@ -136,6 +136,8 @@ ApplyNumber (
     Chip->Faults.FailAll = (BOOLEAN)Value;
   } else if (Is (Name, u"fault-at") && (Value < ZK48_NEVER)) {
     Chip->Faults.FaultAt = (UINT32)Value;
+  } else if (Is (Name, u"drop-block") && ((Value < ZK48_EEPROM_SIZE) || (Value == ZK48_NEVER))) {
+    Chip->Faults.DropBlockAt = (UINT32)Value;
   } else {
     return FALSE;
   }
@@ -178,6 +180,11 @@ Zk48ApplySetting (
     }
 
     Chip->Faults.FaultKind = Kind;
+    return TRUE;
+  }
+
+  if (Is (Name, u"fill") && Is (Value, u"pattern")) {
+    Zk48FillPattern (Chip);
     return TRUE;
   }
 

@@ -21,7 +21,7 @@ ShowState (
   )
 {
   Print (
-    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d\n",
+    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d",
     Zk48EepromCrc32 (Chip),
     Chip->Eeprom[VERSION_ADDRESS],
     Chip->McuVersion,
@@ -31,6 +31,15 @@ ShowState (
     Chip->Counts.BlockWrites,
     Chip->Counts.Failed
     );
+  //
+  // Last, and in the form the setting takes, so that a script sees whether
+  // the drop is still to come.
+  //
+  if (Chip->Faults.DropBlockAt == ZK48_NEVER) {
+    Print (u" drop-block=never\n");
+  } else {
+    Print (u" drop-block=0x%4.4X\n", Chip->Faults.DropBlockAt);
+  }
 }
 
 } // namespace

@@ -45,8 +45,8 @@ constexpr UINTN   MAX_SETTINGS_SIZE    = 4096;
 constexpr CHAR16  SETTINGS_FILE_NAME[] = u"Zk48Sim.cfg";
 
 ZK48_CHIP          mChip;
-UINT8              mSettings[MAX_SETTINGS_SIZE];
-EFI_HANDLE         mHandle;
+// One byte more than a settings file may hold: a file that fills it is too long, and is refused rather than cut.
+UINT8              mSettings[MAX_SETTINGS_SIZE + 1];
 ZK48_SIM_PROTOCOL  mSimProtocol = { ZK48_SIM_PROTOCOL_REVISION, &mChip };
 
 EFI_STATUS EFIAPI
@@ -71,33 +71,119 @@ SimExecute (
 
 SIM_SMBUS_HC_PROTOCOL  mSmbusHc = { SimExecute, nullptr, nullptr, nullptr };
 
-/** Reads the settings file into mSettings; returns its size, 0 when there is none. **/
-UINTN
+/**
+  Reads File from where it stands into mSettings until its end or until
+  mSettings is full. Returns the firmware's status; *Size is what was read.
+**/
+EFI_STATUS
+ReadToEnd (
+  EFI_FILE_PROTOCOL  *File,
+  UINTN              *Size
+  )
+{
+  UINTN       Room;
+  UINTN       Chunk;
+  EFI_STATUS  Status;
+
+  //
+  // A read may deliver less than asked for; only a read that delivers
+  // nothing marks the end. Each pass gains a byte at least, so the buffer
+  // bounds the loop.
+  //
+  *Size = 0;
+  do {
+    Room   = sizeof (mSettings) - *Size;
+    Chunk  = Room;
+    Status = File->Read (File, &Chunk, mSettings + *Size);
+    if (EFI_ERROR (Status)) {
+      return Status;
+    }
+
+    *Size += (Chunk < Room) ? Chunk : Room;
+  } while ((Chunk != 0) && (*Size < sizeof (mSettings)));
+
+  return EFI_SUCCESS;
+}
+
+/**
+  Reads the settings file into mSettings. Returns EFI_SUCCESS with *Size 0
+  when there is no volume or no such file, or the firmware's status when
+  the file is there and cannot be read. *Size above MAX_SETTINGS_SIZE
+  means the file is longer than that.
+**/
+EFI_STATUS
 ReadSettingsFile (
+  UINTN  *Size
   )
 {
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *FileSystem = nullptr;
   EFI_FILE_PROTOCOL                *Root       = nullptr;
   EFI_FILE_PROTOCOL                *File       = nullptr;
-  UINTN                            Size        = 0;
+  EFI_STATUS                       Status;
 
+  *Size = 0;
   if (EFI_ERROR (gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem))
       || EFI_ERROR (FileSystem->OpenVolume (FileSystem, &Root)))
   {
-    return 0;
+    return EFI_SUCCESS;
   }
 
-  if (!EFI_ERROR (Root->Open (Root, &File, SETTINGS_FILE_NAME, EFI_FILE_MODE_READ, 0)) && (File != nullptr)) {
-    Size = sizeof (mSettings);
-    if (EFI_ERROR (File->Read (File, &Size, mSettings))) {
-      Size = 0;
-    }
-
-    File->Close (File);
+  Status = Root->Open (Root, &File, SETTINGS_FILE_NAME, EFI_FILE_MODE_READ, 0);
+  if (Status == EFI_NOT_FOUND) {
+    Status = EFI_SUCCESS;
+  } else if (!EFI_ERROR (Status) && (File != nullptr)) {
+    Status = ReadToEnd (File, Size);
+    //
+    // Nothing was written, so a failing close loses nothing; and Close
+    // always closes.
+    //
+    (VOID)File->Close (File);
   }
 
-  Root->Close (Root);
-  return Size;
+  (VOID)Root->Close (Root);
+  return Status;
+}
+
+/**
+  Installs the SMBus host controller and the simulator's own protocol on
+  a new handle: both, or neither when the result is an error.
+**/
+EFI_STATUS
+InstallProtocols (
+  )
+{
+  EFI_HANDLE  Handle = nullptr;
+  EFI_STATUS  Status;
+  EFI_STATUS  UndoStatus;
+
+  Status = gBS->InstallProtocolInterface (&Handle, &mSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mSmbusHc);
+  if (EFI_ERROR (Status)) {
+    Print (u"Zk48Sim: cannot install the SMBus host controller: %r.\n", Status);
+    return Status;
+  }
+
+  Status = gBS->InstallProtocolInterface (&Handle, &gZk48SimProtocolGuid, EFI_NATIVE_INTERFACE, &mSimProtocol);
+  if (!EFI_ERROR (Status)) {
+    return EFI_SUCCESS;
+  }
+
+  Print (u"Zk48Sim: cannot install the simulator's control protocol: %r.\n", Status);
+
+  //
+  // A driver that fails is unloaded: an interface left installed would
+  // send the next Execute into freed memory.
+  //
+  UndoStatus = gBS->UninstallProtocolInterface (Handle, &mSmbusHcProtocolGuid, &mSmbusHc);
+  if (EFI_ERROR (UndoStatus)) {
+    //
+    // The host controller cannot be taken back, so the image has to stay
+    // where the interface points: the driver stays loaded, SMBus only.
+    //
+    Print (u"Zk48Sim: cannot remove the SMBus host controller: %r; driver stays loaded without Zk48SimCtl.efi.\n", UndoStatus);
+    return EFI_SUCCESS;
+  }
+
+  return Status;
 }
 
 } // namespace
@@ -115,20 +201,28 @@ UefiMain (
   (VOID)ImageHandle;
   (VOID)SystemTable;
   Zk48Reset (&mChip, DEFAULT_MCU_VERSION);
-  Size    = ReadSettingsFile ();
+  Status = ReadSettingsFile (&Size);
+  if (EFI_ERROR (Status)) {
+    Print (u"Zk48Sim: cannot read %s: %r, driver not loaded.\n", SETTINGS_FILE_NAME, Status);
+    return Status;
+  }
+
+  //
+  // A cut file would apply a cut last line: "version=0x55" read as "version=0x5".
+  //
+  if (Size > MAX_SETTINGS_SIZE) {
+    Print (u"Zk48Sim: %s is longer than %d bytes, driver not loaded.\n", SETTINGS_FILE_NAME, (UINT32)MAX_SETTINGS_SIZE);
+    return EFI_BAD_BUFFER_SIZE;
+  }
+
   BadLine = Zk48ApplySettingsFile (&mChip, mSettings, Size);
   if (BadLine != 0) {
     Print (u"Zk48Sim: %s line %d not understood, driver not loaded.\n", SETTINGS_FILE_NAME, (UINT32)BadLine);
     return EFI_INVALID_PARAMETER;
   }
 
-  Status = gBS->InstallProtocolInterface (&mHandle, &mSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mSmbusHc);
-  if (!EFI_ERROR (Status)) {
-    Status = gBS->InstallProtocolInterface (&mHandle, &gZk48SimProtocolGuid, EFI_NATIVE_INTERFACE, &mSimProtocol);
-  }
-
+  Status = InstallProtocols ();
   if (EFI_ERROR (Status)) {
-    Print (u"Zk48Sim: cannot install the SMBus host controller: %r.\n", Status);
     return Status;
   }
 

@@ -2,6 +2,7 @@
 // call accounting.
 #include "tests/firmware/SimFirmware.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -256,22 +257,71 @@ SimCalculateCrc32 (
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI
-SimUnexpectedInstall (
-  EFI_HANDLE *, const EFI_GUID *, EFI_INTERFACE_TYPE, VOID *
+bool
+HandleExists (
+  EFI_HANDLE  Handle
   )
 {
-  Sim ().Violation ("InstallProtocolInterface called");
-  return EFI_UNSUPPORTED;
+  return std::any_of (Sim ().Handles.begin (), Sim ().Handles.end (), [Handle](const SimFirmware::HandleEntry &Entry) { return Entry.Handle == Handle; });
 }
 
 EFI_STATUS EFIAPI
-SimUnexpectedUninstall (
-  EFI_HANDLE, const EFI_GUID *, VOID *
+SimInstallProtocolInterface (
+  EFI_HANDLE          *Handle,
+  const EFI_GUID      *Protocol,
+  EFI_INTERFACE_TYPE  InterfaceType,
+  VOID                *Interface
   )
 {
-  Sim ().Violation ("UninstallProtocolInterface called");
-  return EFI_UNSUPPORTED;
+  EFI_STATUS  Status = Sim ().Enter (Call::InstallProtocolInterface);
+
+  if (!Sim ().ImageIsDriver) {
+    Sim ().Violation ("InstallProtocolInterface by an application");
+  }
+
+  if ((Handle == nullptr) || (Protocol == nullptr) || (InterfaceType != EFI_NATIVE_INTERFACE)) {
+    Sim ().Violation ("InstallProtocolInterface without a handle, a protocol or a native interface");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  if ((*Handle != nullptr) && (!HandleExists (*Handle) || (FindHandle (*Handle, Protocol) != nullptr))) {
+    Sim ().Violation ("InstallProtocolInterface on a handle that does not exist or already has the protocol");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (*Handle == nullptr) {
+    *Handle = Sim ().NewHandle ();
+  }
+
+  Sim ().Handles.push_back ({ *Handle, *Protocol, Interface, false, true });
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
+SimUninstallProtocolInterface (
+  EFI_HANDLE      Handle,
+  const EFI_GUID  *Protocol,
+  VOID            *Interface
+  )
+{
+  EFI_STATUS                Status = Sim ().Enter (Call::UninstallProtocolInterface);
+  SimFirmware::HandleEntry  *Entry = FindHandle (Handle, Protocol);
+
+  if ((Entry == nullptr) || !Entry->ByImage || (Entry->Interface != Interface)) {
+    Sim ().Violation ("UninstallProtocolInterface of an interface the image did not install");
+    return EFI_NOT_FOUND;
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Sim ().Handles.erase (Sim ().Handles.begin () + (Entry - Sim ().Handles.data ()));
+  return EFI_SUCCESS;
 }
 
 } // namespace
@@ -282,7 +332,8 @@ CallName (
   )
 {
   static const char *const  Names[] = {
-    "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol", "AllocatePool",
+    "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol",
+    "InstallProtocolInterface", "UninstallProtocolInterface", "AllocatePool",
     "FreePool", "Stall", "OutputString", "ClearScreen", "SetCursorPosition", "OpenVolume",
     "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32", "Execute", "PortWrite", "PortRead"
   };
@@ -298,7 +349,10 @@ TypicalFailure (
 {
   switch (Kind) {
     case Call::AllocatePool:
+    case Call::InstallProtocolInterface:
       return EFI_OUT_OF_RESOURCES;
+    case Call::UninstallProtocolInterface:
+      return EFI_ACCESS_DENIED;
     case Call::OpenProtocol:
     case Call::HandleProtocol:
       return EFI_UNSUPPORTED;
@@ -338,8 +392,8 @@ SimFirmware::SimFirmware (
   BootServices.LocateHandleBuffer         = SimLocateHandleBuffer;
   BootServices.LocateProtocol             = SimLocateProtocol;
   BootServices.CalculateCrc32             = SimCalculateCrc32;
-  BootServices.InstallProtocolInterface   = SimUnexpectedInstall;
-  BootServices.UninstallProtocolInterface = SimUnexpectedUninstall;
+  BootServices.InstallProtocolInterface   = SimInstallProtocolInterface;
+  BootServices.UninstallProtocolInterface = SimUninstallProtocolInterface;
 
   SystemTable.BootServices = &BootServices;
   SystemTable.ConOut       = &ConOut;
@@ -386,15 +440,17 @@ SimFirmware::RunImage (
   std::jmp_buf  Abort;
   EFI_STATUS    Status;
 
-  Current  = this;
-  RunAbort = &Abort;
+  Current       = this;
+  RunAbort      = &Abort;
+  ImageUnloaded = true;
   if (setjmp (Abort) != 0) {
     RunAbort = nullptr;
     return RUN_ABANDONED;
   }
 
-  Status   = ModuleEntryPoint (ImageHandle, &SystemTable);
-  RunAbort = nullptr;
+  Status        = ModuleEntryPoint (ImageHandle, &SystemTable);
+  RunAbort      = nullptr;
+  ImageUnloaded = !ImageIsDriver || EFI_ERROR (Status);
   return Status;
 }
 
@@ -517,6 +573,12 @@ SimFirmware::LedgerProblems (
   for (const auto &File : Files) {
     if (File->IsOpen) {
       Problems.push_back ("file handle not closed: " + (File->IsRoot ? std::string ("root directory") : Utf8 (File->Name)));
+    }
+  }
+
+  for (const HandleEntry &Entry : Handles) {
+    if (Entry.ByImage && ImageUnloaded) {
+      Problems.push_back ("protocol interface left installed by an image that was unloaded");
     }
   }
 

@@ -26,6 +26,8 @@ enum class Call : int {
   LocateHandleBuffer,
   HandleProtocol,
   LocateProtocol,
+  InstallProtocolInterface,
+  UninstallProtocolInterface,
   AllocatePool,
   FreePool,
   Stall,
@@ -132,6 +134,10 @@ public:
   // A run that makes more calls than this is taken to hang: a violation is
   // recorded and the run abandoned, RunImage returning EFI_ABORTED.
   uint64_t CallBudget             = UINT64_MAX;
+  // A driver that returns success stays loaded, with the interfaces it
+  // installed; any other image is unloaded when it returns, and an
+  // interface it left installed is a ledger problem.
+  bool     ImageIsDriver          = false;
 
   // --- observation ---
   ZK48_CHIP                         Chip;
@@ -173,6 +179,7 @@ public:
     EFI_GUID      Protocol;
     void          *Interface;
     bool          Refuse;
+    bool          ByImage = false;   // installed by the image through InstallProtocolInterface
   };
   std::vector<HandleEntry>                       Handles;
   std::map<void *, size_t>                       Pool;
@@ -201,6 +208,7 @@ private:
   bool                               GlobalFaultFromOn = false;
   uint64_t                           NextHandle = 0x1000;
   std::jmp_buf                       *RunAbort  = nullptr;
+  bool                               ImageUnloaded = false;
 };
 
 struct SimVolume {

@@ -39,6 +39,7 @@ SameSettings (
          && (A.Faults.DeviceIdFromRead == B.Faults.DeviceIdFromRead) && (A.Faults.ReadyAfterPolls == B.Faults.ReadyAfterPolls)
          && (A.Faults.IgnoreBlockWrites == B.Faults.IgnoreBlockWrites) && (A.Faults.FailAll == B.Faults.FailAll)
          && (A.Faults.FaultAt == B.Faults.FaultAt) && (A.Faults.FaultKind == B.Faults.FaultKind)
+         && (A.Faults.DropBlockAt == B.Faults.DropBlockAt)
          && (A.Faults.FailStatus == B.Faults.FailStatus);
 }
 
@@ -65,6 +66,7 @@ LLVMFuzzerTestOneInput (
   FUZZ_CHECK (Chip.Faults.FaultKind <= Zk48FaultStatusStuck);
   FUZZ_CHECK (Chip.Faults.IgnoreBlockWrites <= 1 && Chip.Faults.FailAll <= 1);
   FUZZ_CHECK (Chip.Faults.FaultAt != ZK48_NEVER);
+  FUZZ_CHECK ((Chip.Faults.DropBlockAt < ZK48_EEPROM_SIZE) || (Chip.Faults.DropBlockAt == ZK48_NEVER));
 
   // The same text gives the same chip: parsing depends on nothing else.
   Zk48Reset (&Again, 0x10);

@@ -1,0 +1,211 @@
+// Zk48Sim.efi loading on the simulated firmware: its settings file taken
+// whole or refused, and its two protocols installed both or neither.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/SmbusHc.h"
+#include "platform/UefiLib.h"
+#include "sim/driver/Zk48SimProtocol.h"
+#include "tests/host/FirmwareTest.h"
+
+namespace {
+
+using sim::Call;
+
+constexpr size_t  SETTINGS_LIMIT = 4096;
+
+// What the driver left installed (by protocol GUID), on whichever handle.
+size_t
+Installed (
+  const sim::SimFirmware  &Firmware,
+  const EFI_GUID          &Protocol
+  )
+{
+  return (size_t)std::count_if (Firmware.Handles.begin (), Firmware.Handles.end (), [&Protocol](const sim::SimFirmware::HandleEntry &Entry) {
+    return Entry.ByImage && (std::memcmp (&Entry.Protocol, &Protocol, sizeof (EFI_GUID)) == 0);
+  });
+}
+
+class SimDriverTest : public FirmwareTest {
+protected:
+  void SetUp () override
+  {
+    FirmwareTest::SetUp ();
+    RemoveSmbusHc ();
+    Sim.ImageIsDriver = true;
+  }
+
+  void AddSettings (const std::string &Text)
+  {
+    Sim.AddFile (Volume, u"Zk48Sim.cfg", std::vector<uint8_t> (Text.begin (), Text.end ()));
+  }
+
+  // Nothing of the driver's is left for anyone to find.
+  void ExpectNothingInstalled ()
+  {
+    EXPECT_EQ (Installed (Sim, gEfiSmbusHcProtocolGuid), 0u);
+    EXPECT_EQ (Installed (Sim, gZk48SimProtocolGuid), 0u);
+  }
+
+  // The driver's chip through its control protocol, nullptr when not installed.
+  ZK48_CHIP *ControlledChip ()
+  {
+    ZK48_SIM_PROTOCOL  *Control = nullptr;
+
+    if (EFI_ERROR (gBS->LocateProtocol (&gZk48SimProtocolGuid, nullptr, (VOID **)&Control))) {
+      return nullptr;
+    }
+
+    EXPECT_EQ (Control->Revision, ZK48_SIM_PROTOCOL_REVISION);
+    return Control->Chip;
+  }
+
+  // The MCU version as the installed host controller reads it from 0x23, or the failing status.
+  // The driver writes the protocol out in types of its own, so that it does
+  // not share the tool's mistakes; the call crosses the two on purpose, as
+  // in firmware, where only the layout and the calling convention meet.
+  __attribute__ ((no_sanitize ("function"))) EFI_STATUS ReadMcuThroughDriver (UINT8 *Mcu)
+  {
+    EFI_SMBUS_HC_PROTOCOL  *SmbusHc = nullptr;
+    UINTN                  Length   = 1;
+    EFI_STATUS             Status   = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
+
+    return EFI_ERROR (Status) ? Status : SmbusHc->Execute (SmbusHc, { 0x23 }, 0xC0, EfiSmbusReadByte, FALSE, &Length, Mcu);
+  }
+};
+
+TEST_F (SimDriverTest, LoadInstallsBothProtocolsOnOneHandleAndTheChipAnswers) {
+  UINT8  Mcu = 0;
+
+  AddSettings ("# bench\r\nmcu=0x5C\r\nfill=pattern\r\nversion=0x55\r\n");
+  ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
+
+  // The CRC-32 of the pattern with 0x55 at 0x112F, worked out apart from the model.
+  EXPECT_EQ (Output (), "Zk48Sim: simulated ZK48 on SMBus, E2PROM CRC-32 5C4F11E2.\r\n");
+  ASSERT_EQ (Installed (Sim, gEfiSmbusHcProtocolGuid), 1u);
+  ASSERT_EQ (Installed (Sim, gZk48SimProtocolGuid), 1u);
+  EXPECT_EQ (Sim.Handles[Sim.Handles.size () - 1].Handle, Sim.Handles[Sim.Handles.size () - 2].Handle);
+
+  ASSERT_NE (ControlledChip (), nullptr);
+  EXPECT_EQ (ReadMcuThroughDriver (&Mcu), EFI_SUCCESS);
+  EXPECT_EQ (Mcu, 0x5C);
+  EXPECT_EQ (ControlledChip ()->Counts.Transactions, 1u);
+  EXPECT_EQ (ControlledChip ()->Eeprom[0x1FFF], 0x94);
+}
+
+TEST_F (SimDriverTest, NoSettingsFileLoadsTheDefaults) {
+  UINT8  Mcu = 0;
+
+  ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
+  EXPECT_EQ (ReadMcuThroughDriver (&Mcu), EFI_SUCCESS);
+  EXPECT_EQ (Mcu, 0x10);
+}
+
+TEST_F (SimDriverTest, SettingsFileThatCannotBeReadIsRefused) {
+  AddSettings ("mcu=0x5C\nversion=0x55\n");
+  Sim.ReadDeliversAtMost = 5;
+  Sim.FailCall (Call::Read, 2, EFI_DEVICE_ERROR);
+
+  EXPECT_EQ (Sim.RunImage (), EFI_DEVICE_ERROR);
+  EXPECT_EQ (Output (), "Zk48Sim: cannot read Zk48Sim.cfg: Device Error, driver not loaded.\r\n");
+  EXPECT_EQ (Sim.CallCount (Call::InstallProtocolInterface), 0u);
+  ExpectNothingInstalled ();
+}
+
+//
+// A settings file of exactly Size bytes ending in "version=0x55" without a
+// line end: cut anywhere short of its end, it still parses, as another file.
+//
+struct SIZE_CASE {
+  const char    *Name;
+  size_t        Size;
+  uint64_t      ReadDeliversAtMost;
+  bool          Loads;
+};
+
+class SettingsSizeTest : public SimDriverTest, public ::testing::WithParamInterface<SIZE_CASE> {};
+
+TEST_P (SettingsSizeTest, FileUpToTheLimitLoadsWholeALongerOneIsRefused) {
+  const SIZE_CASE    &Case = GetParam ();
+  const std::string  Head  = "mcu=0x5C\n#";
+  const std::string  Tail  = "\nversion=0x55";
+
+  AddSettings (Head + std::string (Case.Size - Head.size () - Tail.size (), 'x') + Tail);
+  Sim.ReadDeliversAtMost = Case.ReadDeliversAtMost;
+
+  if (!Case.Loads) {
+    EXPECT_EQ (Sim.RunImage (), EFI_BAD_BUFFER_SIZE);
+    EXPECT_EQ (Output (), "Zk48Sim: Zk48Sim.cfg is longer than 4096 bytes, driver not loaded.\r\n");
+    EXPECT_EQ (Sim.CallCount (Call::InstallProtocolInterface), 0u);
+    ExpectNothingInstalled ();
+    return;
+  }
+
+  ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
+  ASSERT_NE (ControlledChip (), nullptr);
+  EXPECT_EQ (ControlledChip ()->McuVersion, 0x5C);
+  EXPECT_EQ (ControlledChip ()->Eeprom[0x112F], 0x55);
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Sizes,
+  SettingsSizeTest,
+  ::testing::Values (
+    SIZE_CASE { "AtTheLimit",                 SETTINGS_LIMIT,          UINT64_MAX, true  },
+    SIZE_CASE { "AtTheLimitInShortReads",     SETTINGS_LIMIT,          1000,       true  },
+    SIZE_CASE { "OneByteOver",                SETTINGS_LIMIT + 1,      UINT64_MAX, false },
+    SIZE_CASE { "OneByteOverInShortReads",    SETTINGS_LIMIT + 1,      1000,       false },
+    SIZE_CASE { "ThreeTimesTheLimit",         3 * SETTINGS_LIMIT,      UINT64_MAX, false }
+    ),
+  [](const ::testing::TestParamInfo<SIZE_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// Installs that fail: the driver ends with both protocols or neither, and
+// stays loaded only when an interface it cannot take back points into it.
+// The fixture's ledger check catches any interface left behind an unload.
+//
+struct INSTALL_CASE {
+  const char    *Name;
+  uint64_t      FailedInstall;      // which InstallProtocolInterface fails
+  bool          UninstallFails;
+  EFI_STATUS    Status;
+  uint64_t      Uninstalls;
+  size_t        SmbusHcLeft;
+  const char    *Message;
+};
+
+class InstallFailureTest : public SimDriverTest, public ::testing::WithParamInterface<INSTALL_CASE> {};
+
+TEST_P (InstallFailureTest, BothProtocolsOrNeither) {
+  const INSTALL_CASE  &Case = GetParam ();
+  UINT8               Mcu   = 0;
+
+  Sim.FailCall (Call::InstallProtocolInterface, Case.FailedInstall, EFI_OUT_OF_RESOURCES);
+  if (Case.UninstallFails) {
+    Sim.FailCall (Call::UninstallProtocolInterface, 1, EFI_ACCESS_DENIED);
+  }
+
+  EXPECT_EQ (Sim.RunImage (), Case.Status);
+  EXPECT_EQ (Sim.CallCount (Call::UninstallProtocolInterface), Case.Uninstalls);
+  EXPECT_EQ (Installed (Sim, gZk48SimProtocolGuid), 0u);
+  EXPECT_EQ (Installed (Sim, gEfiSmbusHcProtocolGuid), Case.SmbusHcLeft);
+  EXPECT_EQ (ReadMcuThroughDriver (&Mcu), Case.SmbusHcLeft != 0 ? EFI_SUCCESS : EFI_NOT_FOUND);
+  EXPECT_NE (Output ().find (Case.Message), std::string::npos) << Output ();
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Installs,
+  InstallFailureTest,
+  ::testing::Values (
+    INSTALL_CASE { "FirstFails", 1, false, EFI_OUT_OF_RESOURCES, 0, 0,
+                   "Zk48Sim: cannot install the SMBus host controller: Out of Resources." },
+    INSTALL_CASE { "SecondFails", 2, false, EFI_OUT_OF_RESOURCES, 1, 0,
+                   "Zk48Sim: cannot install the simulator's control protocol: Out of Resources." },
+    INSTALL_CASE { "SecondFailsAndTheFirstCannotBeTakenBack", 2, true, EFI_SUCCESS, 1, 1,
+                   "Zk48Sim: cannot remove the SMBus host controller: Access Denied; driver stays loaded without Zk48SimCtl.efi." }
+    ),
+  [](const ::testing::TestParamInfo<INSTALL_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+} // namespace
