@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tests/firmware/FirmwareCodes.h"
+
 namespace sim {
 
 namespace {
@@ -46,7 +48,7 @@ SimFileOpen (
   EFI_STATUS      Status = Sim.Enter (Call::Open);
   std::u16string  Name (FileName);
 
-  if (!Dir->IsRoot || (OpenMode != EFI_FILE_MODE_READ) || (Attributes != 0)) {
+  if (!Dir->IsRoot || (OpenMode != code::FILE_MODE_READ) || (Attributes != 0)) {
     Sim.Violation ("Open not read-only from the root directory");
   }
 
