@@ -1,6 +1,7 @@
 # add_efi_image(NAME SUBSYSTEM SOURCES...): builds NAME.efi in build/efi with
 # clang++ for the freestanding x86_64 UEFI target and lld-link. The image
-# links nothing but its own objects.
+# links nothing but its own objects. The warnings are the host build's,
+# ZK48_WARNINGS, which the includer sets.
 
 find_program(EFI_CLANGXX NAMES clang++-14 clang++ REQUIRED)
 find_program(EFI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
@@ -9,7 +10,7 @@ set(EFI_OUTPUT_DIR ${CMAKE_BINARY_DIR}/efi)
 set(EFI_CXX_FLAGS
   --target=x86_64-unknown-windows -std=c++20 -ffreestanding -fno-exceptions -fno-rtti
   -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -fshort-wchar -O2
-  -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion -Werror
+  ${ZK48_WARNINGS}
   -I${CMAKE_SOURCE_DIR})
 
 function(add_efi_image NAME SUBSYSTEM)
