@@ -29,12 +29,16 @@ function(add_efi_image NAME SUBSYSTEM)
     list(APPEND objects ${object})
   endforeach()
   set(image ${EFI_OUTPUT_DIR}/${NAME}.efi)
+  # The map tells the image checks (tests/image/) where the globals lie.
+  set(map ${EFI_OUTPUT_DIR}/${NAME}.map)
   add_custom_command(
     OUTPUT ${image}
+    BYPRODUCTS ${map}
     COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${SUBSYSTEM} /entry:ModuleEntryPoint /nodefaultlib
-            /machine:x64 /out:${image} ${objects}
+            /machine:x64 /out:${image} /map:${map} ${objects}
     DEPENDS ${objects}
     COMMENT "Linking ${NAME}.efi"
     VERBATIM)
   add_custom_target(${NAME}_efi ALL DEPENDS ${image})
+  set_target_properties(${NAME}_efi PROPERTIES ZK48_SOURCES "${ARGN}")
 endfunction()
