@@ -245,7 +245,11 @@ TEST_P (ProductFact, AgreesWithTheOracle) {
 
   ASSERT_NE (Entry, nullptr) << Fact.Name << " has no oracle";
   ASSERT_EQ (Fact.IsGuid, Entry->Fact.IsGuid) << Fact.Name;
-  EXPECT_EQ (Text (Fact), Text (Entry->Fact)) << Fact.Name << ": platform/ against " << Entry->Source;
+
+  std::string  Product = Text (Fact);
+  std::string  Oracle  = Text (Entry->Fact);
+
+  EXPECT_EQ (Product, Oracle) << Fact.Name << ": platform/ against " << Entry->Source;
 }
 
 std::string
