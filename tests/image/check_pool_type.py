@@ -3,9 +3,10 @@
 
 The host tests cannot see this: the simulated firmware runs the host build,
 and a pool type misnumbered in platform/ gets into the image unnoticed. So
-the image itself is disassembled, and at each indirect call through offset
-0x40 of the boot-services table (AllocatePool) the value of ecx, the pool
-type, must be a constant 4 loaded in the same straight run of code.
+the image itself is disassembled, and at each call of the pointer at offset
+0x40 of the boot-services table (AllocatePool), through the table or after
+loading the pointer into a register, the value of ecx, the pool type, must
+be a constant 4 loaded in the same straight run of code.
 
 The table is known by the address of gBS, which the linker's map gives. A
 register holds the table from its load out of gBS until it is overwritten,
@@ -110,13 +111,15 @@ def check(objdump: str, image: Path, map_file: Path, sources: list[str]) -> list
 
     problems, found = [], 0
     holds_gbs: set[str] = set()
+    holds_allocate_pool: set[str] = set()
     ecx: int | None = None
     for address, mnemonic, operands in instructions:
         if address in entries:
-            holds_gbs, ecx = set(), None
-        call = re.fullmatch(r"qword ptr \[(\w+) \+ (\d+)\]", operands)
-        if mnemonic in ("call", "jmp") and call and canonical(call.group(1)) in holds_gbs \
-                and int(call.group(2)) == ALLOCATE_POOL_OFFSET:
+            holds_gbs, holds_allocate_pool, ecx = set(), set(), None
+        slot = re.fullmatch(r"qword ptr \[(\w+) \+ (\d+)\]", operands.split(",")[-1].strip())
+        through_gbs = slot is not None and canonical(slot.group(1)) in holds_gbs \
+            and int(slot.group(2)) == ALLOCATE_POOL_OFFSET
+        if mnemonic in ("call", "jmp") and (through_gbs and "," not in operands or operands in holds_allocate_pool):
             found += 1
             if ecx != BOOT_SERVICES_DATA:
                 what = "not a constant loaded before the call" if ecx is None else str(ecx)
@@ -126,15 +129,19 @@ def check(objdump: str, image: Path, map_file: Path, sources: list[str]) -> list
         destination = canonical(first)
         if mnemonic == "call":
             holds_gbs -= VOLATILE
+            holds_allocate_pool -= VOLATILE
             ecx = None
         elif (mnemonic.startswith("j") and mnemonic != "jmp") or mnemonic in NO_WRITE:
             pass
         elif mnemonic in FIRST_OPERAND_WRITE | VECTOR and (re.fullmatch(r"[xy]mm\d+", first) or "ptr [" in first):
             pass
         elif mnemonic == "imul" and "," not in operands:
-            holds_gbs, ecx = set(), None
+            holds_gbs, holds_allocate_pool, ecx = set(), set(), None
         elif (mnemonic in FIRST_OPERAND_WRITE or mnemonic.startswith(("cmov", "set"))) and destination is not None:
             holds_gbs.discard(destination)
+            holds_allocate_pool.discard(destination)
+            if mnemonic == "mov" and through_gbs and first.startswith("r"):
+                holds_allocate_pool.add(destination)
             if destination == "rcx":
                 ecx = None
             source = operands.split(",", 1)[-1].strip()
@@ -146,7 +153,7 @@ def check(objdump: str, image: Path, map_file: Path, sources: list[str]) -> list
             if mnemonic == "xor" and operands in ("ecx, ecx", "rcx, rcx"):
                 ecx = 0
         else:
-            holds_gbs, ecx = set(), None
+            holds_gbs, holds_allocate_pool, ecx = set(), set(), None
 
     expected = expected_calls(sources)
     if found < expected:
