@@ -1,6 +1,7 @@
 # add_efi_image(NAME SUBSYSTEM SOURCES...): builds NAME.efi in build/efi with
 # clang++ for the freestanding x86_64 UEFI target and lld-link. The image
-# links nothing but its own objects.
+# links nothing but its own objects. The warnings are the host build's,
+# ZK48_WARNINGS, which the includer sets.
 
 find_program(EFI_CLANGXX NAMES clang++-14 clang++ REQUIRED)
 find_program(EFI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
@@ -9,7 +10,7 @@ set(EFI_OUTPUT_DIR ${CMAKE_BINARY_DIR}/efi)
 set(EFI_CXX_FLAGS
   --target=x86_64-unknown-windows -std=c++20 -ffreestanding -fno-exceptions -fno-rtti
   -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -fshort-wchar -Os
-  -Wall -Wextra -Wshadow -Wconversion -Wno-sign-conversion -Werror
+  ${ZK48_WARNINGS}
   -I${CMAKE_SOURCE_DIR})
 
 function(add_efi_image NAME SUBSYSTEM)
@@ -28,12 +29,16 @@ function(add_efi_image NAME SUBSYSTEM)
     list(APPEND objects ${object})
   endforeach()
   set(image ${EFI_OUTPUT_DIR}/${NAME}.efi)
+  # The map tells the image checks (tests/image/) where the globals lie.
+  set(map ${EFI_OUTPUT_DIR}/${NAME}.map)
   add_custom_command(
     OUTPUT ${image}
+    BYPRODUCTS ${map}
     COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${SUBSYSTEM} /entry:ModuleEntryPoint /nodefaultlib
-            /machine:x64 /out:${image} ${objects}
+            /machine:x64 /out:${image} /map:${map} ${objects}
     DEPENDS ${objects}
     COMMENT "Linking ${NAME}.efi"
     VERBATIM)
   add_custom_target(${NAME}_efi ALL DEPENDS ${image})
+  set_target_properties(${NAME}_efi PROPERTIES ZK48_SOURCES "${ARGN}")
 endfunction()

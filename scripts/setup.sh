@@ -3,8 +3,11 @@
 # the packages that are missing. Safe to run again.
 set -euo pipefail
 
+# gnu-efi: the headers tests/facts/ holds platform/ against; llvm-14: the
+# disassembler of the image checks (tests/image/).
 packages=(
-  clang clang-14 lld lld-14 cmake ninja-build libgtest-dev libclang-rt-14-dev
+  clang clang-14 lld lld-14 llvm-14 cmake ninja-build libgtest-dev libclang-rt-14-dev
+  gnu-efi
   clang-tidy cppcheck
   qemu-system-x86 ovmf mtools python3-pyte
 )

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tests/firmware/FirmwareCodes.h"
+
 namespace sim {
 
 namespace {
@@ -61,8 +63,8 @@ IsValidOpenMode (
   UINT64  OpenMode
   )
 {
-  return (OpenMode == EFI_FILE_MODE_READ) || (OpenMode == (EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE))
-         || (OpenMode == (EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE));
+  return (OpenMode == code::FILE_MODE_READ) || (OpenMode == (code::FILE_MODE_READ | code::FILE_MODE_WRITE))
+         || (OpenMode == (code::FILE_MODE_READ | code::FILE_MODE_WRITE | code::FILE_MODE_CREATE));
 }
 
 EFI_STATUS EFIAPI
@@ -78,7 +80,7 @@ SimFileOpen (
   SimFirmware     &Sim    = *Dir->Owner;
   EFI_STATUS      Status  = Sim.Enter (Call::Open);
   SimVolume       &Volume = *Dir->Volume;
-  bool            Write   = (OpenMode & EFI_FILE_MODE_WRITE) != 0;
+  bool            Write   = (OpenMode & code::FILE_MODE_WRITE) != 0;
   std::u16string  Name (FileName);
 
   if (!Dir->IsRoot || !IsValidOpenMode (OpenMode) || (Attributes != 0)) {
@@ -98,7 +100,7 @@ SimFileOpen (
   }
 
   if ((Volume.Files.count (Name) == 0) && !IsDirectory (Volume, Name)) {
-    if ((OpenMode & EFI_FILE_MODE_CREATE) == 0) {
+    if ((OpenMode & code::FILE_MODE_CREATE) == 0) {
       return EFI_NOT_FOUND;
     }
 

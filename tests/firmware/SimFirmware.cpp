@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/UefiLib.h"
+#include "tests/firmware/FirmwareCodes.h"
 
 namespace sim {
 
@@ -46,7 +47,7 @@ SimAllocatePool (
     return Status;
   }
 
-  if (PoolType != EfiBootServicesData) {
+  if (PoolType != code::BOOT_SERVICES_DATA) {
     Sim ().Violation ("AllocatePool of a pool type other than EfiBootServicesData");
   }
 
@@ -155,7 +156,7 @@ SimOpenProtocol (
   EFI_STATUS                Status = Sim ().Enter (Call::OpenProtocol);
   SimFirmware::HandleEntry  *Entry = FindHandle (Handle, Protocol);
 
-  if ((AgentHandle != Sim ().ImageHandle) || (ControllerHandle != nullptr) || (Attributes != EFI_OPEN_PROTOCOL_GET_PROTOCOL)) {
+  if ((AgentHandle != Sim ().ImageHandle) || (ControllerHandle != nullptr) || (Attributes != code::OPEN_PROTOCOL_GET_PROTOCOL)) {
     Sim ().Violation ("OpenProtocol not as the image's own GET_PROTOCOL");
   }
 
@@ -183,7 +184,7 @@ SimLocateHandleBuffer (
   EFI_STATUS               Status = Sim ().Enter (Call::LocateHandleBuffer);
   std::vector<EFI_HANDLE>  Found;
 
-  if ((SearchType != ByProtocol) || (SearchKey != nullptr)) {
+  if ((SearchType != code::BY_PROTOCOL) || (SearchKey != nullptr)) {
     Sim ().Violation ("LocateHandleBuffer not ByProtocol without a key");
   }
 
@@ -279,7 +280,7 @@ SimInstallProtocolInterface (
     Sim ().Violation ("InstallProtocolInterface by an application");
   }
 
-  if ((Handle == nullptr) || (Protocol == nullptr) || (InterfaceType != EFI_NATIVE_INTERFACE)) {
+  if ((Handle == nullptr) || (Protocol == nullptr) || (InterfaceType != code::NATIVE_INTERFACE)) {
     Sim ().Violation ("InstallProtocolInterface without a handle, a protocol or a native interface");
     return EFI_INVALID_PARAMETER;
   }

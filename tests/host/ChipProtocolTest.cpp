@@ -207,7 +207,7 @@ TEST_F (ChipProtocolTest, ReadAddressIsTakenInItsEightBitForm) {
 TEST_F (ChipProtocolTest, FailedReadGivesZeroWhateverTheBufferHolds) {
   Sim.FailCall (Call::Execute, 0, EFI_DEVICE_ERROR);
 
-  for (UINT8 Left : { 0x11, 0x80, 0xFF, 0x5C }) {
+  for (UINT8 Left : std::initializer_list<UINT8> { 0x11, 0x80, 0xFF, 0x5C }) {
     mLeftByFailedRead = Left;
     EXPECT_EQ (SmbusReadByte (0x46, 0x02), 0x00) << std::hex << (int)Left;
     EXPECT_EQ (SmbusReadByte (0x46, 0xC0), 0x00) << std::hex << (int)Left;
@@ -262,7 +262,7 @@ TEST_F (ChipProtocolTest, FailedStatusReadsKeepTheWaitGoingToItsBound) {
 }
 
 TEST_F (ChipProtocolTest, AnyAddressIsReadHighByteFirstWithItsOwnSequence) {
-  for (UINT16 Address : { 0x0000, 0x00FF, 0x0100, 0x1FFF }) {
+  for (UINT16 Address : { (UINT16)0x0000, (UINT16)0x00FF, (UINT16)0x0100, (UINT16)0x1FFF }) {
     UINT8  Value = 0xEE;
 
     NewChip ();
