@@ -4,7 +4,9 @@
 One boot runs every scenario: first without the chip simulator, then with
 Zk48Sim.efi loaded, each fault set with Zk48SimCtl.efi before the run it
 concerns. Each scenario checks the screen a person sees, the raw console
-stream, the exit status through %lasterror% and the chip's final state.
+stream, the exit status through %lasterror% and the chip's final state;
+the backups and the shipped bench script (examples/Zk48Bench.nsh) also
+the files left on the disk.
 
 Run: /usr/bin/python3 tests/e2e/test_zk48.py            (needs build/efi/*.efi)
      /usr/bin/python3 tests/e2e/test_zk48.py --measure 5 (timings, medians of 5 boots)
@@ -28,6 +30,7 @@ import qemu_shell as q  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[2]
 EFI_DIR = Path(os.environ.get("ZK48_EFI_DIR", ROOT / "build" / "efi"))
+BENCH_SCRIPT = ROOT / "examples" / "Zk48Bench.nsh"
 
 IMAGE_VERSION = 0x5A
 CHIP_VERSION = 0x4C
@@ -35,7 +38,10 @@ CHIP_MCU = 0x21
 SETTINGS = f"# the chip as the bench has it before the update\nmcu=0x{CHIP_MCU:02X}\nversion=0x{CHIP_VERSION:02X}\n"
 
 # %lasterror% as the shell shows it: the error bit dropped.
-SUCCESS, INVALID_PARAMETER, BAD_BUFFER_SIZE, DEVICE_ERROR, NOT_FOUND, TIMEOUT = 0, 2, 4, 7, 14, 18
+SUCCESS, INVALID_PARAMETER, BAD_BUFFER_SIZE, DEVICE_ERROR, NOT_FOUND, ACCESS_DENIED, TIMEOUT, CRC_ERROR = \
+    0, 2, 4, 7, 14, 15, 18, 27
+# The bench script's own exit statuses (documented at its top).
+BENCH_PASS, BENCH_USAGE, BENCH_NO_BACKUP, BENCH_RESTORED, BENCH_NOT_RESTORED, BENCH_UNKNOWN = range(6)
 
 EQUALS = "=" * 48
 BANNER = [EQUALS,
@@ -46,6 +52,10 @@ BANNER = [EQUALS,
 # q35's ICH9 SMBus controller, as the scan shows it.
 Q35_CONTROLLER = [" Found SMBus device:", " Bus Dev Func Vendor Device Revision", " 00 1F 03  8086 2930 02", " Intel ID."]
 CHIP_FOUND = re.compile(r" Found Chip on Addr = 0x8000FB20, SMBaddr = 0x[0-9A-F]*[02468ACE]$")
+# Everything a run on the simulator shows before its own work.
+SCANNED = BANNER + ["", EQUALS] + Q35_CONTROLLER + [CHIP_FOUND, EQUALS]
+# After "reset" the chip reports the simulator's default MCU version.
+RESET_MCU = 0x10
 
 
 def make_image(version: int) -> bytes:
@@ -55,6 +65,30 @@ def make_image(version: int) -> bytes:
 
 
 IMAGE = make_image(IMAGE_VERSION)
+
+# The simulator's fill=pattern: a byte read from any other address is wrong.
+PATTERN = bytes((address & 0xFF) ^ (((address >> 8) * 0x35) & 0xFF) for address in range(8192))
+# One byte off the pattern, for a compare that must find exactly it.
+ONE_BYTE_ADDRESS = 0x1A5C
+ONE_BYTE_OFF = PATTERN[:ONE_BYTE_ADDRESS] + bytes([PATTERN[ONE_BYTE_ADDRESS] ^ 0x10]) + PATTERN[ONE_BYTE_ADDRESS + 1:]
+# A block the update loses without a word; it does not hold the version byte at 0x112F.
+DROPPED_BLOCK = 0x0800
+# Bytes at the front of old.bin, a file that -d must leave alone.
+OLD_FILE = b"an earlier backup, not to be overwritten\r\n"
+
+# SMBus transactions of clean runs on the simulator (an E2PROM byte read is
+# three writes, three polls until ready, one read), to aim a fault at one
+# stretch of a bench run.
+SCAN_TRANSACTIONS = 2
+WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * 7
+UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + 7
+# The restore's write of the block at 0x0300: in the middle of a write phase,
+# so that a count off by a few still lands on a block write.
+RESTORE_BLOCK = 0x0300
+RESTORE_BLOCK_TRANSACTION = (WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
+                             + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
+# Half way through the update's block writes.
+UPDATE_MIDDLE_TRANSACTION = WHOLE_READ_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
 
 
 def eeprom_crc(fill: int, version: int) -> str:
@@ -79,13 +113,40 @@ SCENARIOS = [
     q.Scenario("no_device_id", "Zk48SimCtl.efi reset id-from=never\nZk48Update.efi -v"),
     q.Scenario("status_stuck", "Zk48SimCtl.efi reset ready-after=never\nZk48Update.efi -v"),
     q.Scenario("status_stuck_state", "Zk48SimCtl.efi show"),
+    # Backup and compare, on a chip whose every byte tells its address.
+    q.Scenario("pattern", "Zk48SimCtl.efi reset fill=pattern"),
+    q.Scenario("backup", "Zk48Update.efi -d backup.bin"),
+    q.Scenario("backup_state", "Zk48SimCtl.efi show"),
+    q.Scenario("compare_same", "Zk48Update.efi -c backup.bin"),
+    q.Scenario("compare_one_byte", "Zk48Update.efi -c onebyte.bin"),
+    q.Scenario("compare_state", "Zk48SimCtl.efi show"),
+    q.Scenario("backup_exists", "Zk48SimCtl.efi reset fill=pattern\nZk48Update.efi -d old.bin"),
+    q.Scenario("backup_exists_state", "Zk48SimCtl.efi show"),
+    # The shipped bench script.
+    q.Scenario("bench_usage", "Zk48Bench.nsh image.bin"),
+    q.Scenario("bench_pattern", "Zk48SimCtl.efi reset fill=pattern"),
+    q.Scenario("bench_pass", "Zk48Bench.nsh image.bin bench1.bin"),
+    q.Scenario("bench_pass_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bench_backup_taken", "Zk48SimCtl.efi reset fill=pattern\nZk48Bench.nsh image.bin bench1.bin"),
+    q.Scenario("bench_backup_taken_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bench_restored", f"Zk48SimCtl.efi reset fill=pattern drop-block=0x{DROPPED_BLOCK:04X}\n"
+                                 "Zk48Bench.nsh image.bin bench2.bin"),
+    q.Scenario("bench_restored_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bench_not_restored", f"Zk48SimCtl.efi reset fill=pattern drop-block=0x{DROPPED_BLOCK:04X} "
+                                     f"fault-at={RESTORE_BLOCK_TRANSACTION} fault=write-ignored\n"
+                                     "Zk48Bench.nsh image.bin bench3.bin"),
+    q.Scenario("bench_not_restored_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bench_unknown", f"Zk48SimCtl.efi reset fill=pattern fault-at={UPDATE_MIDDLE_TRANSACTION} "
+                                "fault=status-stuck\nZk48Bench.nsh image.bin bench4.bin"),
+    q.Scenario("bench_unknown_state", "Zk48SimCtl.efi show"),
 ]
 
 
 def boot_once() -> dict[str, q.ScenarioResult]:
     files = {name: EFI_DIR / name for name in ("Zk48Update.efi", "Zk48Sim.efi", "Zk48SimCtl.efi")}
-    files.update({"image.bin": IMAGE, "short.bin": IMAGE[:100], "Zk48Sim.cfg": SETTINGS.encode()})
-    return q.run_scenarios(SCENARIOS, files, timeout=180)
+    files.update({"image.bin": IMAGE, "short.bin": IMAGE[:100], "Zk48Sim.cfg": SETTINGS.encode(),
+                  "onebyte.bin": ONE_BYTE_OFF, "old.bin": OLD_FILE, "Zk48Bench.nsh": BENCH_SCRIPT})
+    return q.run_scenarios(SCENARIOS, files, timeout=300)
 
 
 def chip_state(result: q.ScenarioResult) -> dict[str, str]:
@@ -106,6 +167,66 @@ def on_screen(lines: list[str | re.Pattern[str]], cols: int = 80) -> list[str | 
     return shown
 
 
+def tool_runs(result: q.ScenarioResult) -> list[list[str]]:
+    """The screen each run of the tool left, up to the next one's clearing of
+    the screen (the last one with whatever the scenario printed after it)."""
+    runs = []
+    for piece in result.raw.split(q.CLEAR_SCREEN)[1:]:
+        lines = q.screen_lines(q.render(q.CLEAR_SCREEN + piece, result.run.cols, result.run.rows))
+        while lines and not lines[-1]:
+            lines.pop()
+        runs.append(lines)
+    return runs
+
+
+def progress_figures(raw: bytes) -> list[int]:
+    """The figures drawn after each cursor move but the first (the clearing's home)."""
+    return [int(re.match(rb"(\d+)%", chunk).group(1)) for chunk in re.split(rb"\x1b\[\d+;\d+H", raw)[2:]]
+
+
+def differences(image: bytes, eeprom: bytes) -> list[str]:
+    """What -c prints for the first differences between image and the E2PROM's bytes."""
+    return [f" Address 0x{a:04X}: image 0x{image[a]:02X}, E2PROM 0x{eeprom[a]:02X}"
+            for a in range(8192) if image[a] != eeprom[a]][:8]
+
+
+def backup_screen(name: str, eeprom: bytes) -> list[str | re.Pattern[str]]:
+    return SCANNED + [f" Backup file is: {name}", " Reading E2PROM:      100%", EQUALS,
+                      f" Backup saved to {name}: 8192 bytes, CRC-32 0x{zlib.crc32(eeprom):08X}."]
+
+
+def update_screen(name: str, image: bytes, mcu: int) -> list[str | re.Pattern[str]]:
+    """A run that writes every block of image and reads its version byte back."""
+    return SCANNED + [f" Image name is: {name} FileSize:8KB", EQUALS,
+                      f" Current E2PROM MCU version: V{mcu:X}.", f" The New E2PROM MCU version: V{image[0x112F]:X}.",
+                      EQUALS, " Start update Chip image:      100%", EQUALS]
+
+
+def update_finished(version: int) -> list[str | re.Pattern[str]]:
+    return [f" Version information verified successfully,the version is 0x{version:X}.", "", " E2PROM update finished."]
+
+
+def compare_screen(name: str, image: bytes, eeprom: bytes) -> list[str | re.Pattern[str]]:
+    lines = SCANNED + [f" Image name is: {name} FileSize:8KB", " Reading E2PROM:      100%", EQUALS,
+                       f" Image CRC-32 0x{zlib.crc32(image):08X}, E2PROM CRC-32 0x{zlib.crc32(eeprom):08X}."]
+    count = sum(a != b for a, b in zip(image, eeprom))
+    if count == 0:
+        return lines + [" The E2PROM is identical to the image."]
+    return lines + [f" Error: {count} of 8192 bytes differ from the image:"] + differences(image, eeprom)
+
+
+def with_block(eeprom: bytes, address: int, source: bytes) -> bytes:
+    """eeprom with the 8-byte block at address taken from source."""
+    return eeprom[:address] + source[address:address + 8] + eeprom[address + 8:]
+
+
+def first_difference(got: bytes, want: bytes) -> str:
+    if len(got) != len(want):
+        return f"{len(got)} bytes instead of {len(want)}"
+    address = next((a for a in range(len(want)) if got[a] != want[a]), None)
+    return "identical" if address is None else f"first difference at 0x{address:04X}: 0x{got[address]:02X} instead of 0x{want[address]:02X}"
+
+
 def between(result: q.ScenarioResult, first: bytes, last: bytes) -> float | None:
     start, end = result.time_of(first), result.time_of(last)
     return None if start is None or end is None else end - start
@@ -117,6 +238,10 @@ def timings(results: dict[str, q.ScenarioResult]) -> dict[str, float | None]:
         "write phase (start line to 100%)": between(update, b"Start update Chip image:", b"100%"),
         "whole update run": update.duration,
         "-v run": results["version"].duration,
+        "-d run (backup of 8192 bytes)": results["backup"].duration,
+        "-c run (compare of 8192 bytes)": results["compare_same"].duration,
+        "read phase of -d (after \"Reading E2PROM:\" to 100%)": between(results["backup"], b"Reading E2PROM:", b"100%"),
+        "Zk48Bench.nsh, clean run": results["bench_pass"].duration,
         "scan from 00:1F.3 to the end of the 65536 positions": between(results["no_device_id"], b" Intel ID.", b"Error: can't found"),
     }
 
@@ -147,6 +272,33 @@ class Zk48EndToEnd(unittest.TestCase):
             else:
                 self.assertEqual(got, want.rstrip(), "\n" + result.text)
         self.assertEqual(result.status, status, "\n" + result.text)
+
+    def expect_screen(self, shown: list[str], lines: list[str | re.Pattern[str]], context: str) -> None:
+        """shown is the screen of lines, or its last rows when they scrolled off the top."""
+        lines = on_screen(lines)
+        rows = next(iter(self.results.values())).run.rows
+        self.assertGreaterEqual(len(shown), min(len(lines), rows - 1), "\n" + context)
+        self.assertLessEqual(len(shown), len(lines), "\n" + context)
+        for got, want in zip(shown, lines[len(lines) - len(shown):]):
+            if isinstance(want, re.Pattern):
+                self.assertRegex(got, want, "\n" + context)
+            else:
+                self.assertEqual(got, want.rstrip(), "\n" + context)
+
+    def expect_runs(self, name: str, status: int, runs: list[list[str | re.Pattern[str]]]) -> None:
+        """The scenario ran the tool once for each of runs, each leaving that screen."""
+        result = self.results[name]
+        shown = tool_runs(result)
+        context = "\n\n".join("\n".join(run) for run in shown)
+        self.assertEqual(len(shown), len(runs), "\n" + context)
+        for got, want in zip(shown, runs):
+            self.expect_screen(got, want, context)
+        self.assertEqual(result.status, status, "\n" + context)
+
+    def expect_file(self, name: str, data: bytes) -> None:
+        files = next(iter(self.results.values())).run.disk_files
+        self.assertIn(name, files, sorted(files))
+        self.assertTrue(files[name] == data, f"{name}: {first_difference(files[name], data)}")
 
     def test_no_simulator_loaded(self) -> None:
         self.expect("no_simulator", NOT_FOUND,
@@ -191,9 +343,7 @@ class Zk48EndToEnd(unittest.TestCase):
         # ClearScreen homes the cursor; every other move goes to the saved position.
         self.assertEqual(moves[0], (1, 1))
         self.assertEqual(moves[1:], [saved] * 1025)
-        after_moves = re.split(rb"\x1b\[\d+;\d+H", result.raw)[2:]
-        figures = [int(re.match(rb"(\d+)%", chunk).group(1)) for chunk in after_moves]
-        self.assertEqual(figures, [((offset + 1) * 100) >> 13 for offset in range(0, 8192, 8)] + [100])
+        self.assertEqual(progress_figures(result.raw), [((offset + 1) * 100) >> 13 for offset in range(0, 8192, 8)] + [100])
 
     def test_chip_that_ignores_writes(self) -> None:
         shown = self.lines("ignored")
@@ -221,6 +371,111 @@ class Zk48EndToEnd(unittest.TestCase):
         state = chip_state(self.results["status_stuck_state"])
         # The device-ID write and read, three set-up writes, then the bounded wait.
         self.assertEqual(state["transactions"], str(2 + 3 + 10000))
+
+    def test_backup_of_every_byte(self) -> None:
+        self.expect("backup", SUCCESS, backup_screen("backup.bin", PATTERN))
+        self.expect_file("backup.bin", PATTERN)
+        state = chip_state(self.results["backup_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "0"))
+        # The aim of the bench faults below rests on this count.
+        self.assertEqual(state["transactions"], str(WHOLE_READ_TRANSACTIONS))
+
+    def test_backup_progress_is_redrawn_only_when_it_changes(self) -> None:
+        result = self.results["backup"]
+        row = self.lines("backup").index(" Reading E2PROM:      100%") + 1
+        moves = result.cursor_moves()
+        self.assertEqual(moves[0], (1, 1))
+        self.assertEqual(moves[1:], [(row, len(" Reading E2PROM:      ") + 1)] * 101)
+        self.assertEqual(progress_figures(result.raw), list(range(101)))
+
+    def test_compare_with_the_same_image(self) -> None:
+        self.expect("compare_same", SUCCESS, compare_screen("backup.bin", PATTERN, PATTERN))
+
+    def test_compare_finds_one_byte(self) -> None:
+        self.expect("compare_one_byte", CRC_ERROR, compare_screen("onebyte.bin", ONE_BYTE_OFF, PATTERN))
+        self.assertIn(f" Address 0x{ONE_BYTE_ADDRESS:04X}: ", self.results["compare_one_byte"].text)
+        state = chip_state(self.results["compare_state"])
+        # A backup and two compares: reads only, nothing written.
+        self.assertEqual((state["crc"], state["blocks"], state["transactions"]),
+                         (f"{zlib.crc32(PATTERN):08X}", "0", str(3 * WHOLE_READ_TRANSACTIONS)))
+
+    def test_backup_never_overwrites_a_file(self) -> None:
+        self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
+            " Backup file is: old.bin", " Error: old.bin already exists, it is not overwritten, exit."])
+        self.expect_file("old.bin", OLD_FILE)
+        # Refused before the first E2PROM read.
+        self.assertEqual(chip_state(self.results["backup_exists_state"])["transactions"], str(SCAN_TRANSACTIONS))
+
+    def test_bench_script_needs_both_names(self) -> None:
+        self.assertNotIn(q.CLEAR_SCREEN, self.results["bench_usage"].raw)
+        self.assertEqual(self.lines("bench_usage")[-1],
+                         "usage: Zk48Bench.nsh IMAGE BACKUP   (BACKUP: a new file to save the E2PROM in)")
+        self.assertEqual(self.results["bench_usage"].status, BENCH_USAGE)
+
+    def test_bench_script_passes(self) -> None:
+        self.expect_runs("bench_pass", BENCH_PASS, [
+            backup_screen("bench1.bin", PATTERN),
+            update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
+            compare_screen("image.bin", IMAGE, IMAGE) + [
+                "ZK48 BENCH: PASS, image.bin written and identical, the backup is in bench1.bin."]])
+        self.expect_file("bench1.bin", PATTERN)
+        state = chip_state(self.results["bench_pass_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(IMAGE):08X}", "1024"))
+        self.assertEqual(state["transactions"], str(2 * WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS))
+
+    def test_bench_script_never_updates_without_a_backup(self) -> None:
+        self.expect_runs("bench_backup_taken", BENCH_NO_BACKUP, [SCANNED + [
+            " Backup file is: bench1.bin", " Error: bench1.bin already exists, it is not overwritten, exit.",
+            "ZK48 BENCH: STOPPED, no backup in bench1.bin, the panel was not written."]])
+        state = chip_state(self.results["bench_backup_taken_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "0"))
+
+    def test_bench_script_restores_a_silently_lost_block(self) -> None:
+        written = with_block(IMAGE, DROPPED_BLOCK, PATTERN)
+        self.expect_runs("bench_restored", BENCH_RESTORED, [
+            backup_screen("bench2.bin", PATTERN),
+            # The one-byte check cannot see the lost block ...
+            update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
+            # ... the compare names its addresses.
+            compare_screen("image.bin", IMAGE, written),
+            update_screen("bench2.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
+            compare_screen("bench2.bin", PATTERN, PATTERN) + [
+                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin, the backup was written back.",
+                "ZK48 BENCH: FAIL, the panel holds its previous image again, the backup is in bench2.bin."]])
+        # Else the lost block would not show.
+        self.assertNotEqual(IMAGE[DROPPED_BLOCK:DROPPED_BLOCK + 8], PATTERN[DROPPED_BLOCK:DROPPED_BLOCK + 8])
+        self.expect_file("bench2.bin", PATTERN)
+        state = chip_state(self.results["bench_restored_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
+
+    def test_bench_script_says_when_the_restore_did_not_take(self) -> None:
+        left = with_block(PATTERN, RESTORE_BLOCK, IMAGE)
+        self.expect_runs("bench_not_restored", BENCH_NOT_RESTORED, [
+            backup_screen("bench3.bin", PATTERN),
+            update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
+            compare_screen("image.bin", IMAGE, with_block(IMAGE, DROPPED_BLOCK, PATTERN)),
+            update_screen("bench3.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
+            compare_screen("bench3.bin", PATTERN, left) + [
+                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin, writing the backup back did not restore it.",
+                "ZK48 BENCH: FAIL, the panel does NOT hold its previous image, the backup is in bench3.bin."]])
+        self.expect_file("bench3.bin", PATTERN)
+        state = chip_state(self.results["bench_not_restored_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(left):08X}", "2048"))
+
+    def test_bench_script_does_not_guess_when_the_chip_cannot_be_read(self) -> None:
+        timed_out = [" Error: E2PROM read timed out, exit."]
+        self.expect_runs("bench_unknown", BENCH_UNKNOWN, [
+            backup_screen("bench4.bin", PATTERN),
+            update_screen("image.bin", IMAGE, RESET_MCU) + timed_out,
+            update_screen("bench4.bin", PATTERN, RESET_MCU) + timed_out,
+            SCANNED + [" Image name is: bench4.bin FileSize:8KB", " Reading E2PROM:",
+                       " Error: E2PROM read timed out at address 0x0000, exit.",
+                       "ZK48 BENCH: the update with image.bin failed, then the E2PROM could not be compared with the backup.",
+                       "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench4.bin."]])
+        self.expect_file("bench4.bin", PATTERN)
+        # The backup did go back: only reading could not show it.
+        state = chip_state(self.results["bench_unknown_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
 
 
 def measure(boots: int) -> None:
