@@ -358,6 +358,10 @@ SimFirmware::RunImage (
   std::jmp_buf  Abort;
   EFI_STATUS    Status;
 
+  //
+  // Nothing here between setjmp and the entry point that a jump back would
+  // have to destroy: the jump buffer and the status are plain data.
+  //
   Current  = this;
   RunAbort = &Abort;
   if (setjmp (Abort) != 0) {
@@ -438,6 +442,10 @@ SimFirmware::Enter (
   //
   // A hang would keep calling; failing the calls need not end it (a poll
   // reads a failed read as "not ready"), so the run is left by a jump.
+  // longjmp destroys nothing on the frames it passes: the thunk that called
+  // here holds no object that owns memory yet (Enter comes first), the
+  // tool's frames hold none at all (the product_trivial_destructors test
+  // keeps it so) and RunImage's frame holds only the jump buffer.
   //
   if (K > CallBudget) {
     if (K == CallBudget + 1) {

@@ -152,6 +152,9 @@ public:
   uint32_t PortRead (UINTN Port);
 
   // Thunk helpers, public for the EFIAPI entry points.
+  // Counts a call and says whether it fails. First thing in every thunk: it
+  // may leave the run by a jump (see CallBudget), which is sound only while
+  // no frame it passes holds an object with a non-trivial destructor.
   EFI_STATUS Enter (Call Kind, UINTN Size = 0);   // Size: what AllocatePool asks for
   void       Violation (const std::string &What);
   static SimFirmware *Current;
