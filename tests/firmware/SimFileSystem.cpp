@@ -43,7 +43,7 @@ SimFileOpen (
 {
   SimFile         *Dir   = FileOf (This);
   SimFirmware     &Sim   = *Dir->Owner;
-  EFI_STATUS      Status = Sim.Enter (Call::Open);
+  EFI_STATUS      Status = Sim.Enter (Call::Open, OpenMode);
   std::u16string  Name (FileName);
 
   if (!Dir->IsRoot || (OpenMode != EFI_FILE_MODE_READ) || (Attributes != 0)) {

@@ -32,7 +32,7 @@ SimExecute (
   const SimSmbusHc  *Controller = (const SimSmbusHc *)This;
   SimFirmware       &Sim        = *Controller->Owner;
   UINTN             RawAddress  = AllAddressBits (SlaveAddress);
-  EFI_STATUS        Status      = Sim.Enter (Call::Execute);
+  EFI_STATUS        Status      = Sim.Enter (Call::Execute, ExecuteSite (RawAddress, Command, Operation));
   //
   // Only now, past Enter and its jump out of an overlong run: the log
   // entry's vector must not be alive on a frame the jump skips.
