@@ -78,7 +78,7 @@ SimFileOpen (
 {
   SimFile         *Dir    = FileOf (This);
   SimFirmware     &Sim    = *Dir->Owner;
-  EFI_STATUS      Status  = Sim.Enter (Call::Open);
+  EFI_STATUS      Status  = Sim.Enter (Call::Open, OpenMode);
   SimVolume       &Volume = *Dir->Volume;
   bool            Write   = (OpenMode & code::FILE_MODE_WRITE) != 0;
   std::u16string  Name (FileName);

@@ -3,8 +3,10 @@
 #include "tests/firmware/SimFirmware.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "platform/UefiLib.h"
 #include "tests/firmware/FirmwareCodes.h"
@@ -327,6 +329,48 @@ SimUninstallProtocolInterface (
 
 } // namespace
 
+uint64_t
+ExecuteSite (
+  UINTN                Address,
+  UINTN                Command,
+  EFI_SMBUS_OPERATION  Operation
+  )
+{
+  return ((uint64_t)(Address & 0x7F) << 40) | ((uint64_t)(Command & 0xFFFFFFFF) << 8) | (uint64_t)(Operation & 0xFF);
+}
+
+std::string
+CallSiteName (
+  const CallSite  &Site
+  )
+{
+  static const char *const  Operations[] = {
+    "QuickRead", "QuickWrite", "ReceiveByte", "SendByte", "ReadByte", "WriteByte", "ReadWord", "WriteWord",
+    "ReadBlock", "WriteBlock", "ProcessCall", "BWBRProcessCall"
+  };
+  char                      Text[64];
+  uint64_t                  Operation = Site.Detail & 0xFF;
+
+  switch (Site.Kind) {
+    case Call::Execute:
+      std::snprintf (Text, sizeof (Text), " 0x%02llX 0x%02llX %s", (unsigned long long)(Site.Detail >> 40),
+        (unsigned long long)((Site.Detail >> 8) & 0xFFFFFFFF), Operation < std::size (Operations) ? Operations[Operation] : "?");
+      break;
+    case Call::AllocatePool:
+      std::snprintf (Text, sizeof (Text), " %llu bytes", (unsigned long long)Site.Detail);
+      break;
+    default:
+      std::snprintf (Text, sizeof (Text), " 0x%llX", (unsigned long long)Site.Detail);
+      if (Site.Detail == 0) {
+        Text[0] = '\0';
+      }
+
+      break;
+  }
+
+  return CallName (Site.Kind) + std::string (Text);
+}
+
 const char *
 CallName (
   Call  Kind
@@ -441,6 +485,10 @@ SimFirmware::RunImage (
   std::jmp_buf  Abort;
   EFI_STATUS    Status;
 
+  //
+  // Nothing here between setjmp and the entry point that a jump back would
+  // have to destroy: the jump buffer and the status are plain data.
+  //
   Current       = this;
   RunAbort      = &Abort;
   ImageUnloaded = true;
@@ -503,11 +551,12 @@ SimFirmware::FailGlobalCall (
 
 EFI_STATUS
 SimFirmware::Enter (
-  Call   Kind,
-  UINTN  Size
+  Call      Kind,
+  uint64_t  Detail
   )
 {
-  uint64_t  Nth = ++Calls[(int)Kind];
+  uint64_t  Nth  = ++Calls[(int)Kind];
+  UINTN     Size = (UINTN)Detail;
   uint64_t  K;
 
   //
@@ -519,10 +568,17 @@ SimFirmware::Enter (
   }
 
   K = ++TotalCallCount;
+  if (RecordCallSites) {
+    CallSites.push_back ({ Kind, Detail });
+  }
 
   //
   // A hang would keep calling; failing the calls need not end it (a poll
   // reads a failed read as "not ready"), so the run is left by a jump.
+  // longjmp destroys nothing on the frames it passes: the thunk that called
+  // here holds no object that owns memory yet (Enter comes first), the
+  // tool's frames hold none at all (the product_trivial_destructors test
+  // keeps it so) and RunImage's frame holds only the jump buffer.
   //
   if (K > CallBudget) {
     if (K == CallBudget + 1) {

@@ -5,6 +5,7 @@
 #ifndef TESTS_FIRMWARE_SIM_FIRMWARE_H_
 #define TESTS_FIRMWARE_SIM_FIRMWARE_H_
 
+#include <compare>
 #include <csetjmp>
 #include <cstdint>
 #include <map>
@@ -87,8 +88,26 @@ struct CallFault {
 struct InjectedFailure {
   Call        Kind;
   uint64_t    K;      // its position over every kind
-  UINTN       Size;   // AllocatePool: the size asked for
+  UINTN       Size;   // AllocatePool: the size asked for (other kinds: their CallSite's Detail)
 };
+
+//
+// Where in the tool a call comes from, as far as the firmware can tell: the
+// calls of one site do the same thing again (the same register polled, the
+// same buffer size), so a fault sweep can try a few of them for all.
+//
+struct CallSite {
+  Call        Kind;
+  uint64_t    Detail;   // Execute: ExecuteSite; AllocatePool: the size; Open: the open mode; other kinds 0
+
+  auto operator<=> (const CallSite &) const = default;
+};
+
+// An Execute's Detail: the 7-bit address, the command and the operation.
+uint64_t ExecuteSite (UINTN Address, UINTN Command, EFI_SMBUS_OPERATION Operation);
+
+// "Execute 0x21 0xB7 ReadByte", "AllocatePool 8192 bytes": a site as a sweep reports it.
+std::string CallSiteName (const CallSite &Site);
 
 enum class ArgumentSource { ShellParameters, ShellInterface, None };
 
@@ -138,6 +157,8 @@ public:
   // installed; any other image is unloaded when it returns, and an
   // interface it left installed is a ledger problem.
   bool     ImageIsDriver          = false;
+  // Keep the site of every counted call in CallSites (K-1 its index).
+  bool     RecordCallSites        = false;
 
   // --- observation ---
   ZK48_CHIP                         Chip;
@@ -151,6 +172,7 @@ public:
   uint64_t                          TotalCalls () const { return TotalCallCount; }
   uint64_t                          InjectedFailures = 0;
   std::vector<InjectedFailure>      Injected;            // every injected failure, in order
+  std::vector<CallSite>             CallSites;           // with RecordCallSites
   std::vector<std::u16string>       ScreenLines () const;   // trailing spaces removed
   std::string                       ScreenText () const;    // UTF-8, lines joined by '\n', trailing empty lines dropped
   std::string                       RawText () const;       // Raw in UTF-8
@@ -164,7 +186,10 @@ public:
   uint32_t PortRead (UINTN Port);
 
   // Thunk helpers, public for the EFIAPI entry points.
-  EFI_STATUS Enter (Call Kind, UINTN Size = 0);   // Size: what AllocatePool asks for
+  // Counts a call and says whether it fails. First thing in every thunk: it
+  // may leave the run by a jump (see CallBudget), which is sound only while
+  // no frame it passes holds an object with a non-trivial destructor.
+  EFI_STATUS Enter (Call Kind, uint64_t Detail = 0);   // Detail: what sets its CallSite apart
   void       Violation (const std::string &What);
   static SimFirmware *Current;
 

@@ -6,6 +6,18 @@ namespace sim {
 
 namespace {
 
+UINTN
+AllAddressBits (
+  EFI_SMBUS_DEVICE_ADDRESS  SlaveAddress
+  )
+{
+  UINTN  RawAddress;
+
+  static_assert (sizeof (RawAddress) == sizeof (SlaveAddress), "the address travels as a UINTN");
+  __builtin_memcpy (&RawAddress, &SlaveAddress, sizeof (RawAddress));
+  return RawAddress;
+}
+
 EFI_STATUS EFIAPI
 SimExecute (
   const EFI_SMBUS_HC_PROTOCOL  *This,
@@ -19,13 +31,14 @@ SimExecute (
 {
   const SimSmbusHc  *Controller = (const SimSmbusHc *)This;
   SimFirmware       &Sim        = *Controller->Owner;
-  SmbusTransaction  Entry;
-  UINTN             RawAddress;
-  EFI_STATUS        Status      = Sim.Enter (Call::Execute);
+  UINTN             RawAddress  = AllAddressBits (SlaveAddress);
+  EFI_STATUS        Status      = Sim.Enter (Call::Execute, ExecuteSite (RawAddress, Command, Operation));
+  //
+  // Only now, past Enter and its jump out of an overlong run: the log
+  // entry's vector must not be alive on a frame the jump skips.
+  //
+  SmbusTransaction  Entry       = { Controller->Index, RawAddress, Command, Operation, PecCheck, Length != nullptr ? *Length : 0, {}, EFI_SUCCESS };
 
-  static_assert (sizeof (RawAddress) == sizeof (SlaveAddress), "the address travels as a UINTN");
-  __builtin_memcpy (&RawAddress, &SlaveAddress, sizeof (RawAddress));
-  Entry = { Controller->Index, RawAddress, Command, Operation, PecCheck, Length != nullptr ? *Length : 0, {}, EFI_SUCCESS };
   if ((Operation == EfiSmbusWriteByte) || (Operation == EfiSmbusWriteBlock)) {
     Entry.Data.assign ((const uint8_t *)Buffer, (const uint8_t *)Buffer + Entry.Length);
   }

@@ -19,7 +19,18 @@ public:
   bool     Exhausted () const { return Used >= Size; }
   size_t   Remaining () const { return Exhausted () ? 0 : Size - Used; }
   uint8_t  Byte () { return Exhausted () ? 0 : Data[Used++]; }
-  uint16_t Word () { return (uint16_t)(Byte () | (Byte () << 8)); }
+
+  // Low byte first. The reads are separate statements because the compiler
+  // may evaluate the operands of | in either order.
+  uint16_t
+  Word (
+    )
+  {
+    uint16_t  Low  = Byte ();
+    uint16_t  High = Byte ();
+
+    return (uint16_t)(Low | (High << 8));
+  }
 
   uint64_t
   Quad (

@@ -1,15 +1,19 @@
 // Systematic fault injection: each firmware or bus call of a run made to fail
-// in turn (alone, and with every call after it), and each chip fault at
-// each transaction of an update. Every run must end, refuse nothing the
-// firmware would refuse, give back all it took, and report success only
-// when the chip really holds what the tool says.
+// in turn (alone, and with every call after it), or for long runs each call
+// site at a few of its calls; and each chip fault at each transaction of an
+// update. Every run must end, refuse nothing the firmware would refuse, give
+// back all it took, and report success only when the chip really holds what
+// the tool says.
 #include "tests/host/FirmwareTest.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 
 #include "platform/PrintLib.h"
 
@@ -18,33 +22,57 @@ namespace {
 using sim::Call;
 using sim::SimFirmware;
 
-constexpr uint8_t   IMAGE_VERSION     = 0x5A;
-constexpr uint8_t   CHIP_VERSION      = 0x3C;   // the byte at 0x112F before any run
-constexpr size_t    VERSION_ADDRESS   = 0x112F;
-constexpr size_t    IMAGE_SIZE        = 0x2000;
-constexpr size_t    BLOCK_SIZE        = 8;
-constexpr UINTN     PRINT_BUFFER_SIZE = (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16);
-constexpr uint64_t  CLEAN_RUN_BUDGET  = 1000000;
-constexpr size_t    FAILURES_SHOWN    = 10;
+constexpr uint8_t     IMAGE_VERSION     = 0x5A;
+constexpr uint8_t     CHIP_VERSION      = 0x3C;   // the byte at 0x112F before any run
+constexpr size_t      VERSION_ADDRESS   = 0x112F;
+constexpr size_t      IMAGE_SIZE        = 0x2000;
+constexpr size_t      BLOCK_SIZE        = 8;
+constexpr UINTN       PRINT_BUFFER_SIZE = (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16);
+constexpr uint64_t    CLEAN_RUN_BUDGET  = 1000000;
+constexpr size_t      FAILURES_SHOWN    = 10;
+constexpr EFI_STATUS  RUN_ABANDONED     = MAX_BIT | 21;   // EFI_ABORTED: what RunImage gives for a run cut off
 
 const char  FINISHED[]     = " E2PROM update finished.";
 const char  VERSION_LINE[] = "The E2PROM version is 0x";
 
-enum class Expect { NoChange, ShowsVersion, Writes };
+//
+// What a run may do to the chip. NoChange: it never succeeds. Reads: it may
+// succeed, the E2PROM stays as it was, and the mode's Check says when
+// success is right.
+//
+enum class Expect { NoChange, ShowsVersion, Writes, Reads };
+
+//
+// Which calls of a clean run a sweep fails. Every call in turn costs runs
+// times calls, quadratic in a run's length: a whole-E2PROM read makes some
+// 60000 calls. The calls of one call site do the same thing again, so a
+// long run's sweep fails each site at its first, a middle and its last call.
+//
+enum class Coverage { EveryCall, SampledSites };
+
+struct RUN_MODE;
+struct OUTCOME;
+
+// What is wrong with a run by a mode's own rule, "" when nothing is.
+typedef std::string (*RUN_CHECK) (const RUN_MODE &Mode, const OUTCOME &Run);
 
 struct RUN_MODE {
-  const char      *Name;
-  const char16_t  *Argument;   // nullptr: none
-  size_t          FileSize;    // of zk48.bin on the volume; 0: no file
-  Expect          Outcome;
-  EFI_STATUS      Clean;       // the exit status of a run where nothing fails, as README.md gives it
+  const char                   *Name;
+  std::vector<std::u16string>  Arguments;       // after the tool's name
+  size_t                       FileSize;        // of zk48.bin on the volume; 0: no file
+  Expect                       Outcome;
+  EFI_STATUS                   Clean;           // the exit status of a run where nothing fails, as README.md gives it
+  Coverage                     Sweep       = Coverage::EveryCall;
+  void                         (*PrepareChip) (ZK48_CHIP &Chip) = nullptr;   // nullptr: blank, CHIP_VERSION at 0x112F
+  RUN_CHECK                    Check       = nullptr;
 };
 
-const RUN_MODE  NO_ARGUMENT = { "no-argument", nullptr, 0, Expect::NoChange, EFI_INVALID_PARAMETER };
-const RUN_MODE  VERSION     = { "version", u"-v", 0, Expect::ShowsVersion, EFI_SUCCESS };
-const RUN_MODE  UPDATE      = { "update", u"zk48.bin", IMAGE_SIZE, Expect::Writes, EFI_SUCCESS };
-const RUN_MODE  MISSING     = { "missing-file", u"zk48.bin", 0, Expect::NoChange, EFI_NOT_FOUND };
-const RUN_MODE  WRONG_SIZE  = { "wrong-size", u"zk48.bin", 100, Expect::NoChange, EFI_BAD_BUFFER_SIZE };
+struct OUTCOME {
+  std::unique_ptr<SimFirmware>  Sim;
+  EFI_STATUS                    Status;
+  int                           Volume;
+  std::vector<uint8_t>          Before;   // the E2PROM as the run found it
+};
 
 void
 PrintTo (
@@ -55,18 +83,16 @@ PrintTo (
   *Out << Mode.Name;
 }
 
-struct OUTCOME {
-  std::unique_ptr<SimFirmware>  Sim;
-  EFI_STATUS                    Status;
-};
-
 struct SWEEP {
   uint64_t                    N      = 0;
   EFI_STATUS                  Clean  = EFI_SUCCESS;
   uint64_t                    Runs   = 0;
   uint64_t                    Benign = 0;       // runs whose every injected failure was console, pause or release
+  uint64_t                    Sites  = 0;       // distinct call sites of the clean run
+  uint64_t                    Failed = 0;       // calls of the clean run failed in turn
   std::vector<std::string>    Failures;         // runs that broke a rule
   std::vector<std::string>    Changed;          // benign runs whose status differs from the clean run's
+  std::set<std::string>       Endings;          // how each run ended: "site: status" or "from site on: status"
 };
 
 uint64_t  mCallFaultRuns;
@@ -117,32 +143,199 @@ LostOutput (
   return false;
 }
 
+// --- chips and rules for the modes that read the whole E2PROM (-d, -c) ---
+
+// Every byte a function of its address, as the simulator's fill=pattern: a
+// byte read from a wrong, swapped or truncated address cannot pass.
+void
+ChipHoldsPattern (
+  ZK48_CHIP  &Chip
+  )
+{
+  for (size_t Address = 0; Address < IMAGE_SIZE; Address++) {
+    Chip.Eeprom[Address] = (uint8_t)((Address & 0xFF) ^ (uint8_t)((Address >> 8) * 0x35));
+  }
+}
+
+void
+ChipHoldsImage (
+  ZK48_CHIP  &Chip
+  )
+{
+  const std::vector<uint8_t>  Image = MakeImage (IMAGE_VERSION);
+
+  std::copy (Image.begin (), Image.end (), Chip.Eeprom);
+}
+
+// The image but for its first, its version and its last byte: a compare that skips an end must still see it.
+void
+ChipDiffersFromImage (
+  ZK48_CHIP  &Chip
+  )
+{
+  ChipHoldsImage (Chip);
+  for (size_t Address : { (size_t)0, VERSION_ADDRESS, IMAGE_SIZE - 1 }) {
+    Chip.Eeprom[Address] ^= 0x5A;
+  }
+}
+
+const std::map<std::u16string, std::vector<uint8_t>> &
+FilesOf (
+  const OUTCOME  &Run
+  )
+{
+  return Run.Sim->Volumes[(size_t)Run.Volume]->Files;
+}
+
+std::string
+FirstDifference (
+  const std::vector<uint8_t>  &Data,
+  const ZK48_CHIP             &Chip
+  )
+{
+  if (Data.size () != IMAGE_SIZE) {
+    return std::to_string (Data.size ()) + " bytes";
+  }
+
+  for (size_t Address = 0; Address < IMAGE_SIZE; Address++) {
+    if (Data[Address] != Chip.Eeprom[Address]) {
+      return "differs from the E2PROM at 0x" + Hex (Address);
+    }
+  }
+
+  return "";
+}
+
+//
+// -d FILE: success only with FILE on the volume holding the E2PROM; after a
+// failure no FILE, unless the tool said it could not delete it (or a refused
+// Delete left it nothing to say with).
+//
+std::string
+BackupMatchesChip (
+  const RUN_MODE  &Mode,
+  const OUTCOME   &Run
+  )
+{
+  const auto  &Files   = FilesOf (Run);
+  auto        Backup   = Files.find (Mode.Arguments.back ());
+  bool        Refused  = false;
+  std::string Problem;
+
+  for (const sim::InjectedFailure &Failure : Run.Sim->Injected) {
+    // By name: the simulated firmware's file calls grow on their own.
+    Refused = Refused || (std::strcmp (sim::CallName (Failure.Kind), "Delete") == 0);
+  }
+
+  if (Run.Status == EFI_SUCCESS) {
+    if (Backup == Files.end ()) {
+      return "success without the backup file; ";
+    }
+
+    Problem = FirstDifference (Backup->second, Run.Sim->Chip);
+    return Problem.empty () ? "" : "success, but the backup file is wrong: " + Problem + "; ";
+  }
+
+  if ((Backup != Files.end ()) && (Run.Sim->RawText ().find ("could not be deleted") == std::string::npos) && !(Refused && LostOutput (*Run.Sim))) {
+    return "failed with status " + Hex (Run.Status) + ", but left the backup file unannounced; ";
+  }
+
+  return "";
+}
+
+// -c FILE: never success when the E2PROM differs from FILE.
+std::string
+NeverIdenticalWhenChipDiffers (
+  const RUN_MODE  &Mode,
+  const OUTCOME   &Run
+  )
+{
+  const auto   &Files  = FilesOf (Run);
+  auto         Image   = Files.find (Mode.Arguments.back ());
+  std::string  Problem = Image == Files.end () ? "no image" : FirstDifference (Image->second, Run.Sim->Chip);
+
+  return (Run.Status == EFI_SUCCESS) && !Problem.empty () ? "\"identical\", but the image " + Problem + "; " : "";
+}
+
+const RUN_MODE  NO_ARGUMENT    = { "no-argument", {}, 0, Expect::NoChange, EFI_INVALID_PARAMETER };
+const RUN_MODE  VERSION        = { "version", { u"-v" }, 0, Expect::ShowsVersion, EFI_SUCCESS };
+const RUN_MODE  UPDATE         = { "update", { u"zk48.bin" }, IMAGE_SIZE, Expect::Writes, EFI_SUCCESS };
+const RUN_MODE  MISSING        = { "missing-file", { u"zk48.bin" }, 0, Expect::NoChange, EFI_NOT_FOUND };
+const RUN_MODE  WRONG_SIZE     = { "wrong-size", { u"zk48.bin" }, 100, Expect::NoChange, EFI_BAD_BUFFER_SIZE };
+// The update again, its call sites sampled: what sampling misses shows against the full sweep above.
+const RUN_MODE  UPDATE_SAMPLED = { "update-sampled", { u"zk48.bin" }, IMAGE_SIZE, Expect::Writes, EFI_SUCCESS, Coverage::SampledSites };
+
+//
+// The modes of -d and -c, for the Values of CallFaultSweep below once the
+// tool has those commands; until then only the rules are tried
+// (RulesOfTheReadingModesCatchWrongEnds).
+//
+const RUN_MODE  BACKUP            = { "backup", { u"-d", u"backup.bin" }, 0, Expect::Reads, EFI_SUCCESS,
+                                      Coverage::SampledSites, ChipHoldsPattern, BackupMatchesChip };
+const RUN_MODE  COMPARE_IDENTICAL = { "compare-identical", { u"-c", u"zk48.bin" }, IMAGE_SIZE, Expect::Reads, EFI_SUCCESS,
+                                      Coverage::SampledSites, ChipHoldsImage, NeverIdenticalWhenChipDiffers };
+const RUN_MODE  COMPARE_DIFFERS   = { "compare-differs", { u"-c", u"zk48.bin" }, IMAGE_SIZE, Expect::NoChange, EFI_CRC_ERROR,
+                                      Coverage::SampledSites, ChipDiffersFromImage, NeverIdenticalWhenChipDiffers };
+
+//
+// The first injected failure that can change what the run does. With every
+// call failed from some point on, that failure, not the first, decides how
+// the run ends: from the print just before the image's allocation on, it is
+// that allocation.
+//
+std::string
+FirstDecisiveSite (
+  const std::vector<sim::InjectedFailure>  &Failed
+  )
+{
+  for (const sim::InjectedFailure &Failure : Failed) {
+    if (!IsBenign (Failure)) {
+      return sim::CallSiteName ({ Failure.Kind, Failure.Size });
+    }
+  }
+
+  return "console, pause or release only";
+}
+
 class FaultInjection : public FirmwareTest {
 protected:
   const std::vector<uint8_t>  Image = MakeImage (IMAGE_VERSION);
 
-  // A fresh bench with the mode's file, Inject applied, the run cut off past Budget calls.
-  OUTCOME
+  // A fresh bench with the mode's file, chip and arguments, not yet run.
+  static OUTCOME
+  Bench (
+    const RUN_MODE  &Mode
+    )
+  {
+    OUTCOME                      Run  = { std::make_unique<SimFirmware> (), EFI_SUCCESS, -1, {} };
+    std::vector<std::u16string>  Argv = { u"Zk48Update.efi" };
+
+    Run.Volume = SetUpBench (*Run.Sim);
+    Run.Sim->Chip.Eeprom[VERSION_ADDRESS] = CHIP_VERSION;
+    if (Mode.PrepareChip != nullptr) {
+      Mode.PrepareChip (Run.Sim->Chip);
+    }
+
+    Run.Before.assign (Run.Sim->Chip.Eeprom, Run.Sim->Chip.Eeprom + IMAGE_SIZE);
+    if (Mode.FileSize != 0) {
+      Run.Sim->AddFile (Run.Volume, u"zk48.bin", MakeImage (IMAGE_VERSION, Mode.FileSize));
+    }
+
+    Argv.insert (Argv.end (), Mode.Arguments.begin (), Mode.Arguments.end ());
+    Run.Sim->SetArguments (Argv);
+    return Run;
+  }
+
+  // The mode's bench with Inject applied, the run cut off past Budget calls.
+  static OUTCOME
   RunOnce (
     const RUN_MODE                           &Mode,
     uint64_t                                 Budget,
     const std::function<void (SimFirmware &)> &Inject
-    ) const
+    )
   {
-    OUTCOME                      Run    = { std::make_unique<SimFirmware> (), EFI_SUCCESS };
-    int                          Volume = SetUpBench (*Run.Sim);
-    std::vector<std::u16string>  Argv   = { u"Zk48Update.efi" };
+    OUTCOME  Run = Bench (Mode);
 
-    Run.Sim->Chip.Eeprom[VERSION_ADDRESS] = CHIP_VERSION;
-    if (Mode.FileSize != 0) {
-      Run.Sim->AddFile (Volume, u"zk48.bin", MakeImage (IMAGE_VERSION, Mode.FileSize));
-    }
-
-    if (Mode.Argument != nullptr) {
-      Argv.push_back (Mode.Argument);
-    }
-
-    Run.Sim->SetArguments (Argv);
     Run.Sim->CallBudget = Budget;
     Inject (*Run.Sim);
     Run.Status = Run.Sim->RunImage ();
@@ -186,9 +379,7 @@ protected:
     }
 
     for (size_t Index = 0; Index < IMAGE_SIZE; Index++) {
-      uint8_t  Before = Index == VERSION_ADDRESS ? CHIP_VERSION : 0xFF;
-
-      if ((Mode.Outcome != Expect::Writes) && (Sim.Chip.Eeprom[Index] != Before)) {
+      if ((Mode.Outcome != Expect::Writes) && (Sim.Chip.Eeprom[Index] != Run.Before[Index])) {
         Wrong += "E2PROM changed at 0x" + Hex (Index) + "; ";
         break;
       }
@@ -209,10 +400,96 @@ protected:
       }
     }
 
+    if (Mode.Check != nullptr) {
+      Wrong += Mode.Check (Mode, Run);
+    }
+
     return Wrong;
   }
 
-  // Every call of the mode's clean run failed in turn; kept so that each test reads one sweep.
+  // The calls of a clean run whose sites are Sites that the mode's sweep fails; Count: how many sites.
+  static std::set<uint64_t>
+  CallsToFail (
+    const RUN_MODE                    &Mode,
+    const std::vector<sim::CallSite>  &Sites,
+    uint64_t                          &Count
+    )
+  {
+    std::map<sim::CallSite, std::vector<uint64_t>>  CallsOf;
+    std::set<uint64_t>                              Chosen;
+
+    for (uint64_t K = 1; K <= Sites.size (); K++) {
+      CallsOf[Sites[K - 1]].push_back (K);
+    }
+
+    for (const auto &[Site, Calls] : CallsOf) {
+      if (Mode.Sweep == Coverage::EveryCall) {
+        Chosen.insert (Calls.begin (), Calls.end ());
+      } else {
+        Chosen.insert ({ Calls.front (), Calls[Calls.size () / 2], Calls.back () });
+      }
+    }
+
+    Count = CallsOf.size ();
+    return Chosen;
+  }
+
+  // The Kth call of the mode's clean run, made at Site, failed alone and with every call after it.
+  void
+  FailAt (
+    const RUN_MODE        &Mode,
+    uint64_t              K,
+    const sim::CallSite   &Site,
+    uint64_t              Budget,
+    SWEEP                 &Sweep
+    ) const
+  {
+    for (bool FromOn : { false, true }) {
+      OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.FailGlobalCall (K, FromOn); });
+      const auto   &Failed  = Run.Sim->Injected;
+      bool         Injected = !Failed.empty () && (Failed[0].K == K);
+      bool         OnSite   = Injected && (Failed[0].Kind == Site.Kind) && ((uint64_t)Failed[0].Size == Site.Detail);
+      std::string  Ending   = FromOn ? "from " + FirstDecisiveSite (Failed) + " on: " : sim::CallSiteName (Site) + ": ";
+      std::string  Label    = "k=" + std::to_string (K) + (FromOn ? " and on: " : ": ") + sim::CallSiteName (Site);
+      std::string  Wrong    = Judge (Mode, Run);
+      bool         Benign   = Injected;
+
+      Sweep.Runs++;
+      Sweep.Endings.insert (Ending + Hex (Run.Status));
+      for (const sim::InjectedFailure &Failure : Failed) {
+        Benign = Benign && IsBenign (Failure);
+      }
+
+      if (!OnSite) {
+        Label += Injected ? std::string (", but ") + sim::CallName (Failed[0].Kind) + " failed" : ", but nothing was injected";
+      }
+
+      if (!Wrong.empty () || !OnSite) {
+        Sweep.Failures.push_back (Label + ": " + Wrong);
+      }
+
+      if (Benign) {
+        Sweep.Benign++;
+        if (Run.Status != Sweep.Clean) {
+          Sweep.Changed.push_back (Label + " made the status " + Hex (Run.Status));
+        }
+      }
+
+      //
+      // A read can also come back short without an error.
+      //
+      if (Injected && !FromOn && (Failed[0].Kind == Call::Read) && (Mode.FileSize > 0)) {
+        OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.ReadDeliversAtMost = Mode.FileSize - 1; });
+
+        Sweep.Runs++;
+        if (!Judge (Mode, Short).empty () || (Short.Status == EFI_SUCCESS)) {
+          Sweep.Failures.push_back (Label + " returning short: status " + Hex (Short.Status) + ", " + Judge (Mode, Short));
+        }
+      }
+    }
+  }
+
+  // The mode's clean run and its calls failed as its coverage says; kept so that each test reads one sweep.
   const SWEEP &
   SweepOf (
     const RUN_MODE  &Mode
@@ -227,7 +504,7 @@ protected:
       return Sweep;
     }
 
-    Clean       = RunOnce (Mode, CLEAN_RUN_BUDGET, [](SimFirmware &) {});
+    Clean       = RunOnce (Mode, CLEAN_RUN_BUDGET, [](SimFirmware &Sim) { Sim.RecordCallSites = true; });
     Sweep.N     = Clean.Sim->TotalCalls ();
     Sweep.Clean = Clean.Status;
     Budget      = 10 * Sweep.N + 20000;
@@ -235,48 +512,19 @@ protected:
       Sweep.Failures.push_back ("clean run: " + Judge (Mode, Clean));
     }
 
-    for (uint64_t K = 1; K <= Sweep.N; K++) {
-      for (bool FromOn : { false, true }) {
-        OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.FailGlobalCall (K, FromOn); });
-        const auto   &Failed  = Run.Sim->Injected;
-        bool         Injected = !Failed.empty () && (Failed[0].K == K);
-        std::string  Label    = "k=" + std::to_string (K) + (FromOn ? " and on: " : ": ") + (Injected ? sim::CallName (Failed[0].Kind) : "nothing injected");
-        std::string  Wrong    = Judge (Mode, Run);
-        bool         Benign   = Injected;
-
-        Sweep.Runs++;
-        for (const sim::InjectedFailure &Failure : Failed) {
-          Benign = Benign && IsBenign (Failure);
-        }
-
-        if (!Wrong.empty () || !Injected) {
-          Sweep.Failures.push_back (Label + ": " + Wrong);
-        }
-
-        if (Benign) {
-          Sweep.Benign++;
-          if (Run.Status != Sweep.Clean) {
-            Sweep.Changed.push_back (Label + " made the status " + Hex (Run.Status));
-          }
-        }
-
-        //
-        // A read can also come back short without an error.
-        //
-        if (Injected && !FromOn && (Failed[0].Kind == Call::Read)) {
-          OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.ReadDeliversAtMost = Mode.FileSize - 1; });
-
-          Sweep.Runs++;
-          if (!Judge (Mode, Short).empty () || (Short.Status == EFI_SUCCESS)) {
-            Sweep.Failures.push_back (Label + " returning short: status " + Hex (Short.Status) + ", " + Judge (Mode, Short));
-          }
-        }
-      }
+    for (uint64_t K : CallsToFail (Mode, Clean.Sim->CallSites, Sweep.Sites)) {
+      Sweep.Failed++;
+      FailAt (Mode, K, Clean.Sim->CallSites[K - 1], Budget, Sweep);
     }
 
     mCallFaultRuns += Sweep.Runs;
-    std::printf ("fault injection: mode %s N=%llu runs=%llu (console, pause or release only: %llu)\n", Mode.Name,
+    std::printf ("fault injection: mode %s N=%llu runs=%llu (console, pause or release only: %llu)", Mode.Name,
       (unsigned long long)Sweep.N, (unsigned long long)Sweep.Runs, (unsigned long long)Sweep.Benign);
+    if (Mode.Sweep == Coverage::SampledSites) {
+      std::printf (" sampled: %llu calls at %llu call sites", (unsigned long long)Sweep.Failed, (unsigned long long)Sweep.Sites);
+    }
+
+    std::printf ("\n");
     return Sweep;
   }
 };
@@ -317,12 +565,93 @@ TEST_P (CallFaultSweep, CleanRunEndsAsDocumented) {
   EXPECT_EQ (SweepOf (GetParam ()).Clean, GetParam ().Clean);
 }
 
-INSTANTIATE_TEST_SUITE_P (Modes, CallFaultSweep, ::testing::Values (NO_ARGUMENT, VERSION, UPDATE, MISSING, WRONG_SIZE),
+INSTANTIATE_TEST_SUITE_P (Modes, CallFaultSweep, ::testing::Values (NO_ARGUMENT, VERSION, UPDATE, MISSING, WRONG_SIZE, UPDATE_SAMPLED),
   [](const ::testing::TestParamInfo<RUN_MODE> &Info) {
   std::string  Name = Info.param.Name;
   std::erase (Name, '-');
   return Name;
 });
+
+//
+// Sampling pays only if it meets what failing every call meets: on the
+// update, every call site failed, and every way a run ends (a site failed
+// alone, or the first site that matters failed with all after it; the
+// exit status), at a fraction of the runs.
+//
+TEST_F (FaultInjection, SampledSweepEndsRunsAsTheFullSweepDoes) {
+  const SWEEP  &Full    = SweepOf (UPDATE);
+  const SWEEP  &Sampled = SweepOf (UPDATE_SAMPLED);
+  std::string  Missed;
+
+  for (const std::string &Ending : Full.Endings) {
+    if (Sampled.Endings.count (Ending) == 0) {
+      Missed += "  " + Ending + "\n";
+    }
+  }
+
+  EXPECT_EQ (Sampled.N, Full.N);
+  EXPECT_LT (Sampled.Runs * 10, Full.Runs);
+  EXPECT_EQ (Missed, "") << "endings of the full sweep that the sampled one never met";
+}
+
+//
+// The call budget's jump out of an overlong run, taken from each place it
+// can leave (the first call of every site): the run stops at that call and
+// says why once, and under the sanitizers the jump leaks and corrupts nothing.
+//
+TEST_F (FaultInjection, CallBudgetCutsARunOffAtEveryCallSite) {
+  OUTCOME                             Clean = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [](SimFirmware &Sim) { Sim.RecordCallSites = true; });
+  std::map<sim::CallSite, uint64_t>   FirstCall;
+
+  for (uint64_t K = 1; K <= Clean.Sim->CallSites.size (); K++) {
+    FirstCall.emplace (Clean.Sim->CallSites[K - 1], K);
+  }
+
+  ASSERT_EQ (Clean.Sim->CallSites.size (), Clean.Sim->TotalCalls ());
+  for (const auto &[Site, K] : FirstCall) {
+    OUTCOME  Run = RunOnce (UPDATE, K - 1, [](SimFirmware &) {});
+
+    EXPECT_EQ (Run.Status, RUN_ABANDONED) << sim::CallSiteName (Site);
+    EXPECT_EQ (Run.Sim->TotalCalls (), K) << sim::CallSiteName (Site);
+    EXPECT_EQ (Run.Sim->Violations, std::vector<std::string> { "more than " + std::to_string (K - 1) + " calls: the run does not end" });
+  }
+}
+
+// The rules the -d and -c modes are judged by, tried on ends of a run made by hand.
+TEST_F (FaultInjection, RulesOfTheReadingModesCatchWrongEnds) {
+  OUTCOME                     Backup  = Bench (BACKUP);
+  OUTCOME                     Same    = Bench (COMPARE_IDENTICAL);
+  OUTCOME                     Differs = Bench (COMPARE_DIFFERS);
+  const std::u16string        Name    = BACKUP.Arguments.back ();
+  auto                        &Files  = Backup.Sim->Volumes[(size_t)Backup.Volume]->Files;
+  const std::vector<uint8_t>  Eeprom  = Backup.Before;
+
+  ASSERT_NE (Eeprom, std::vector<uint8_t> (IMAGE_SIZE, 0xFF));
+  EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "success without the file";
+  Files[Name] = Eeprom;
+  EXPECT_EQ (BackupMatchesChip (BACKUP, Backup), "");
+  Files[Name][IMAGE_SIZE - 1] ^= 1;
+  EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "a wrong last byte";
+  Files[Name] = std::vector<uint8_t> (Eeprom.begin (), Eeprom.end () - 1);
+  EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "a byte short";
+
+  Backup.Status = EFI_DEVICE_ERROR;
+  EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "a failure that leaves the file";
+  Backup.Sim->Raw = u" Error: the incomplete backup file backup.bin could not be deleted, do not use it.\n";
+  EXPECT_EQ (BackupMatchesChip (BACKUP, Backup), "") << "a file left behind, and said so";
+  Backup.Sim->Raw.clear ();
+  Files.erase (Name);
+  EXPECT_EQ (BackupMatchesChip (BACKUP, Backup), "");
+
+  EXPECT_EQ (NeverIdenticalWhenChipDiffers (COMPARE_IDENTICAL, Same), "");
+  EXPECT_NE (NeverIdenticalWhenChipDiffers (COMPARE_DIFFERS, Differs), "") << "success with three bytes different";
+  Differs.Status = EFI_CRC_ERROR;
+  EXPECT_EQ (NeverIdenticalWhenChipDiffers (COMPARE_DIFFERS, Differs), "");
+  Differs.Status = EFI_SUCCESS;
+  Differs.Sim->Chip.Eeprom[0] = Same.Sim->Chip.Eeprom[0];
+  Differs.Sim->Chip.Eeprom[VERSION_ADDRESS] = Same.Sim->Chip.Eeprom[VERSION_ADDRESS];
+  EXPECT_NE (NeverIdenticalWhenChipDiffers (COMPARE_DIFFERS, Differs), "") << "success with only the last byte different";
+}
 
 TEST_F (FaultInjection, NoChipFaultFakesASuccessfulUpdate) {
   const ZK48_FAULT_KIND      KINDS[] = { Zk48FaultNack, Zk48FaultReadZero, Zk48FaultWriteIgnored, Zk48FaultStatusStuck };
