@@ -24,6 +24,17 @@ Fail (
   return FALSE;
 }
 
+/** Shows why the file cannot be created and ends the backup with Status. **/
+BOOLEAN
+FailCreate (
+  EEPROM_BACKUP  *Backup,
+  EFI_STATUS     Status
+  )
+{
+  Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
+  return Fail (Backup, Status);
+}
+
 /** Opens the first volume's root directory; FALSE when there is none to write to. **/
 BOOLEAN
 OpenBackupVolume (
@@ -40,9 +51,7 @@ OpenBackupVolume (
   }
 
   if (EFI_ERROR (Status) || (FileSystem == nullptr) || (Root == nullptr)) {
-    Status = EFI_ERROR (Status) ? Status : EFI_NOT_FOUND;
-    Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
-    return Fail (Backup, Status);
+    return FailCreate (Backup, EFI_ERROR (Status) ? Status : EFI_NOT_FOUND);
   }
 
   Backup->Root = Root;
@@ -64,8 +73,7 @@ CheckNameIsFree (
   }
 
   if (EFI_ERROR (Status)) {
-    Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
-    return Fail (Backup, Status);
+    return FailCreate (Backup, Status);
   }
 
   if ((Existing != nullptr) && EFI_ERROR (Existing->Close (Existing))) {
@@ -86,9 +94,7 @@ CreateBackupFile (
 
   Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, CREATE_MODE, 0);
   if (EFI_ERROR (Status) || (File == nullptr)) {
-    Status = EFI_ERROR (Status) ? Status : EFI_DEVICE_ERROR;
-    Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
-    return Fail (Backup, Status);
+    return FailCreate (Backup, EFI_ERROR (Status) ? Status : EFI_DEVICE_ERROR);
   }
 
   Backup->File = File;
