@@ -19,9 +19,15 @@ DeviceAddress (
   UINT8  SevenBitAddress
   )
 {
-  EFI_SMBUS_DEVICE_ADDRESS  Address = {};
+  EFI_SMBUS_DEVICE_ADDRESS  Address;
+  UINTN                     Raw = SevenBitAddress & SEVEN_BIT_ADDRESS_MASK;
 
-  Address.SmbusDeviceAddress = SevenBitAddress & SEVEN_BIT_ADDRESS_MASK;
+  //
+  // The bits above the 7-bit field are no member of the bit-field, so no
+  // initialisation of it is sure to clear them; they travel to the driver.
+  //
+  static_assert (sizeof (Address) == sizeof (Raw), "the address travels as a UINTN");
+  __builtin_memcpy (&Address, &Raw, sizeof (Address));
   return Address;
 }
 

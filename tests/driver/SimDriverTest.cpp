@@ -66,11 +66,15 @@ protected:
   // in firmware, where only the layout and the calling convention meet.
   __attribute__ ((no_sanitize ("function"))) EFI_STATUS ReadMcuThroughDriver (UINT8 *Mcu)
   {
-    EFI_SMBUS_HC_PROTOCOL  *SmbusHc = nullptr;
-    UINTN                  Length   = 1;
-    EFI_STATUS             Status   = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
+    EFI_SMBUS_HC_PROTOCOL     *SmbusHc = nullptr;
+    UINTN                     Length   = 1;
+    const UINTN               Raw      = 0x23;
+    EFI_SMBUS_DEVICE_ADDRESS  Address;
+    EFI_STATUS                Status   = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
 
-    return EFI_ERROR (Status) ? Status : SmbusHc->Execute (SmbusHc, { 0x23 }, 0xC0, EfiSmbusReadByte, FALSE, &Length, Mcu);
+    // Every bit above the seven of the address clear: a braced bit-field leaves them to chance.
+    std::memcpy (&Address, &Raw, sizeof (Address));
+    return EFI_ERROR (Status) ? Status : SmbusHc->Execute (SmbusHc, Address, 0xC0, EfiSmbusReadByte, FALSE, &Length, Mcu);
   }
 };
 
