@@ -577,7 +577,12 @@ def spread(values: list[float]) -> str:
 def measure(boots: int, khz: int) -> None:
     print(f"load before: {os.getloadavg()}")
     if khz:
-        runs = [paced_timings(boot_once(paced_scenarios(khz), timeout=900), khz) for _ in range(boots)]
+        runs = []
+        for boot in range(boots):
+            runs.append(paced_timings(boot_once(paced_scenarios(khz), timeout=900), khz))
+            # The host's load says how far a boot's pauses overshot.
+            print(f"boot {boot + 1}, load {os.getloadavg()[0]:.1f}: "
+                  + ", ".join(f"{name.split(' (')[0]} {took:.2f} s" for name, (took, _) in runs[-1].items()), flush=True)
         for name in runs[0]:
             print(f"{name} at {khz} kHz: {spread([run[name][0] for run in runs])}, {boots} boots; "
                   f"wire time and pauses {runs[0][name][1]:.2f} s")
