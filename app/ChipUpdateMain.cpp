@@ -40,17 +40,25 @@ ShowBanner (
   Print (u" Software version: %d.%d.%d\n", TOOL_MAJOR_VERSION, TOOL_MINOR_VERSION, TOOL_REVISION_VERSION);
 }
 
-/** One line for each command, then where the rest is written down; touches nothing. **/
+/**
+  One line for each command, then where the rest is written down; touches
+  nothing. Three lines a call: each call costs code in an image kept under
+  20 KiB, and one call prints at most PRINT_MAX_CHARACTERS.
+**/
 VOID
 ShowUsage (
   )
 {
-  Print (u" Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its version byte.\n");
-  Print (u" Zk48Update.efi -v       show the version byte the E2PROM holds.\n");
-  Print (u" Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.\n");
-  Print (u" Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\n");
-  Print (u" Zk48Update.efi -h       show these lines; the chip is not touched.\n");
-  Print (u" Exit statuses and the bench script Zk48Bench.nsh: see the README.\n");
+  Print (
+    u" Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its version byte.\n"
+    u" Zk48Update.efi -v       show the version byte the E2PROM holds.\n"
+    u" Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.\n"
+    );
+  Print (
+    u" Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\n"
+    u" Zk48Update.efi -h       show these lines; the chip is not touched.\n"
+    u" Exit statuses and the bench script Zk48Bench.nsh: see the README.\n"
+    );
 }
 
 EFI_STATUS

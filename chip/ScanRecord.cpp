@@ -49,11 +49,7 @@ ShowRefusals (
     Print (u", %d refused", (UINT32)Check->Refused);
   }
 
-  if (Check->RefusedAlike) {
-    Print (u" (%r)", Check->RefusedStatus);
-  } else {
-    Print (u" (%r, and other statuses)", Check->RefusedStatus);
-  }
+  Print (u" (%r%s)", Check->RefusedStatus, Check->RefusedAlike ? u"" : u", and other statuses");
 }
 
 VOID
@@ -108,9 +104,7 @@ ShowScanChecks (
     ShowScanCheck (&Record->Checks[Index]);
   }
 
-  if (Record->Count == SCAN_CHECKS_SHOWN + 1) {
-    Print (u" And 1 more device ID check, not shown.\n");
-  } else if (Record->Count > SCAN_CHECKS_SHOWN) {
-    Print (u" And %d more device ID checks, not shown.\n", (UINT32)(Record->Count - SCAN_CHECKS_SHOWN));
+  if (Record->Count > SCAN_CHECKS_SHOWN) {
+    Print (u" And %d more device ID check(s), not shown.\n", (UINT32)(Record->Count - SCAN_CHECKS_SHOWN));
   }
 }

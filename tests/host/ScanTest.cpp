@@ -306,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P (
         " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
         " Device ID check at 02:00.0 (SMBus 0xF040): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
         " Device ID check at 03:00.0 (SMBus 0xF060): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
-        " And 1 more device ID check, not shown."
+        " And 1 more device ID check(s), not shown."
       }
     },
     DIAGNOSTIC_CASE {
@@ -317,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P (
         " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
         " Device ID check at 02:00.0 (SMBus 0xF040): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
         " Device ID check at 03:00.0 (SMBus 0xF060): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
-        " And 3 more device ID checks, not shown."
+        " And 3 more device ID check(s), not shown."
       }
     }
     ),
