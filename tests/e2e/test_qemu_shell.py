@@ -2,6 +2,7 @@
 """Self-test of qemu_shell.py, using only UEFI Shell built-in commands.
 
 Run: /usr/bin/python3 tests/e2e/test_qemu_shell.py   (about 40 s: three boots)
+     E2E_FIRMWARE=u-boot /usr/bin/python3 tests/e2e/test_qemu_shell.py
 """
 
 from __future__ import annotations
@@ -57,13 +58,23 @@ class OfflineTest(unittest.TestCase):
                 q.run_scenarios(scenarios, cols=size[0], rows=size[1])
 
     def test_startup_script(self) -> None:
-        lines = q.startup_script([q.Scenario("x", "tool.efi -a\ntool.efi -b")], 100, 31).split("\r\n")
-        self.assertEqual(lines[0], "@echo -off")
-        self.assertIn("mode 100 31", lines)
-        i = lines.index('echo "@@BEGIN x"')
-        self.assertEqual(lines[i:i + 5], ['echo "@@BEGIN x"', "tool.efi -a", "tool.efi -b",
-                                          'echo "@@STATUS %lasterror%"', 'echo "@@END x"'])
-        self.assertEqual(lines[-2:], ["reset -s", ""])
+        for firmware, power_off in ((q.OVMF, "reset -s"), (q.UBOOT, "reset")):
+            lines = q.startup_script([q.Scenario("x", "tool.efi -a\ntool.efi -b")], 100, 31,
+                                     firmware).split("\r\n")
+            self.assertEqual(lines[0], "@echo -off")
+            self.assertIn("mode 100 31", lines)
+            i = lines.index('echo "@@BEGIN x"')
+            self.assertEqual(lines[i:i + 5], ['echo "@@BEGIN x"', "tool.efi -a", "tool.efi -b",
+                                              'echo "@@STATUS %lasterror%"', 'echo "@@END x"'])
+            self.assertEqual(lines[-2:], [power_off, ""])
+
+    def test_split_reads_the_u_boot_console(self) -> None:
+        """U-Boot sends CR CR LF for the shell's CR LF, and a colour before every line."""
+        raw = (b"\x1b[0;37;40m@@BEGIN a\r\r\n\x1b[0;37;40m\x1b[2J\x1b[1;1Hout\r\r\n"
+               b"\x1b[0;37;40m@@STATUS 0x1B\r\r\n\x1b[0;37;40m@@END a\r\r\n")
+        run = q.BootRun([], [(1.0, raw)], 0, False, 2.0, "", 80, 25)
+        a = q.split_scenarios(run, [q.Scenario("a", "")])["a"]
+        self.assertEqual((a.status, a.lines[:2], a.cursor_moves()), (0x1B, ["out", ""], [(1, 1)]))
 
 
 class BootTest(unittest.TestCase):
@@ -89,7 +100,9 @@ class BootTest(unittest.TestCase):
     def test_echo(self) -> None:
         r = self.results["echo"]
         self.assertEqual(r.status, 0)
-        self.assertEqual(r.raw, b"e2e-hello\r\n")
+        # U-Boot's console adds a CR before the LF and sets the colour again.
+        raw = {q.OVMF: b"e2e-hello\r\n", q.UBOOT: b"\x1b[0;37;40me2e-hello\r\r\n\x1b[0;37;40m"}
+        self.assertEqual(r.raw, raw[q.FIRMWARE])
         self.assertIn("e2e-hello", r.lines)
 
     def test_unknown_command_status(self) -> None:
@@ -140,6 +153,7 @@ class BootTest(unittest.TestCase):
         self.assertEqual(self.live.getvalue(), q.to_text(self.boot_run.raw) + "\x1b[0m\n")
 
 
+@unittest.skipUnless(q.FIRMWARE is q.OVMF, "OVMF's own shell and its countdown")
 class FallbackBootTest(unittest.TestCase):
     """Booting the firmware's shell entry directly: the countdown is skipped by a key."""
 
