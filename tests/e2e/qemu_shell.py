@@ -26,8 +26,8 @@ back after it, so files the guest wrote can be checked (QEMU's "fat:rw:DIR"
 disk does not reliably write them back to DIR).
 
 Needs qemu-system-x86_64, ovmf, u-boot-qemu, mtools and python3-pyte (Debian
-packages); run it with /usr/bin/python3. Building the fast-boot loader needs clang++ and
-lld-link.
+packages); run it with /usr/bin/python3. Building the fast-boot loader needs
+clang++ and lld-link.
 
 Command line:
     qemu_shell.py run  --file tool.efi --scenario "help=tool.efi -h" ...
@@ -69,7 +69,7 @@ LOADER_SOURCE = HERE / "shell_boot.cpp"
 
 CLEAR_SCREEN = b"\x1b[2J"
 # Cursor positioning as the firmware's terminal sends it: ESC [ row ; col H,
-# both 1-based and zero-padded to two digits.
+# both 1-based (OVMF pads them to two digits, U-Boot does not).
 CURSOR_MOVE = re.compile(rb"\x1b\[(\d+);(\d+)H")
 # "Set screen mode" (ESC [ = 3 h), sent on reset / mode change. pyte does not
 # know it and would print its tail, so it is dropped before rendering.

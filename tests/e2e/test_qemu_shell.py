@@ -8,13 +8,43 @@ Run: /usr/bin/python3 tests/e2e/test_qemu_shell.py   (about 40 s: three boots)
 from __future__ import annotations
 
 import io
+import lzma
+import struct
 import sys
 import unittest
+import uuid
 from pathlib import Path
 
 sys.dont_write_bytecode = True  # keep tests/e2e free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import qemu_shell as q  # noqa: E402
+import shell_image  # noqa: E402
+
+
+def _volume(files: bytes, ext_header: bool = False) -> bytes:
+    """A firmware volume holding files, with an extended header if asked."""
+    header_length = 56 + 16  # the block map's one entry and its terminator
+    ext = uuid.uuid4().bytes_le + struct.pack("<I", 20) if ext_header else b""
+    body = ext + b"\0" * ((-len(ext)) % 8) + files
+    header = (b"\0" * 16 + uuid.uuid4().bytes_le + struct.pack("<Q", header_length + len(body)) + b"_FVH"
+              + struct.pack("<IHHHBB", 0, header_length, 0, header_length if ext else 0, 0, 2) + b"\0" * 16)
+    return header + body
+
+
+def _file(name: uuid.UUID, kind: int, sections: bytes) -> bytes:
+    """An FFS file, padded to the 8-byte alignment of the next one."""
+    data = name.bytes_le + struct.pack("<HBB", 0, kind, 0) + (24 + len(sections)).to_bytes(3, "little") + b"\xf8"
+    return data + sections + b"\xff" * ((-len(sections)) % 8)
+
+
+def _section(kind: int, content: bytes) -> bytes:
+    return ((4 + len(content)).to_bytes(3, "little") + bytes([kind]) + content
+            + b"\0" * ((-len(content)) % 4))
+
+
+def _lzma_section(sections: bytes) -> bytes:
+    head = shell_image.LZMA_SECTION.bytes_le + struct.pack("<HH", 24, 1)
+    return _section(0x02, head + lzma.compress(sections, lzma.FORMAT_ALONE))
 
 
 class OfflineTest(unittest.TestCase):
@@ -75,6 +105,26 @@ class OfflineTest(unittest.TestCase):
         run = q.BootRun([], [(1.0, raw)], 0, False, 2.0, "", 80, 25)
         a = q.split_scenarios(run, [q.Scenario("a", "")])["a"]
         self.assertEqual((a.status, a.lines[:2], a.cursor_moves()), (0x1B, ["out", ""], [(1, 1)]))
+
+
+class ShellImageTest(unittest.TestCase):
+    """The shell taken out of volumes made as OVMF's build makes them."""
+
+    SHELL = b"MZ the shell's image"
+
+    def firmware(self, shell_name: uuid.UUID) -> bytes:
+        pad = _file(uuid.UUID(int=0), 0xF0, b"")
+        shell = _file(shell_name, 0x09, _section(0x10, self.SHELL) + _section(0x15, "Shell".encode("utf-16-le")))
+        inner = _volume(pad + _file(uuid.uuid4(), 0x07, _section(0x10, b"MZ another driver")) + shell)
+        compressed = _lzma_section(_section(0x17, inner))
+        return b"\xff" * 64 + _volume(_file(uuid.uuid4(), 0x0B, compressed), ext_header=True)
+
+    def test_found_inside_the_compressed_volume(self) -> None:
+        self.assertEqual(shell_image.extract_shell(self.firmware(shell_image.SHELL_FILE)), self.SHELL)
+
+    def test_missing_shell_is_an_error(self) -> None:
+        with self.assertRaises(shell_image.ShellImageError):
+            shell_image.extract_shell(self.firmware(uuid.uuid4()))
 
 
 class BootTest(unittest.TestCase):
