@@ -80,6 +80,8 @@ _COUNTDOWN = b"seconds to skip"
 SHELL_BANNER = b"UEFI Interactive Shell"
 # A line end on the console: U-Boot turns the shell's CR LF into CR CR LF.
 LINE_END = rb"\r+\n"
+# A colour: U-Boot sends one again before most lines.
+_COLOUR = re.compile(rb"\x1b\[[0-9;]*m")
 
 
 class E2EError(Exception):
@@ -97,6 +99,11 @@ class BootTimeout(E2EError):
 def to_text(raw: bytes) -> str:
     """Serial bytes as text: the terminal sends box drawing etc. as code page 437."""
     return _SET_MODE.sub(b"", raw).decode("cp437")
+
+
+def printed_lines(raw: bytes) -> list[str]:
+    """The complete lines raw holds, as sent, without colours or the firmware's line ends."""
+    return re.split(LINE_END.decode(), to_text(_COLOUR.sub(b"", raw)))[:-1]
 
 
 def render(raw: bytes, cols: int = 80, rows: int = 25) -> pyte.Screen:

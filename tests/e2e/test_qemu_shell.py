@@ -105,6 +105,8 @@ class OfflineTest(unittest.TestCase):
         run = q.BootRun([], [(1.0, raw)], 0, False, 2.0, "", 80, 25)
         a = q.split_scenarios(run, [q.Scenario("a", "")])["a"]
         self.assertEqual((a.status, a.lines[:2], a.cursor_moves()), (0x1B, ["out", ""], [(1, 1)]))
+        self.assertEqual(q.printed_lines(b"\x1b[0;37;40mone\r\r\n\x1b[0;37;40mtwo\r\r\nthr"), ["one", "two"])
+        self.assertEqual(q.printed_lines(b"one\r\ntwo\r\n"), ["one", "two"])
 
 
 class ShellImageTest(unittest.TestCase):

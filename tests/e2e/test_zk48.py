@@ -216,7 +216,7 @@ def tool_runs(result: q.ScenarioResult) -> list[list[str]]:
 
 def printed_lines(result: q.ScenarioResult) -> list[str]:
     """Every line the scenario printed, as sent, however far the screen scrolled."""
-    return q.to_text(result.raw).split("\r\n")[:-1]
+    return q.printed_lines(result.raw)
 
 
 def manual_lines(verbose: bool) -> list[str]:
