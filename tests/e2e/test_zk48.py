@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""End-to-end tests of Zk48Update.efi in OVMF's UEFI shell under QEMU.
+"""End-to-end tests of Zk48Update.efi in the UEFI shell under QEMU, on OVMF
+or on U-Boot's UEFI ($E2E_FIRMWARE, see qemu_shell.py).
 
 One boot runs every scenario: first without the chip simulator, then with
 Zk48Sim.efi loaded, each fault set with Zk48SimCtl.efi before the run it
@@ -13,6 +14,7 @@ Run: /usr/bin/python3 tests/e2e/test_zk48.py            (needs build/efi/*.efi)
      /usr/bin/python3 tests/e2e/test_zk48.py --measure 5 --bus-khz 100
                                     (the same with the simulated bus at 100 kHz: -v, -d,
                                      the update, -c and the bench script's clean run)
+     E2E_FIRMWARE=u-boot /usr/bin/python3 tests/e2e/test_zk48.py   (the same on U-Boot)
 The images are looked for in $ZK48_EFI_DIR, by default build/efi.
 """
 
@@ -123,6 +125,8 @@ def eeprom_crc(fill: int, version: int) -> str:
 
 
 SCENARIOS = [
+    # The firmware's own pause, the measure of the update's write phase.
+    q.Scenario("stall", "stall 1000000"),
     q.Scenario("no_simulator", "Zk48Update.efi -v"),
     # Help needs no SMBus driver: the simulator is not loaded yet.
     q.Scenario("usage", "Zk48Update.efi -h"),
@@ -198,13 +202,27 @@ def paced_scenarios(khz: int) -> list[q.Scenario]:
         q.Scenario("bench_pass_state", "Zk48SimCtl.efi show"),
     ]
 
+# Scenarios a firmware cannot run, each with the limit of the firmware that
+# keeps it out; the tests that need one are skipped there, saying why.
+LEFT_OUT: dict[str, dict[str, str]] = {q.OVMF.name: {}, q.UBOOT.name: {}}
 
 
-def boot_once(scenarios: list[q.Scenario] = SCENARIOS, timeout: float = 300) -> dict[str, q.ScenarioResult]:
+class Results(dict):
+    """The scenarios' results by name; one left out on this firmware skips the test."""
+
+    def __missing__(self, name: str) -> q.ScenarioResult:
+        reason = LEFT_OUT[q.FIRMWARE.name].get(name)
+        if reason is None:
+            raise KeyError(name)
+        raise unittest.SkipTest(f"{name} is not run on {q.FIRMWARE.name}: {reason}")
+
+
+def boot_once(scenarios: list[q.Scenario] = SCENARIOS, timeout: float = 300) -> Results:
     files = {name: EFI_DIR / name for name in ("Zk48Update.efi", "Zk48Update.man", "Zk48Sim.efi", "Zk48SimCtl.efi")}
     files.update({"image.bin": IMAGE, "short.bin": IMAGE[:100], "Zk48Sim.cfg": SETTINGS.encode(),
                   "onebyte.bin": ONE_BYTE_OFF, "old.bin": OLD_FILE, "Zk48Bench.nsh": BENCH_SCRIPT})
-    return q.run_scenarios(scenarios, files, timeout=timeout)
+    scenarios = [s for s in scenarios if s.name not in LEFT_OUT[q.FIRMWARE.name]]
+    return Results(q.run_scenarios(scenarios, files, timeout=timeout))
 
 
 def chip_state(result: q.ScenarioResult) -> dict[str, str]:
@@ -253,7 +271,7 @@ def tool_runs(result: q.ScenarioResult) -> list[list[str]]:
 
 def printed_lines(result: q.ScenarioResult) -> list[str]:
     """Every line the scenario printed, as sent, however far the screen scrolled."""
-    return q.to_text(result.raw).split("\r\n")[:-1]
+    return q.printed_lines(result.raw)
 
 
 def manual_lines(verbose: bool) -> list[str]:
@@ -321,28 +339,35 @@ def between(result: q.ScenarioResult, first: bytes, last: bytes) -> float | None
     return None if start is None or end is None else end - start
 
 
-def timings(results: dict[str, q.ScenarioResult]) -> dict[str, float | None]:
-    update = results["update"]
+def timings(results: Results) -> dict[str, float | None]:
+    """Each figure, or None when its scenario is left out on this firmware."""
+    def span(name: str, first: bytes | None = None, last: bytes | None = None) -> float | None:
+        if name not in results:
+            return None
+        return results[name].duration if first is None else between(results[name], first, last)
+
     return {
-        "write phase (start line to 100%)": between(update, b"Start update Chip image:", b"100%"),
-        "whole update run": update.duration,
-        "-v run": results["version"].duration,
-        "-d run (backup of 8192 bytes)": results["backup"].duration,
-        "-c run (compare of 8192 bytes)": results["compare_same"].duration,
-        "read phase of -d (after \"Reading E2PROM:\" to 100%)": between(results["backup"], b"Reading E2PROM:", b"100%"),
-        "Zk48Bench.nsh, clean run": results["bench_pass"].duration,
-        "scan from 00:1F.3 to the end of the 65536 positions": between(results["no_device_id"], b" Intel ID.", b"Error: can't found"),
+        "the firmware's Stall of 1 s (shell command stall)": span("stall"),
+        "write phase (start line to 100%)": span("update", b"Start update Chip image:", b"100%"),
+        "whole update run": span("update"),
+        "-v run": span("version"),
+        "-d run (backup of 8192 bytes)": span("backup"),
+        "-c run (compare of 8192 bytes)": span("compare_same"),
+        "read phase of -d (after \"Reading E2PROM:\" to 100%)": span("backup", b"Reading E2PROM:", b"100%"),
+        "Zk48Bench.nsh, clean run": span("bench_pass"),
+        "scan from 00:1F.3 to the end of the 65536 positions": span("no_device_id", b" Intel ID.", b"Error: can't found"),
     }
 
 
 class Zk48EndToEnd(unittest.TestCase):
-    results: dict[str, q.ScenarioResult]
+    results: Results
 
     @classmethod
     def setUpClass(cls) -> None:
         cls.results = boot_once()
         for name, seconds in timings(cls.results).items():
-            print(f"e2e timing: {name}: " + ("n/a" if seconds is None else f"{seconds:.2f} s"), file=sys.stderr)
+            print(f"e2e timing on {q.FIRMWARE.name}: {name}: " + ("n/a" if seconds is None else f"{seconds:.2f} s"),
+                  file=sys.stderr)
 
     def lines(self, name: str) -> list[str]:
         lines = self.results[name].lines
@@ -598,9 +623,12 @@ class Zk48EndToEnd(unittest.TestCase):
         self.assertEqual(version, {"reads": 1 + 3 + 1, "writes": 1 + 3, "blocks": 0, "failed": 0})
         # The device-ID check, the MCU version, the blocks, the version read back.
         self.assertEqual(update, {"reads": 1 + 1 + 3 + 1, "writes": 1 + 3, "blocks": 1024, "failed": 0})
+        # Every wait is the firmware's Stall, as fast as its own (U-Boot's takes about half the time asked for).
+        pace = min(1.0, self.results["stall"].duration)
         for name, counts in (("timed_version", version), ("timed_update", update)):
-            least, took = paced_seconds(counts, BUS_KHZ), self.results[name].duration
-            print(f"e2e timing at {BUS_KHZ} kHz: {name}: {took:.2f} s, wire time and pauses {least:.3f} s", file=sys.stderr)
+            least, took = paced_seconds(counts, BUS_KHZ) * pace, self.results[name].duration
+            print(f"e2e timing on {q.FIRMWARE.name} at {BUS_KHZ} kHz: {name}: {took:.2f} s, "
+                  f"wire time and pauses at the firmware's pace {least:.3f} s", file=sys.stderr)
             self.assertGreaterEqual(took, least, name)
             self.assertLessEqual(took, least + TIMING_MARGIN, name)
 
@@ -630,7 +658,7 @@ def spread(values: list[float]) -> str:
 
 
 def measure(boots: int, khz: int) -> None:
-    print(f"load before: {os.getloadavg()}")
+    print(f"{q.FIRMWARE.name}, load before: {os.getloadavg()}")
     if khz:
         runs = []
         for boot in range(boots):
@@ -639,13 +667,14 @@ def measure(boots: int, khz: int) -> None:
             print(f"boot {boot + 1}, load {os.getloadavg()[0]:.1f}: "
                   + ", ".join(f"{name.split(' (')[0]} {took:.2f} s" for name, (took, _) in runs[-1].items()), flush=True)
         for name in runs[0]:
-            print(f"{name} at {khz} kHz: {spread([run[name][0] for run in runs])}, {boots} boots; "
+            print(f"{q.FIRMWARE.name}: {name} at {khz} kHz: {spread([run[name][0] for run in runs])}, {boots} boots; "
                   f"wire time and pauses {runs[0][name][1]:.2f} s")
     else:
         runs = [timings(boot_once()) for _ in range(boots)]
         for name in runs[0]:
             values = [run[name] for run in runs if run[name] is not None]
-            print(f"{name}: {spread(values)}, {boots} boots")
+            if values:
+                print(f"{q.FIRMWARE.name}: {name}: {spread(values)}, {boots} boots")
     print(f"load after: {os.getloadavg()}")
 
 
