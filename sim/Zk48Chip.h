@@ -9,6 +9,7 @@
 
 #include "platform/Base.h"
 #include "platform/SmbusHc.h"
+#include "sim/Zk48Wire.h"
 
 constexpr UINTN   ZK48_EEPROM_SIZE = 0x2000;
 constexpr UINT32  ZK48_NEVER       = 0xFFFFFFFF;
@@ -57,6 +58,7 @@ struct ZK48_CHIP {
   UINT32         DeviceIdReads;
   ZK48_FAULTS    Faults;
   ZK48_COUNTS    Counts;
+  ZK48_WIRE      Wire;               // the bus's clock, for the time each transfer takes
 };
 
 /** A chip with a blank (0xFF) E2PROM, MCU version McuVersion and no faults. **/

@@ -140,6 +140,8 @@ ApplyNumber (
     Chip->Faults.FaultAt = (UINT32)Value;
   } else if (Is (Name, u"drop-block") && ((Value < ZK48_EEPROM_SIZE) || (Value == ZK48_NEVER))) {
     Chip->Faults.DropBlockAt = (UINT32)Value;
+  } else if (Is (Name, u"bus-khz") && (Value <= ZK48_WIRE_MAX_KHZ)) {
+    Chip->Wire = { (UINT32)Value, 0 };
   } else {
     return FALSE;
   }

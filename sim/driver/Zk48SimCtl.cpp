@@ -21,7 +21,7 @@ ShowState (
   )
 {
   Print (
-    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d",
+    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d bus-khz=%d",
     Zk48EepromCrc32 (Chip),
     Chip->Eeprom[VERSION_ADDRESS],
     Chip->McuVersion,
@@ -29,7 +29,8 @@ ShowState (
     Chip->Counts.ByteReads,
     Chip->Counts.ByteWrites,
     Chip->Counts.BlockWrites,
-    Chip->Counts.Failed
+    Chip->Counts.Failed,
+    Chip->Wire.Khz
     );
   //
   // Last, and in the form the setting takes, so that a script sees whether

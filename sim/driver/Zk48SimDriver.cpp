@@ -8,6 +8,7 @@
 #include "platform/UefiLib.h"
 #include "sim/Zk48Chip.h"
 #include "sim/Zk48Settings.h"
+#include "sim/Zk48Wire.h"
 #include "sim/driver/Zk48SimProtocol.h"
 
 namespace {
@@ -49,6 +50,37 @@ ZK48_CHIP          mChip;
 UINT8              mSettings[MAX_SETTINGS_SIZE + 1];
 ZK48_SIM_PROTOCOL  mSimProtocol = { ZK48_SIM_PROTOCOL_REVISION, &mChip };
 
+/**
+  Holds the caller for the time the transfer just answered takes on the
+  wire at the bus clock: the whole transfer when the chip took it, and
+  when it did not, its start, address and stop (the model does not say
+  which byte it refused, and an absent chip refuses the address).
+**/
+VOID
+TakeWireTime (
+  EFI_SMBUS_OPERATION  Operation,
+  BOOLEAN              PecCheck,
+  EFI_STATUS           Status,
+  const UINTN          *Length
+  )
+{
+  UINT64  BitTimes = ZK48_WIRE_REFUSED_BIT_TIMES;
+  UINTN   Microseconds;
+
+  if (mChip.Wire.Khz == 0) {
+    return;
+  }
+
+  if (!EFI_ERROR (Status)) {
+    BitTimes = Zk48WireBitTimes (Operation, *Length, PecCheck);
+  }
+
+  Microseconds = Zk48WireMicroseconds (&mChip.Wire, BitTimes);
+  if (Microseconds != 0) {
+    (VOID)gBS->Stall (Microseconds);
+  }
+}
+
 EFI_STATUS EFIAPI
 SimExecute (
   const SIM_SMBUS_HC_PROTOCOL  *This,
@@ -60,13 +92,16 @@ SimExecute (
   VOID                         *Buffer
   )
 {
+  EFI_STATUS  Status;
+
   (VOID)This;
-  (VOID)PecCheck;
   //
   // The whole address value goes to the chip, so that stray high bits
   // address nobody, as on a real bus.
   //
-  return Zk48Execute (&mChip, SlaveAddress, Command, (EFI_SMBUS_OPERATION)Operation, Length, (UINT8 *)Buffer);
+  Status = Zk48Execute (&mChip, SlaveAddress, Command, (EFI_SMBUS_OPERATION)Operation, Length, (UINT8 *)Buffer);
+  TakeWireTime ((EFI_SMBUS_OPERATION)Operation, PecCheck, Status, Length);
+  return Status;
 }
 
 SIM_SMBUS_HC_PROTOCOL  mSmbusHc = { SimExecute, nullptr, nullptr, nullptr };

@@ -12,7 +12,8 @@ inline constexpr EFI_GUID  gZk48SimProtocolGuid = {
   0x5a4b3e21, 0x9c1d, 0x4f0e, { 0x8a, 0x73, 0x2d, 0x61, 0xb4, 0x0c, 0x93, 0x5e }
 };
 
-constexpr UINT32  ZK48_SIM_PROTOCOL_REVISION = 1;
+// Raised whenever ZK48_CHIP changes: a control program must not write into a chip laid out otherwise.
+constexpr UINT32  ZK48_SIM_PROTOCOL_REVISION = 2;
 
 struct ZK48_SIM_PROTOCOL {
   UINT32       Revision;

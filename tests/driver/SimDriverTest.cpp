@@ -2,9 +2,12 @@
 // whole or refused, and its two protocols installed both or neither.
 #include <algorithm>
 #include <cstring>
+#include <numeric>
+#include <vector>
 
 #include "platform/SmbusHc.h"
 #include "platform/UefiLib.h"
+#include "sim/Zk48Settings.h"
 #include "sim/driver/Zk48SimProtocol.h"
 #include "tests/host/FirmwareTest.h"
 
@@ -60,21 +63,45 @@ protected:
     return Control->Chip;
   }
 
-  // The MCU version as the installed host controller reads it from 0x23, or the failing status.
+  // One transaction through the installed host controller, or the lookup's failing status.
   // The driver writes the protocol out in types of its own, so that it does
   // not share the tool's mistakes; the call crosses the two on purpose, as
   // in firmware, where only the layout and the calling convention meet.
-  __attribute__ ((no_sanitize ("function"))) EFI_STATUS ReadMcuThroughDriver (UINT8 *Mcu)
+  __attribute__ ((no_sanitize ("function"))) EFI_STATUS ExecuteThroughDriver (
+    UINTN                Raw,
+    UINTN                Command,
+    EFI_SMBUS_OPERATION  Operation,
+    UINTN                Length,
+    UINT8                *Buffer
+    )
   {
     EFI_SMBUS_HC_PROTOCOL     *SmbusHc = nullptr;
-    UINTN                     Length   = 1;
-    const UINTN               Raw      = 0x23;
     EFI_SMBUS_DEVICE_ADDRESS  Address;
-    EFI_STATUS                Status   = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
+    EFI_STATUS                Status = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
 
     // Every bit above the seven of the address clear: a braced bit-field leaves them to chance.
     std::memcpy (&Address, &Raw, sizeof (Address));
-    return EFI_ERROR (Status) ? Status : SmbusHc->Execute (SmbusHc, Address, 0xC0, EfiSmbusReadByte, FALSE, &Length, Mcu);
+    return EFI_ERROR (Status) ? Status : SmbusHc->Execute (SmbusHc, Address, Command, Operation, FALSE, &Length, Buffer);
+  }
+
+  // The MCU version as the installed host controller reads it from 0x23, or the failing status.
+  EFI_STATUS ReadMcuThroughDriver (UINT8 *Mcu)
+  {
+    return ExecuteThroughDriver (0x23, 0xC0, EfiSmbusReadByte, 1, Mcu);
+  }
+
+  // Every Stall the driver made, in microseconds.
+  std::vector<uint64_t> Stalls () const
+  {
+    std::vector<uint64_t>  Microseconds;
+
+    for (const auto &Entry : Sim.Timeline) {
+      if (Entry.Kind == Entry.Stall) {
+        Microseconds.push_back (Entry.A);
+      }
+    }
+
+    return Microseconds;
   }
 };
 
@@ -103,6 +130,53 @@ TEST_F (SimDriverTest, NoSettingsFileLoadsTheDefaults) {
   ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
   EXPECT_EQ (ReadMcuThroughDriver (&Mcu), EFI_SUCCESS);
   EXPECT_EQ (Mcu, 0x10);
+}
+
+//
+// With a bus clock, each transaction holds the caller for its wire time by
+// Stall: the tool's three kinds and a refused one at 100 kHz, where a bit
+// time is 10 us; then a clock whose bit time has no whole microseconds,
+// where the pauses must still add up to the exact total.
+//
+TEST_F (SimDriverTest, TransactionsTakeTheirWireTimeInStalls) {
+  UINT8        Byte    = 0;
+  UINT8        Frame[] = { 0x0A, 0x01, 0x00, 1, 2, 3, 4, 5, 6, 7, 8 };
+  const UINTN  Nobody  = 0x50;
+
+  AddSettings ("bus-khz=100\n");
+  ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
+
+  ZK48_CHIP  *Chip = ControlledChip ();
+
+  ASSERT_NE (Chip, nullptr);
+  EXPECT_TRUE (Stalls ().empty ());
+
+  EXPECT_EQ (ExecuteThroughDriver (0x23, 0xC0, EfiSmbusReadByte, 1, &Byte), EFI_SUCCESS);
+  Byte = 0x11;
+  EXPECT_EQ (ExecuteThroughDriver (0x21, 0xB2, EfiSmbusWriteByte, 1, &Byte), EFI_SUCCESS);
+  EXPECT_EQ (ExecuteThroughDriver (0x21, 0x00, EfiSmbusWriteBlock, sizeof (Frame), Frame), EFI_SUCCESS);
+  EXPECT_EQ (ExecuteThroughDriver (Nobody, 0x02, EfiSmbusReadByte, 1, &Byte), EFI_DEVICE_ERROR);
+  EXPECT_EQ (Stalls (), (std::vector<uint64_t> { 390, 290, 1280, 110 }));
+  EXPECT_EQ (Chip->Eeprom[0x0107], 8);
+
+  // 333 kHz: 39 bit times are 117.117... us. 1000 reads are 117117 us in all.
+  Sim.Timeline.clear ();
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"bus-khz=333", 11));
+  for (int Read = 0; Read < 1000; Read++) {
+    ASSERT_EQ (ReadMcuThroughDriver (&Byte), EFI_SUCCESS);
+  }
+
+  const std::vector<uint64_t>  Paused = Stalls ();
+
+  ASSERT_EQ (Paused.size (), 1000u);
+  EXPECT_EQ (std::accumulate (Paused.begin (), Paused.end (), uint64_t { 0 }), 117117u);
+  EXPECT_TRUE (std::all_of (Paused.begin (), Paused.end (), [](uint64_t Microseconds) { return (Microseconds == 117) || (Microseconds == 118); }));
+
+  // Back to 0: no Stall at all, as before the setting.
+  Sim.Timeline.clear ();
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"reset", 5));
+  EXPECT_EQ (ReadMcuThroughDriver (&Byte), EFI_SUCCESS);
+  EXPECT_TRUE (Stalls ().empty ());
 }
 
 TEST_F (SimDriverTest, SettingsFileThatCannotBeReadIsRefused) {

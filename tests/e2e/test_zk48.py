@@ -11,6 +11,9 @@ the files left on the disk.
 
 Run: /usr/bin/python3 tests/e2e/test_zk48.py            (needs build/efi/*.efi)
      /usr/bin/python3 tests/e2e/test_zk48.py --measure 5 (timings, medians of 5 boots)
+     /usr/bin/python3 tests/e2e/test_zk48.py --measure 5 --bus-khz 100
+                                    (the same with the simulated bus at 100 kHz: -v, -d,
+                                     the update, -c and the bench script's clean run)
      E2E_FIRMWARE=u-boot /usr/bin/python3 tests/e2e/test_zk48.py   (the same on U-Boot)
 The images are looked for in $ZK48_EFI_DIR, by default build/efi.
 """
@@ -101,6 +104,20 @@ RESTORE_BLOCK_TRANSACTION = (WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + WHO
 UPDATE_MIDDLE_TRANSACTION = WHOLE_READ_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
 
 
+# The simulator's wire time at bus-khz (sim/Zk48Wire.h): the start, a
+# repeated start and the stop one bit time each, every byte nine with its
+# acknowledge; and the tool's 4 ms pause after each block and after the last.
+WRITE_BYTE_BITS = 1 + 3 * 9 + 1                  # S, address, command, data, P
+READ_BYTE_BITS = 1 + 2 * 9 + 1 + 2 * 9 + 1       # S, address, command, Sr, address, data, P
+BLOCK_FRAME_BITS = 1 + (3 + 11) * 9 + 1          # S, address, command, count, the 11-byte frame, P
+BLOCK_PAUSE = 0.004
+BUS_KHZ = 100
+# What a loaded host may add to a timed run on top of its wire time and
+# pauses: each Stall overshoots a little in QEMU, more under load (an
+# update, 1034 transactions and 1025 pauses, has been seen 10 s over).
+TIMING_MARGIN = 20.0
+
+
 def eeprom_crc(fill: int, version: int) -> str:
     eeprom = bytearray([fill] * 8192)
     eeprom[0x112F] = version
@@ -158,8 +175,32 @@ SCENARIOS = [
     q.Scenario("bench_unknown", f"Zk48SimCtl.efi reset fill=pattern fault-at={UPDATE_MIDDLE_TRANSACTION} "
                                 "fault=status-stuck\nZk48Bench.nsh image.bin bench4.bin"),
     q.Scenario("bench_unknown_state", "Zk48SimCtl.efi show"),
+    # A bus at 100 kHz: every transaction takes its time on the wire.
+    q.Scenario("bus_khz", f"Zk48SimCtl.efi reset bus-khz={BUS_KHZ}"),
+    q.Scenario("timed_version", "Zk48Update.efi -v"),
+    q.Scenario("timed_version_state", "Zk48SimCtl.efi show"),
+    q.Scenario("timed_update", "Zk48Update.efi image.bin"),
+    q.Scenario("timed_update_state", "Zk48SimCtl.efi show"),
 ]
 
+# A rehearsal at the bench's pace, for --measure --bus-khz: each run's
+# chip counts are read after it, to work out its wire time.
+def paced_scenarios(khz: int) -> list[q.Scenario]:
+    return [
+        q.Scenario("load", "load Zk48Sim.efi"),
+        q.Scenario("pattern", f"Zk48SimCtl.efi reset fill=pattern bus-khz={khz}"),
+        q.Scenario("version", "Zk48Update.efi -v"),
+        q.Scenario("version_state", "Zk48SimCtl.efi show"),
+        q.Scenario("backup", "Zk48Update.efi -d backup.bin"),
+        q.Scenario("backup_state", "Zk48SimCtl.efi show"),
+        q.Scenario("update", "Zk48Update.efi image.bin"),
+        q.Scenario("update_state", "Zk48SimCtl.efi show"),
+        q.Scenario("compare_same", "Zk48Update.efi -c image.bin"),
+        q.Scenario("compare_state", "Zk48SimCtl.efi show"),
+        q.Scenario("bench_pattern", f"Zk48SimCtl.efi reset fill=pattern bus-khz={khz}"),
+        q.Scenario("bench_pass", "Zk48Bench.nsh image.bin bench1.bin"),
+        q.Scenario("bench_pass_state", "Zk48SimCtl.efi show"),
+    ]
 
 # Scenarios a firmware cannot run, each with the limit of the firmware that
 # keeps it out; the tests that need one are skipped there, saying why.
@@ -176,18 +217,32 @@ class Results(dict):
         raise unittest.SkipTest(f"{name} is not run on {q.FIRMWARE.name}: {reason}")
 
 
-def boot_once() -> Results:
+def boot_once(scenarios: list[q.Scenario] = SCENARIOS, timeout: float = 300) -> Results:
     files = {name: EFI_DIR / name for name in ("Zk48Update.efi", "Zk48Update.man", "Zk48Sim.efi", "Zk48SimCtl.efi")}
     files.update({"image.bin": IMAGE, "short.bin": IMAGE[:100], "Zk48Sim.cfg": SETTINGS.encode(),
                   "onebyte.bin": ONE_BYTE_OFF, "old.bin": OLD_FILE, "Zk48Bench.nsh": BENCH_SCRIPT})
-    scenarios = [s for s in SCENARIOS if s.name not in LEFT_OUT[q.FIRMWARE.name]]
-    return Results(q.run_scenarios(scenarios, files, timeout=300))
+    scenarios = [s for s in scenarios if s.name not in LEFT_OUT[q.FIRMWARE.name]]
+    return Results(q.run_scenarios(scenarios, files, timeout=timeout))
 
 
 def chip_state(result: q.ScenarioResult) -> dict[str, str]:
     match = re.search(rb"ZK48SIM ([^\r\n]*)", result.raw)
     assert match, result.text
     return dict(field.split("=") for field in match.group(1).decode().split())
+
+
+def run_counts(state: q.ScenarioResult, before: q.ScenarioResult | None = None) -> dict[str, int]:
+    """The chip's transaction counts since the show before (or since its reset)."""
+    after = chip_state(state)
+    earlier = chip_state(before) if before else {}
+    return {kind: int(after[kind]) - int(earlier.get(kind, 0)) for kind in ("reads", "writes", "blocks", "failed")}
+
+
+def paced_seconds(counts: dict[str, int], khz: int) -> float:
+    """What a run of these clean transactions must take at khz: the wire time and the pauses after blocks."""
+    bits = counts["writes"] * WRITE_BYTE_BITS + counts["reads"] * READ_BYTE_BITS + counts["blocks"] * BLOCK_FRAME_BITS
+    pauses = counts["blocks"] + 1 if counts["blocks"] else 0
+    return bits / (khz * 1000) + pauses * BLOCK_PAUSE
 
 
 def on_screen(lines: list[str | re.Pattern[str]], cols: int = 80) -> list[str | re.Pattern[str]]:
@@ -558,17 +613,73 @@ class Zk48EndToEnd(unittest.TestCase):
         state = chip_state(self.results["bench_unknown_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
 
+    def test_bus_at_100khz_takes_the_wire_time(self) -> None:
+        self.expect("timed_version", SUCCESS, SCANNED + ["The E2PROM version is 0xFF."])
+        self.expect("timed_update", SUCCESS, update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION))
+        self.assertEqual(chip_state(self.results["timed_update_state"])["bus-khz"], str(BUS_KHZ))
+        version = run_counts(self.results["timed_version_state"])
+        update = run_counts(self.results["timed_update_state"], self.results["timed_version_state"])
+        # The device-ID check, then three set-up writes, three polls and the data read.
+        self.assertEqual(version, {"reads": 1 + 3 + 1, "writes": 1 + 3, "blocks": 0, "failed": 0})
+        # The device-ID check, the MCU version, the blocks, the version read back.
+        self.assertEqual(update, {"reads": 1 + 1 + 3 + 1, "writes": 1 + 3, "blocks": 1024, "failed": 0})
+        # Every wait is the firmware's Stall, as fast as its own (U-Boot's takes about half the time asked for).
+        pace = min(1.0, self.results["stall"].duration)
+        for name, counts in (("timed_version", version), ("timed_update", update)):
+            least, took = paced_seconds(counts, BUS_KHZ) * pace, self.results[name].duration
+            print(f"e2e timing on {q.FIRMWARE.name} at {BUS_KHZ} kHz: {name}: {took:.2f} s, "
+                  f"wire time and pauses at the firmware's pace {least:.3f} s", file=sys.stderr)
+            self.assertGreaterEqual(took, least, name)
+            self.assertLessEqual(took, least + TIMING_MARGIN, name)
 
-def measure(boots: int) -> None:
-    runs = [timings(boot_once()) for _ in range(boots)]
-    for name in runs[0]:
-        values = [run[name] for run in runs if run[name] is not None]
-        if values:
-            print(f"{q.FIRMWARE.name}: {name}: median {statistics.median(values):.2f} s (min {min(values):.2f}, max {max(values):.2f}, {boots} boots)")
+
+# The runs measured, with the show after each (None: its counts are not read).
+MEASURED = [("-v run", "version", "version_state", None),
+            ("-d run (backup of 8192 bytes)", "backup", "backup_state", "version_state"),
+            ("whole update run", "update", "update_state", "backup_state"),
+            ("-c run (compare of 8192 bytes)", "compare_same", "compare_state", "update_state"),
+            ("Zk48Bench.nsh, clean run", "bench_pass", "bench_pass_state", None)]
+
+
+def paced_timings(results: dict[str, q.ScenarioResult], khz: int) -> dict[str, tuple[float, float]]:
+    """Each measured run's time and the wire time and pauses its transactions need."""
+    for name, result in results.items():
+        if result.status != SUCCESS:
+            raise AssertionError(f"{name} ended with status {result.status}:\n{result.text}")
+    timed = {}
+    for label, run, state, before in MEASURED:
+        counts = run_counts(results[state], results[before] if before else None)
+        timed[label] = (results[run].duration, paced_seconds(counts, khz))
+    return timed
+
+
+def spread(values: list[float]) -> str:
+    return f"median {statistics.median(values):.2f} s (min {min(values):.2f}, max {max(values):.2f})"
+
+
+def measure(boots: int, khz: int) -> None:
+    print(f"{q.FIRMWARE.name}, load before: {os.getloadavg()}")
+    if khz:
+        runs = []
+        for boot in range(boots):
+            runs.append(paced_timings(boot_once(paced_scenarios(khz), timeout=900), khz))
+            # The host's load says how far a boot's pauses overshot.
+            print(f"boot {boot + 1}, load {os.getloadavg()[0]:.1f}: "
+                  + ", ".join(f"{name.split(' (')[0]} {took:.2f} s" for name, (took, _) in runs[-1].items()), flush=True)
+        for name in runs[0]:
+            print(f"{q.FIRMWARE.name}: {name} at {khz} kHz: {spread([run[name][0] for run in runs])}, {boots} boots; "
+                  f"wire time and pauses {runs[0][name][1]:.2f} s")
+    else:
+        runs = [timings(boot_once()) for _ in range(boots)]
+        for name in runs[0]:
+            values = [run[name] for run in runs if run[name] is not None]
+            if values:
+                print(f"{q.FIRMWARE.name}: {name}: {spread(values)}, {boots} boots")
+    print(f"load after: {os.getloadavg()}")
 
 
 if __name__ == "__main__":
     if sys.argv[1:2] == ["--measure"]:
-        measure(int(sys.argv[2]))
+        measure(int(sys.argv[2]), int(sys.argv[4]) if sys.argv[3:4] == ["--bus-khz"] else 0)
     else:
         unittest.main(verbosity=2)

@@ -40,7 +40,8 @@ SameSettings (
          && (A.Faults.IgnoreBlockWrites == B.Faults.IgnoreBlockWrites) && (A.Faults.FailAll == B.Faults.FailAll)
          && (A.Faults.FaultAt == B.Faults.FaultAt) && (A.Faults.FaultKind == B.Faults.FaultKind)
          && (A.Faults.DropBlockAt == B.Faults.DropBlockAt)
-         && (A.Faults.FailStatus == B.Faults.FailStatus);
+         && (A.Faults.FailStatus == B.Faults.FailStatus)
+         && (A.Wire.Khz == B.Wire.Khz) && (A.Wire.Carry == B.Wire.Carry);
 }
 
 } // namespace
@@ -67,6 +68,7 @@ LLVMFuzzerTestOneInput (
   FUZZ_CHECK (Chip.Faults.IgnoreBlockWrites <= 1 && Chip.Faults.FailAll <= 1);
   FUZZ_CHECK (Chip.Faults.FaultAt != ZK48_NEVER);
   FUZZ_CHECK ((Chip.Faults.DropBlockAt < ZK48_EEPROM_SIZE) || (Chip.Faults.DropBlockAt == ZK48_NEVER));
+  FUZZ_CHECK ((Chip.Wire.Khz <= ZK48_WIRE_MAX_KHZ) && (Chip.Wire.Carry == 0));
 
   // The same text gives the same chip: parsing depends on nothing else.
   Zk48Reset (&Again, 0x10);
