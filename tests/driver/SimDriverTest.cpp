@@ -107,8 +107,8 @@ TEST_F (SimDriverTest, NoSettingsFileLoadsTheDefaults) {
 
 TEST_F (SimDriverTest, SettingsFileThatCannotBeReadIsRefused) {
   AddSettings ("mcu=0x5C\nversion=0x55\n");
-  Sim.ReadDeliversAtMost = 5;
-  Sim.FailCall (Call::Read, 2, EFI_DEVICE_ERROR);
+  Sim.Fail (sim::Short (sim::Call::Read, 5));
+  Sim.Fail (sim::Once (Call::Read, 2, EFI_DEVICE_ERROR));
 
   EXPECT_EQ (Sim.RunImage (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), "Zk48Sim: cannot read Zk48Sim.cfg: Device Error, driver not loaded.\r\n");
@@ -135,7 +135,7 @@ TEST_P (SettingsSizeTest, FileUpToTheLimitLoadsWholeALongerOneIsRefused) {
   const std::string  Tail  = "\nversion=0x55";
 
   AddSettings (Head + std::string (Case.Size - Head.size () - Tail.size (), 'x') + Tail);
-  Sim.ReadDeliversAtMost = Case.ReadDeliversAtMost;
+  Sim.Fail (sim::Short (sim::Call::Read, Case.ReadDeliversAtMost));
 
   if (!Case.Loads) {
     EXPECT_EQ (Sim.RunImage (), EFI_BAD_BUFFER_SIZE);
@@ -185,9 +185,9 @@ TEST_P (InstallFailureTest, BothProtocolsOrNeither) {
   const INSTALL_CASE  &Case = GetParam ();
   UINT8               Mcu   = 0;
 
-  Sim.FailCall (Call::InstallProtocolInterface, Case.FailedInstall, EFI_OUT_OF_RESOURCES);
+  Sim.Fail (sim::Once (Call::InstallProtocolInterface, Case.FailedInstall, EFI_OUT_OF_RESOURCES));
   if (Case.UninstallFails) {
-    Sim.FailCall (Call::UninstallProtocolInterface, 1, EFI_ACCESS_DENIED);
+    Sim.Fail (sim::Once (Call::UninstallProtocolInterface, 1, EFI_ACCESS_DENIED));
   }
 
   EXPECT_EQ (Sim.RunImage (), Case.Status);

@@ -86,7 +86,10 @@ LLVMFuzzerTestOneInput (
     uint8_t  Kind  = In.Byte ();
 
     if (Which < sizeof (FILE_CALLS) / sizeof (FILE_CALLS[0])) {
-      Sim.FailCall (FILE_CALLS[Which], Nth % 4, STATUSES[Kind % (sizeof (STATUSES) / sizeof (STATUSES[0]))]);
+      EFI_STATUS  Status = STATUSES[Kind % (sizeof (STATUSES) / sizeof (STATUSES[0]))];
+
+      // The Nth call fails, or every one for 0.
+      Sim.Fail ((Nth % 4 == 0) ? sim::FromThenOn (FILE_CALLS[Which], 1, Status) : sim::Once (FILE_CALLS[Which], Nth % 4, Status));
     }
   }
 
@@ -128,19 +131,23 @@ LLVMFuzzerTestOneInput (
   Sim.GetInfoSucceedsEmpty  = (Flags & GETINFO_SUCCEEDS_EMPTY) != 0;
   Sim.GetInfoClaimsSize     = ((Flags & GETINFO_CLAIMS_SIZE) != 0) ? ClaimedSize : 0;
   if ((Flags & REFUSE_ALLOCATION) != 0) {
-    Sim.RefuseAllocationOfSize = Refused;
+    Sim.Fail (sim::AtSite (sim::Call::AllocatePool, Refused, EFI_OUT_OF_RESOURCES));
+  }
+
+  if ((GlobalFault & ~FROM_ON) != 0) {
+    uint64_t  K = GlobalFault & ~FROM_ON;
+
+    Sim.Fail (((GlobalFault & FROM_ON) != 0) ? sim::FromThenOn (sim::ANY_CALL, K) : sim::Once (sim::ANY_CALL, K));
   }
 
   if (ReadLimit != NO_READ_LIMIT) {
-    Sim.ReadDeliversAtMost = ReadLimit;
+    Sim.Fail (sim::Short (sim::Call::Read, ReadLimit));
   }
-
-  Sim.FailGlobalCall (GlobalFault & ~FROM_ON, (GlobalFault & FROM_ON) != 0);
 
   Sim.InstallTables ();   // a load needs no run, only the tables
   CHIP_IMAGE_FILE  ImageFile;
   BOOLEAN          Loaded = LoadImageFile (GivenName.c_str (), &ImageFile);
-  size_t           Delivered = std::min<size_t> (FileSize, Sim.ReadDeliversAtMost);
+  size_t           Delivered = std::min<size_t> (FileSize, ReadLimit != NO_READ_LIMIT ? ReadLimit : SIZE_MAX);
   size_t           Needed    = offsetof (EFI_FILE_INFO, FileName) + (StoredName.size () + 1) * sizeof (CHAR16);
 
   if (Loaded) {

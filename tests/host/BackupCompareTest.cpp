@@ -270,7 +270,7 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
 
   for (const auto &Case : Cases) {
     Restart ();
-    Sim.FailCall (Case.Kind, Case.Nth, Case.Status);
+    Sim.Fail (sim::Once (Case.Kind, Case.Nth, Case.Status));
     EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), Case.Status) << Case.Line;
     EXPECT_NE (Output ().find (Case.Line), std::string::npos) << Output ();
     EXPECT_EQ (Output ().find (" Backup saved"), std::string::npos);
@@ -288,8 +288,8 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
 
   // A file that cannot be deleted is named, so that nobody takes it for a backup.
   Restart ();
-  Sim.FailCall (Call::Write, 1, EFI_DEVICE_ERROR);
-  Sim.FailCall (Call::Delete, 1, EFI_WARN_DELETE_FAILURE);
+  Sim.Fail (sim::Once (Call::Write, 1, EFI_DEVICE_ERROR));
+  Sim.Fail (sim::Once (Call::Delete, 1, EFI_WARN_DELETE_FAILURE));
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_DEVICE_ERROR);
   EXPECT_NE (Output ().find (" Error: the incomplete backup file backup.bin could not be deleted, do not use it.\r\n"), std::string::npos);
 }

@@ -244,7 +244,7 @@ TEST_F (PrintTest, LongOutputReachesTheConsoleCut) {
 }
 
 TEST_F (PrintTest, NoPoolBufferMeansNoOutput) {
-  Sim.FailCall (Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);
+  Sim.Fail (sim::Once (Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES));
 
   EXPECT_EQ (Print (u"lost\n"), 0u);
   EXPECT_EQ (Print (u"kept %d\n", 2), 8u);

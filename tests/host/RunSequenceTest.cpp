@@ -124,7 +124,7 @@ TEST_P (ArgumentSourceTest, ArgumentsComeFromTheFirstInterfaceThatOpens) {
 
   Sim.SetArguments ({ u"Zk48Update.efi", u"-v" }, Case.Source);
   if (Case.FailingOpen != 0) {
-    Sim.FailCall (Call::OpenProtocol, Case.FailingOpen, Case.OpenFailure);
+    Sim.Fail (sim::Once (Call::OpenProtocol, Case.FailingOpen, Case.OpenFailure));
   }
 
   EXPECT_EQ (Sim.RunImage (), Case.Exit);
@@ -227,7 +227,7 @@ TEST_P (MissingHostControllerTest, StopsBeforeTheScan) {
       Sim.FailHandleProtocolFor (0);
       break;
     default:
-      Sim.FailCall (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES);
+      Sim.Fail (sim::Once (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES));
       break;
   }
 

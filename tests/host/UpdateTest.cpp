@@ -324,7 +324,7 @@ TEST_F (UpdateTest, IgnoredWritesPassWhenTheVersionByteAlreadyMatches) {
 }
 
 TEST_F (UpdateTest, ReleaseAfterTheVerdictReportsEachFailedClose) {
-  Sim.FailCall (sim::Call::Close, 0, EFI_DEVICE_ERROR);
+  Sim.Fail (sim::FromThenOn (sim::Call::Close, 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED + "close: fail\r\nclose: fail\r\n");
 }
@@ -339,7 +339,7 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
   std::vector<uint8_t>      Written   = Image;
 
   for (size_t Block : Refused) {
-    Sim.FailCall (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR);
+    Sim.Fail (sim::Once (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR));
     std::fill (Written.begin () + (ptrdiff_t)(Block * 8), Written.begin () + (ptrdiff_t)(Block * 8 + 8), 0xFF);
   }
 
@@ -356,7 +356,7 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
 }
 
 TEST_F (UpdateTest, RefusedVersionBlockShowsMismatchThenTheCount) {
-  Sim.FailCall (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR);
+  Sim.Fail (sim::Once (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () +
              " Version information validation error,the bin version is 0x5A and the E2PROM version is 0xFF. \r\n"
@@ -371,7 +371,7 @@ TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
 
   Expected.insert (Expected.end (), 10000, "R 21 B7 -> 7F");
   Sim.Chip.Faults.ReadyAfterPolls = ZK48_NEVER;
-  Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR);
+  Sim.Fail (sim::Once (sim::Call::Close, 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_TIMEOUT);
   EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read timed out, exit.\r\nclose: fail\r\n");
   Log = BusLog ();

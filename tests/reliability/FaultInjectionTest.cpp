@@ -30,7 +30,6 @@ constexpr size_t      BLOCK_SIZE        = 8;
 constexpr UINTN       PRINT_BUFFER_SIZE = (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16);
 constexpr uint64_t    CLEAN_RUN_BUDGET  = 1000000;
 constexpr size_t      FAILURES_SHOWN    = 10;
-constexpr EFI_STATUS  RUN_ABANDONED     = MAX_BIT | 21;   // EFI_ABORTED: what RunImage gives for a run cut off
 
 const char  FINISHED[]     = " E2PROM update finished.";
 const char  VERSION_LINE[] = "The E2PROM version is 0x";
@@ -446,7 +445,7 @@ protected:
     ) const
   {
     for (bool FromOn : { false, true }) {
-      OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.FailGlobalCall (K, FromOn); });
+      OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (FromOn ? sim::FromThenOn (sim::ANY_CALL, K) : sim::Once (sim::ANY_CALL, K)); });
       const auto   &Failed  = Run.Sim->Injected;
       bool         Injected = !Failed.empty () && (Failed[0].K == K);
       bool         OnSite   = Injected && (Failed[0].Kind == Site.Kind) && ((uint64_t)Failed[0].Size == Site.Detail);
@@ -477,10 +476,10 @@ protected:
       }
 
       //
-      // A read can also come back short without an error.
+      // A read or a write can also come back short without an error.
       //
-      if (Injected && !FromOn && (Failed[0].Kind == Call::Read) && (Mode.FileSize > 0)) {
-        OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.ReadDeliversAtMost = Mode.FileSize - 1; });
+      if (Injected && !FromOn && ShortTransfer (Mode, Failed[0].Kind) != 0) {
+        OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (sim::Short (Failed[0].Kind, ShortTransfer (Mode, Failed[0].Kind) - 1)); });
 
         Sweep.Runs++;
         if (!Judge (Mode, Short).empty () || (Short.Status == EFI_SUCCESS)) {
@@ -488,6 +487,20 @@ protected:
         }
       }
     }
+  }
+
+  // The bytes a Read or Write of the mode moves whole, 0 for a call that moves none.
+  static size_t
+  ShortTransfer (
+    const RUN_MODE  &Mode,
+    Call            Kind
+    )
+  {
+    if (Kind == Call::Read) {
+      return Mode.FileSize;
+    }
+
+    return (Kind == Call::Write) ? IMAGE_SIZE : 0;
   }
 
   // The mode's clean run and its calls failed as its coverage says; kept so that each test reads one sweep.
@@ -597,11 +610,11 @@ TEST_F (FaultInjection, SampledSweepEndsRunsAsTheFullSweepDoes) {
 }
 
 //
-// The call budget's jump out of an overlong run, taken from each place it
-// can leave (the first call of every site): the run stops at that call and
-// says why once, and under the sanitizers the jump leaks and corrupts nothing.
+// The call budget, run out at each place it can be (the first call of every
+// site): the run says why once and then ends on its own, every later call
+// failed, as a run with every call failed from there on ends.
 //
-TEST_F (FaultInjection, CallBudgetCutsARunOffAtEveryCallSite) {
+TEST_F (FaultInjection, CallBudgetEndsARunAtEveryCallSite) {
   OUTCOME                             Clean = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [](SimFirmware &Sim) { Sim.RecordCallSites = true; });
   std::map<sim::CallSite, uint64_t>   FirstCall;
 
@@ -611,10 +624,11 @@ TEST_F (FaultInjection, CallBudgetCutsARunOffAtEveryCallSite) {
 
   ASSERT_EQ (Clean.Sim->CallSites.size (), Clean.Sim->TotalCalls ());
   for (const auto &[Site, K] : FirstCall) {
-    OUTCOME  Run = RunOnce (UPDATE, K - 1, [](SimFirmware &) {});
+    OUTCOME  Run    = RunOnce (UPDATE, K - 1, [](SimFirmware &) {});
+    OUTCOME  Failed = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [K = K](SimFirmware &Sim) { Sim.Fail (sim::FromThenOn (sim::ANY_CALL, K)); });
 
-    EXPECT_EQ (Run.Status, RUN_ABANDONED) << sim::CallSiteName (Site);
-    EXPECT_EQ (Run.Sim->TotalCalls (), K) << sim::CallSiteName (Site);
+    EXPECT_EQ (Run.Status, Failed.Status) << sim::CallSiteName (Site);
+    EXPECT_EQ (Run.Sim->TotalCalls (), Failed.Sim->TotalCalls ()) << sim::CallSiteName (Site);
     EXPECT_EQ (Run.Sim->Violations, std::vector<std::string> { "more than " + std::to_string (K - 1) + " calls: the run does not end" });
   }
 }
