@@ -14,7 +14,8 @@ cmake --build "$BUILD" -j 2
 
 rm -rf "$BUILD/profiles"
 mkdir -p "$BUILD/profiles"
-LLVM_PROFILE_FILE="$PWD/$BUILD/profiles/%p.profraw" ctest --test-dir "$BUILD" --output-on-failure
+status=0
+LLVM_PROFILE_FILE="$PWD/$BUILD/profiles/%p.profraw" ctest --test-dir "$BUILD" --output-on-failure || status=$?
 llvm-profdata-14 merge -sparse "$BUILD"/profiles/*.profraw -o "$BUILD/coverage.profdata"
 
 # Every test program, so that code only one of them runs counts.
@@ -24,3 +25,4 @@ for program in "$BUILD"/tests/*_tests "$BUILD"/tests/fuzz/fuzz_replay_*; do
 done
 llvm-cov-14 report -instr-profile "$BUILD/coverage.profdata" "${objects[@]:1}" \
   "$PWD/platform" "$PWD/chip" "$PWD/update" "$PWD/app"
+exit $status
