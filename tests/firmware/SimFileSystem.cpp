@@ -7,7 +7,7 @@
 
 #include "tests/firmware/FirmwareCodes.h"
 
-namespace sim {
+namespace harness {
 
 namespace {
 
@@ -401,4 +401,4 @@ SimFirmware::FileData (
   return Volumes[(size_t)Volume]->Files[Name];
 }
 
-} // namespace sim
+} // namespace harness

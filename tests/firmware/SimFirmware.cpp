@@ -11,7 +11,7 @@
 #include "platform/UefiLib.h"
 #include "tests/firmware/FirmwareCodes.h"
 
-namespace sim {
+namespace harness {
 
 SimFirmware *SimFirmware::Current = nullptr;
 
@@ -247,7 +247,7 @@ SimCalculateCrc32 (
     return Status;
   }
 
-  *Crc32 = sim::Crc32 ((const uint8_t *)Data, DataSize);
+  *Crc32 = harness::Crc32 ((const uint8_t *)Data, DataSize);
   return EFI_SUCCESS;
 }
 
@@ -718,4 +718,4 @@ Utf8 (
   return Out;
 }
 
-} // namespace sim
+} // namespace harness

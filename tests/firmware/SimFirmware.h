@@ -19,7 +19,7 @@
 #include "platform/SystemTable.h"
 #include "sim/Zk48Chip.h"
 
-namespace sim {
+namespace harness {
 
 // Every firmware or bus call the tool can make.
 enum class Call : int {
@@ -323,6 +323,6 @@ std::string Utf8 (const std::u16string &Text);
 // An image whose every byte is a function of its offset, with Version at 0x112F.
 std::vector<uint8_t> MakeImage (uint8_t Version, size_t Size = 0x2000);
 
-} // namespace sim
+} // namespace harness
 
 #endif

@@ -2,7 +2,7 @@
 // the ZK48 model.
 #include "tests/firmware/SimFirmware.h"
 
-namespace sim {
+namespace harness {
 
 namespace {
 
@@ -118,4 +118,4 @@ SimFirmware::FailHandleProtocolFor (
   }
 }
 
-} // namespace sim
+} // namespace harness

@@ -73,7 +73,7 @@ struct Transaction {
 //
 fuzz::FuzzInput               *mInput;
 std::vector<Transaction>      mLog;
-std::vector<sim::PortAccess>  mPortLog;
+std::vector<harness::PortAccess>  mPortLog;
 
 EFI_STATUS EFIAPI
 ScriptedExecute (
@@ -86,12 +86,12 @@ ScriptedExecute (
   VOID                         *Buffer
   )
 {
-  sim::SimFirmware  &Sim = *((const sim::SimSmbusHc *)This)->Owner;
+  harness::SimFirmware  &Sim = *((const harness::SimSmbusHc *)This)->Owner;
   fuzz::FuzzInput   &In  = *mInput;
   Transaction       Entry = {};
   uint8_t           Answer;
 
-  Sim.Enter (sim::Call::Execute);
+  Sim.Enter (harness::Call::Execute);
   std::memcpy (&Entry.Address, &SlaveAddress, sizeof (Entry.Address));
   Entry.Command   = Command;
   Entry.Operation = Operation;
@@ -154,8 +154,8 @@ LLVMFuzzerTestOneInput (
   bool                  Compare = !Backup && ((Flags & RUN_COMPARE) != 0);
   bool                  Whole   = Backup || Compare;
   bool                  Update  = !Whole && ((Flags & RUN_UPDATE) != 0);
-  std::vector<uint8_t>  Image   = sim::MakeImage (Version);
-  sim::SimFirmware      Sim;
+  std::vector<uint8_t>  Image   = harness::MakeImage (Version);
+  harness::SimFirmware      Sim;
   int                   Controller;
   EFI_STATUS            Status;
 

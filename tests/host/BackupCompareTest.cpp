@@ -1,13 +1,13 @@
 // The backup of the whole E2PROM (-d) and its comparison with an image
 // (-c): what the bus carries for each byte, what the console and the
 // volume hold after every way a run can end.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <cstdio>
 
 namespace {
 
-using sim::Call;
+using harness::Call;
 
 constexpr size_t    EEPROM_BYTES    = 0x2000;
 constexpr uint16_t  VERSION_ADDRESS = 0x112F;
@@ -107,7 +107,7 @@ protected:
 
     TearDown ();
     Sim.~SimFirmware ();
-    new (&Sim) sim::SimFirmware ();
+    new (&Sim) harness::SimFirmware ();
     Volume                               = SetUpBench (Sim);
     Sim.Volumes[(size_t)Volume]->Files   = Files;
     SetEeprom (Kept);
@@ -162,9 +162,9 @@ TEST_F (BackupCompareTest, ProgressIsRedrawnInPlaceOnlyWhenTheFigureChanges) {
   int                          Moves = 0;
 
   for (size_t Index = 0; Index < Sim.Timeline.size (); Index++) {
-    const sim::Event  &Event = Sim.Timeline[Index];
+    const harness::Event  &Event = Sim.Timeline[Index];
 
-    if (Event.Kind == sim::Event::Cursor) {
+    if (Event.Kind == harness::Event::Cursor) {
       Moves++;
       EXPECT_EQ (Event.A, sizeof (READ_START) - 1);
       ASSERT_LT (Index + 1, Sim.Timeline.size ());
@@ -200,7 +200,7 @@ TEST_F (BackupCompareTest, ComparisonFindsEachDifferingByteWithItsAddress) {
                " Error: 1 of 8192 bytes differ from the image:\r\n" +
                Format (" Address 0x%04X: image 0x%02X, E2PROM 0x%02X\r\n", Case.Address, Case.Image, PatternByte (Case.Address)))
       << Case.Address;
-    EXPECT_NE (Output ().find (Format (" Image CRC-32 0x%08X,", sim::Crc32 (Image.data (), Image.size ()))), std::string::npos);
+    EXPECT_NE (Output ().find (Format (" Image CRC-32 0x%08X,", harness::Crc32 (Image.data (), Image.size ()))), std::string::npos);
     EXPECT_EQ (Eeprom (), Pattern ()) << "the comparison writes nothing";
   }
 }
@@ -270,7 +270,7 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
 
   for (const auto &Case : Cases) {
     Restart ();
-    Sim.Fail (sim::Once (Case.Kind, Case.Nth, Case.Status));
+    Sim.Fail (harness::Once (Case.Kind, Case.Nth, Case.Status));
     EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), Case.Status) << Case.Line;
     EXPECT_NE (Output ().find (Case.Line), std::string::npos) << Output ();
     EXPECT_EQ (Output ().find (" Backup saved"), std::string::npos);
@@ -288,8 +288,8 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
 
   // A file that cannot be deleted is named, so that nobody takes it for a backup.
   Restart ();
-  Sim.Fail (sim::Once (Call::Write, 1, EFI_DEVICE_ERROR));
-  Sim.Fail (sim::Once (Call::Delete, 1, EFI_WARN_DELETE_FAILURE));
+  Sim.Fail (harness::Once (Call::Write, 1, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::Once (Call::Delete, 1, EFI_WARN_DELETE_FAILURE));
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_DEVICE_ERROR);
   EXPECT_NE (Output ().find (" Error: the incomplete backup file backup.bin could not be deleted, do not use it.\r\n"), std::string::npos);
 }

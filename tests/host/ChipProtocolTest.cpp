@@ -1,7 +1,7 @@
 // The chip's register protocol as the bus sees it: the host-controller
 // lookup, the device-ID check, the E2PROM version read and its bounded
 // wait, the MCU version, the block-write frame, and failed transactions.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <cstdio>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-using sim::Call;
+using harness::Call;
 
 // Readable expectations: N copies of one bus-log line.
 std::vector<std::string>
@@ -81,7 +81,7 @@ protected:
   // Every transaction goes to one of the chip's two addresses (the controller checks the rest of each request).
   void TearDown () override
   {
-    for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+    for (const harness::SmbusTransaction &Entry : Sim.Transactions) {
       EXPECT_TRUE ((Entry.Address == 0x21) || (Entry.Address == 0x23)) << std::hex << Entry.Address;
     }
 
@@ -201,7 +201,7 @@ TEST_F (ChipProtocolTest, ReadAddressIsTakenInItsEightBitForm) {
 }
 
 TEST_F (ChipProtocolTest, FailedReadGivesZeroWhateverTheBufferHolds) {
-  Sim.Fail (sim::FromThenOn (Call::Execute, 1, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::FromThenOn (Call::Execute, 1, EFI_DEVICE_ERROR));
 
   for (UINT8 Left : std::initializer_list<UINT8> { 0x11, 0x80, 0xFF, 0x5C }) {
     mLeftByFailedRead = Left;
@@ -218,14 +218,14 @@ TEST_F (ChipProtocolTest, FailedDeviceIdReadIsAMiss) {
   mLeftByFailedRead = 0x11;
 
   // One failed read, then the answer.
-  Sim.Fail (sim::Once (Call::Execute, 2, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::Once (Call::Execute, 2, EFI_DEVICE_ERROR));
   EXPECT_TRUE (CheckTconDeviceId ());
   EXPECT_EQ (Traffic (), (std::vector<std::string> { "W 21 B1 08", "R 23 02 -> !", "R 23 02 -> 11" }));
 
   // Six failed reads, though the driver left the device ID in the buffer each time.
   NewChip ();
   for (uint64_t Nth = 5; Nth <= 10; Nth++) {
-    Sim.Fail (sim::Once (Call::Execute, Nth, EFI_DEVICE_ERROR));
+    Sim.Fail (harness::Once (Call::Execute, Nth, EFI_DEVICE_ERROR));
   }
 
   EXPECT_FALSE (CheckTconDeviceId ());
@@ -238,7 +238,7 @@ TEST_F (ChipProtocolTest, FailedStatusReadsKeepTheWaitGoingToItsBound) {
   mLeftByFailedRead = 0xFF;
   // The three set-up writes go through; every transaction after them fails:
   // a bus that is gone, not a slow chip.
-  Sim.Fail (sim::FromThenOn (sim::ANY_CALL, Sim.TotalCalls () + 4));
+  Sim.Fail (harness::FromThenOn (harness::ANY_CALL, Sim.TotalCalls () + 4));
 
   EXPECT_EQ (ReadEepromVersion (&Version), EepromReadFailed);
   EXPECT_EQ (Version, 0xEE);
@@ -324,8 +324,8 @@ TEST_F (ChipProtocolTest, BlockWriteFrameCarriesAddressHighByteFirst) {
 TEST_F (ChipProtocolTest, BlockWriteResultIsTheHostControllersStatus) {
   const UINT8  Data[8] = { 1, 2, 3, 4, 5, 6, 7, 8 };
 
-  Sim.Fail (sim::Once (Call::Execute, 2, EFI_DEVICE_ERROR));
-  Sim.Fail (sim::Once (Call::Execute, 3, EFI_NO_RESPONSE));
+  Sim.Fail (harness::Once (Call::Execute, 2, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::Once (Call::Execute, 3, EFI_NO_RESPONSE));
 
   EXPECT_TRUE (WriteEepromBlock (0x0100, Data));
   EXPECT_FALSE (WriteEepromBlock (0x0108, Data));
@@ -368,7 +368,7 @@ TEST_F (ChipProtocolTest, FillPatternGivesEveryAddressItsOwnByte) {
   ASSERT_TRUE (Apply (u"fill=0x5A"));
   EXPECT_EQ (Block (0x0100), std::vector<uint8_t> (8, 0x5A));
   for (const char16_t *Refused : { u"fill=patterns", u"fill=Pattern", u"fill=" }) {
-    EXPECT_FALSE (Apply (Refused)) << sim::Utf8 (Refused);
+    EXPECT_FALSE (Apply (Refused)) << harness::Utf8 (Refused);
   }
 }
 
@@ -405,7 +405,7 @@ TEST_F (ChipProtocolTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly
     EXPECT_FALSE (Apply (u"drop-block=0x2000"));
     ASSERT_TRUE (Apply (Disarm));
     EXPECT_TRUE (WriteEepromBlock (0x0000, std::vector<uint8_t> (8, 0x11).data ()));
-    EXPECT_EQ (Block (0x0000), std::vector<uint8_t> (8, 0x11)) << sim::Utf8 (Disarm);
+    EXPECT_EQ (Block (0x0000), std::vector<uint8_t> (8, 0x11)) << harness::Utf8 (Disarm);
   }
 }
 
@@ -443,7 +443,7 @@ protected:
     }
 
     if (Case.ListFails) {
-      Sim.Fail (sim::Once (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES));
+      Sim.Fail (harness::Once (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES));
     }
   }
 };
@@ -477,7 +477,7 @@ TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
   EXPECT_EQ (ReadEepromVersion (&Version), EepromReadDone);
   EXPECT_TRUE (WriteEepromBlock (0, Data));
   ASSERT_FALSE (Sim.Transactions.empty ());
-  for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+  for (const harness::SmbusTransaction &Entry : Sim.Transactions) {
     EXPECT_EQ (Entry.Controller, Case.Serving);
   }
 }

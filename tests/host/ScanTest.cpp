@@ -64,8 +64,8 @@ TEST_F (ScanOutcomeTest, IntelWithChipShowsControllerChipAndVersion) {
   EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + Q35_CHIP + CLOSING_SEPARATOR + VERSION_LINE);
   EXPECT_EQ (BusLog (), QUERY_BUS_LOG);
   EXPECT_EQ (ConfigReads (), Walk (Q35_SMBUS, { { Q35_SMBUS, { 0x08, 0x20 } } }));
-  EXPECT_EQ (Sim.CallCount (sim::Call::Stall), 0u);
-  EXPECT_EQ (Sim.CallCount (sim::Call::OpenVolume), 0u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::Stall), 0u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::OpenVolume), 0u);
 }
 
 TEST_F (ScanOutcomeTest, QueryThatNeverSeesDataReadyTimesOut) {
@@ -146,7 +146,7 @@ TEST_F (ScanOutcomeTest, IntelWithoutChipProbesEverythingThenGivesUp) {
   EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + NOT_FOUND_LINE);
   EXPECT_EQ (BusLog (), MISSED_CHECK);
   EXPECT_EQ (ConfigReads (), Walk (LAST_POSITION, { { Q35_SMBUS, { 0x08, 0x20 } } }));
-  EXPECT_EQ (Sim.CallCount (sim::Call::Stall), 0u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::Stall), 0u);
 }
 
 TEST_F (ScanOutcomeTest, AmdWithoutChipEndsScanBeforeIntelAfterIt) {

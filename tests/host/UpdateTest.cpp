@@ -1,7 +1,7 @@
 // The update after a good load: both versions shown, 1024 blocks sent in
 // order with the figure redrawn in place and a pause after each, the
 // version byte read back and compared, then the file given back.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -144,7 +144,7 @@ protected:
     std::vector<std::u16string>  Shown;
 
     for (size_t Index = 0; Index + 1 < Sim.Timeline.size (); Index++) {
-      if ((Sim.Timeline[Index].Kind == sim::Event::Cursor) && (Sim.Timeline[Index + 1].Kind == sim::Event::Output)) {
+      if ((Sim.Timeline[Index].Kind == harness::Event::Cursor) && (Sim.Timeline[Index + 1].Kind == harness::Event::Output)) {
         Shown.push_back (Sim.Timeline[Index + 1].Text);
       }
     }
@@ -198,9 +198,9 @@ TEST_F (UpdateTest, FiguresGoWhereTheStartLineEndsOnANarrowScreen) {
   Row   = (size_t)(std::find (Lines.begin (), Lines.end (), u" Start update Chip i") - Lines.begin ());
   ASSERT_LT (Row + 1, Lines.size ());
   EXPECT_EQ (Lines[Row + 1], u"mage:      100%");
-  EXPECT_EQ (Sim.CallCount (sim::Call::SetCursorPosition), BLOCKS + 1);
-  for (const sim::Event &Event : Sim.Timeline) {
-    if (Event.Kind == sim::Event::Cursor) {
+  EXPECT_EQ (Sim.CallCount (harness::Call::SetCursorPosition), BLOCKS + 1);
+  for (const harness::Event &Event : Sim.Timeline) {
+    if (Event.Kind == harness::Event::Cursor) {
       ASSERT_EQ (Event.A, 11u);
       ASSERT_EQ (Event.B, Row + 1);
     }
@@ -227,13 +227,13 @@ TEST_F (UpdateTest, FiguresRiseFromZeroToOneHundred) {
 }
 
 TEST_F (UpdateTest, EachBlockIsFollowedByCursorMoveFigureAndPause) {
-  const std::vector<sim::Event>  &Events = Sim.Timeline;
+  const std::vector<harness::Event>  &Events = Sim.Timeline;
   size_t                         Index   = 0;
   std::vector<std::u16string>    Lines;
   UINTN                          Row;
 
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
-  while ((Index < Events.size ()) && !((Events[Index].Kind == sim::Event::Output) && (Events[Index].Text == u" Start update Chip image:      "))) {
+  while ((Index < Events.size ()) && !((Events[Index].Kind == harness::Event::Output) && (Events[Index].Text == u" Start update Chip image:      "))) {
     Index++;
   }
 
@@ -243,25 +243,25 @@ TEST_F (UpdateTest, EachBlockIsFollowedByCursorMoveFigureAndPause) {
   Index++;
   ASSERT_GE (Events.size (), Index + BLOCKS * 4 + 4);
   for (size_t Block = 0; Block < BLOCKS; Block++, Index += 4) {
-    const sim::SmbusTransaction  &Sent = Sim.Transactions[Events[Index].A];
+    const harness::SmbusTransaction  &Sent = Sim.Transactions[Events[Index].A];
 
-    ASSERT_EQ (Events[Index].Kind, sim::Event::Smbus) << "block " << Block;
+    ASSERT_EQ (Events[Index].Kind, harness::Event::Smbus) << "block " << Block;
     ASSERT_EQ (Sent.Operation, EfiSmbusWriteBlock) << "block " << Block;
     ASSERT_EQ ((size_t)Sent.Data[1] << 8 | Sent.Data[2], Block * 8);
-    ASSERT_EQ (Events[Index + 1].Kind, sim::Event::Cursor) << "block " << Block;
+    ASSERT_EQ (Events[Index + 1].Kind, harness::Event::Cursor) << "block " << Block;
     ASSERT_EQ (Events[Index + 1].A, 31u);
     ASSERT_EQ (Events[Index + 1].B, Row);
-    ASSERT_EQ (Events[Index + 2].Kind, sim::Event::Output) << "block " << Block;
-    ASSERT_EQ (sim::Utf8 (Events[Index + 2].Text), FigureAfter (Block));
-    ASSERT_EQ (Events[Index + 3].Kind, sim::Event::Stall) << "block " << Block;
+    ASSERT_EQ (Events[Index + 2].Kind, harness::Event::Output) << "block " << Block;
+    ASSERT_EQ (harness::Utf8 (Events[Index + 2].Text), FigureAfter (Block));
+    ASSERT_EQ (Events[Index + 3].Kind, harness::Event::Stall) << "block " << Block;
     ASSERT_EQ (Events[Index + 3].A, 4000u);
   }
 
-  EXPECT_EQ (Events[Index].Kind, sim::Event::Cursor);
+  EXPECT_EQ (Events[Index].Kind, harness::Event::Cursor);
   EXPECT_EQ (Events[Index].A, 31u);
   EXPECT_EQ (Events[Index].B, Row);
   EXPECT_EQ (Events[Index + 1].Text, u"100%");
-  EXPECT_EQ (Events[Index + 2].Kind, sim::Event::Stall);
+  EXPECT_EQ (Events[Index + 2].Kind, harness::Event::Stall);
   EXPECT_EQ (Events[Index + 2].A, 4000u);
   EXPECT_EQ (Events[Index + 3].Text, u"\r\n================================================\r\n");
 }
@@ -270,8 +270,8 @@ TEST_F (UpdateTest, PausesTotalOneThousandTwentyFiveTimesFourMilliseconds) {
   size_t  Stalls = 0;
 
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
-  for (const sim::Event &Event : Sim.Timeline) {
-    if (Event.Kind == sim::Event::Stall) {
+  for (const harness::Event &Event : Sim.Timeline) {
+    if (Event.Kind == harness::Event::Stall) {
       EXPECT_EQ (Event.A, 4000u);
       Stalls++;
     }
@@ -311,7 +311,7 @@ TEST_F (UpdateTest, MismatchNamesTheImageByteFirstAndStillReleases) {
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () + " Version information validation error,the bin version is 0x5A and the E2PROM version is 0x50. \r\n");
   EXPECT_EQ (BlockLog ().size (), BLOCKS);
-  EXPECT_EQ (Sim.CallCount (sim::Call::Close), 2u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::Close), 2u);
 }
 
 TEST_F (UpdateTest, IgnoredWritesPassWhenTheVersionByteAlreadyMatches) {
@@ -324,7 +324,7 @@ TEST_F (UpdateTest, IgnoredWritesPassWhenTheVersionByteAlreadyMatches) {
 }
 
 TEST_F (UpdateTest, ReleaseAfterTheVerdictReportsEachFailedClose) {
-  Sim.Fail (sim::FromThenOn (sim::Call::Close, 1, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::FromThenOn (harness::Call::Close, 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED + "close: fail\r\nclose: fail\r\n");
 }
@@ -339,7 +339,7 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
   std::vector<uint8_t>      Written   = Image;
 
   for (size_t Block : Refused) {
-    Sim.Fail (sim::Once (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR));
+    Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR));
     std::fill (Written.begin () + (ptrdiff_t)(Block * 8), Written.begin () + (ptrdiff_t)(Block * 8 + 8), 0xFF);
   }
 
@@ -356,7 +356,7 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
 }
 
 TEST_F (UpdateTest, RefusedVersionBlockShowsMismatchThenTheCount) {
-  Sim.Fail (sim::Once (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () +
              " Version information validation error,the bin version is 0x5A and the E2PROM version is 0xFF. \r\n"
@@ -371,7 +371,7 @@ TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
 
   Expected.insert (Expected.end (), 10000, "R 21 B7 -> 7F");
   Sim.Chip.Faults.ReadyAfterPolls = ZK48_NEVER;
-  Sim.Fail (sim::Once (sim::Call::Close, 1, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::Once (harness::Call::Close, 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_TIMEOUT);
   EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read timed out, exit.\r\nclose: fail\r\n");
   Log = BusLog ();

@@ -4,7 +4,7 @@
 // update. Every run must end, refuse nothing the firmware would refuse, give
 // back all it took, and report success only when the chip really holds what
 // the tool says.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,8 +19,8 @@
 
 namespace {
 
-using sim::Call;
-using sim::SimFirmware;
+using harness::Call;
+using harness::SimFirmware;
 
 constexpr uint8_t     IMAGE_VERSION     = 0x5A;
 constexpr uint8_t     CHIP_VERSION      = 0x3C;   // the byte at 0x112F before any run
@@ -111,7 +111,7 @@ Hex (
 // A failure that cannot change what the run does: console output, a pause, a release, Print's own buffer.
 bool
 IsBenign (
-  const sim::InjectedFailure  &Failure
+  const harness::InjectedFailure  &Failure
   )
 {
   switch (Failure.Kind) {
@@ -134,7 +134,7 @@ LostOutput (
   const SimFirmware  &Sim
   )
 {
-  for (const sim::InjectedFailure &Failure : Sim.Injected) {
+  for (const harness::InjectedFailure &Failure : Sim.Injected) {
     if ((Failure.Kind == Call::OutputString) || ((Failure.Kind == Call::AllocatePool) && (Failure.Size == PRINT_BUFFER_SIZE))) {
       return true;
     }
@@ -223,7 +223,7 @@ BackupMatchesChip (
   std::string Problem;
 
   // The file is removed by Delete, through a handle opened again when Close took the first.
-  for (const sim::InjectedFailure &Failure : Run.Sim->Injected) {
+  for (const harness::InjectedFailure &Failure : Run.Sim->Injected) {
     Refused = Refused || (Failure.Kind == Call::Delete) || (Failure.Kind == Call::Open);
   }
 
@@ -285,12 +285,12 @@ const RUN_MODE  COMPARE_DIFFERS   = { "compare-differs", { u"-c", u"zk48.bin" },
 //
 std::string
 FirstDecisiveSite (
-  const std::vector<sim::InjectedFailure>  &Failed
+  const std::vector<harness::InjectedFailure>  &Failed
   )
 {
-  for (const sim::InjectedFailure &Failure : Failed) {
+  for (const harness::InjectedFailure &Failure : Failed) {
     if (!IsBenign (Failure)) {
-      return sim::CallSiteName ({ Failure.Kind, Failure.Size });
+      return harness::CallSiteName ({ Failure.Kind, Failure.Size });
     }
   }
 
@@ -411,11 +411,11 @@ protected:
   static std::set<uint64_t>
   CallsToFail (
     const RUN_MODE                    &Mode,
-    const std::vector<sim::CallSite>  &Sites,
+    const std::vector<harness::CallSite>  &Sites,
     uint64_t                          &Count
     )
   {
-    std::map<sim::CallSite, std::vector<uint64_t>>  CallsOf;
+    std::map<harness::CallSite, std::vector<uint64_t>>  CallsOf;
     std::set<uint64_t>                              Chosen;
 
     for (uint64_t K = 1; K <= Sites.size (); K++) {
@@ -439,29 +439,29 @@ protected:
   FailAt (
     const RUN_MODE        &Mode,
     uint64_t              K,
-    const sim::CallSite   &Site,
+    const harness::CallSite   &Site,
     uint64_t              Budget,
     SWEEP                 &Sweep
     ) const
   {
     for (bool FromOn : { false, true }) {
-      OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (FromOn ? sim::FromThenOn (sim::ANY_CALL, K) : sim::Once (sim::ANY_CALL, K)); });
+      OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (FromOn ? harness::FromThenOn (harness::ANY_CALL, K) : harness::Once (harness::ANY_CALL, K)); });
       const auto   &Failed  = Run.Sim->Injected;
       bool         Injected = !Failed.empty () && (Failed[0].K == K);
       bool         OnSite   = Injected && (Failed[0].Kind == Site.Kind) && ((uint64_t)Failed[0].Size == Site.Detail);
-      std::string  Ending   = FromOn ? "from " + FirstDecisiveSite (Failed) + " on: " : sim::CallSiteName (Site) + ": ";
-      std::string  Label    = "k=" + std::to_string (K) + (FromOn ? " and on: " : ": ") + sim::CallSiteName (Site);
+      std::string  Ending   = FromOn ? "from " + FirstDecisiveSite (Failed) + " on: " : harness::CallSiteName (Site) + ": ";
+      std::string  Label    = "k=" + std::to_string (K) + (FromOn ? " and on: " : ": ") + harness::CallSiteName (Site);
       std::string  Wrong    = Judge (Mode, Run);
       bool         Benign   = Injected;
 
       Sweep.Runs++;
       Sweep.Endings.insert (Ending + Hex (Run.Status));
-      for (const sim::InjectedFailure &Failure : Failed) {
+      for (const harness::InjectedFailure &Failure : Failed) {
         Benign = Benign && IsBenign (Failure);
       }
 
       if (!OnSite) {
-        Label += Injected ? std::string (", but ") + sim::CallName (Failed[0].Kind) + " failed" : ", but nothing was injected";
+        Label += Injected ? std::string (", but ") + harness::CallName (Failed[0].Kind) + " failed" : ", but nothing was injected";
       }
 
       if (!Wrong.empty () || !OnSite) {
@@ -479,7 +479,7 @@ protected:
       // A read or a write can also come back short without an error.
       //
       if (Injected && !FromOn && ShortTransfer (Mode, Failed[0].Kind) != 0) {
-        OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (sim::Short (Failed[0].Kind, ShortTransfer (Mode, Failed[0].Kind) - 1)); });
+        OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (harness::Short (Failed[0].Kind, ShortTransfer (Mode, Failed[0].Kind) - 1)); });
 
         Sweep.Runs++;
         if (!Judge (Mode, Short).empty () || (Short.Status == EFI_SUCCESS)) {
@@ -616,7 +616,7 @@ TEST_F (FaultInjection, SampledSweepEndsRunsAsTheFullSweepDoes) {
 //
 TEST_F (FaultInjection, CallBudgetEndsARunAtEveryCallSite) {
   OUTCOME                             Clean = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [](SimFirmware &Sim) { Sim.RecordCallSites = true; });
-  std::map<sim::CallSite, uint64_t>   FirstCall;
+  std::map<harness::CallSite, uint64_t>   FirstCall;
 
   for (uint64_t K = 1; K <= Clean.Sim->CallSites.size (); K++) {
     FirstCall.emplace (Clean.Sim->CallSites[K - 1], K);
@@ -625,10 +625,10 @@ TEST_F (FaultInjection, CallBudgetEndsARunAtEveryCallSite) {
   ASSERT_EQ (Clean.Sim->CallSites.size (), Clean.Sim->TotalCalls ());
   for (const auto &[Site, K] : FirstCall) {
     OUTCOME  Run    = RunOnce (UPDATE, K - 1, [](SimFirmware &) {});
-    OUTCOME  Failed = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [K = K](SimFirmware &Sim) { Sim.Fail (sim::FromThenOn (sim::ANY_CALL, K)); });
+    OUTCOME  Failed = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [K = K](SimFirmware &Sim) { Sim.Fail (harness::FromThenOn (harness::ANY_CALL, K)); });
 
-    EXPECT_EQ (Run.Status, Failed.Status) << sim::CallSiteName (Site);
-    EXPECT_EQ (Run.Sim->TotalCalls (), Failed.Sim->TotalCalls ()) << sim::CallSiteName (Site);
+    EXPECT_EQ (Run.Status, Failed.Status) << harness::CallSiteName (Site);
+    EXPECT_EQ (Run.Sim->TotalCalls (), Failed.Sim->TotalCalls ()) << harness::CallSiteName (Site);
     EXPECT_EQ (Run.Sim->Violations, std::vector<std::string> { "more than " + std::to_string (K - 1) + " calls: the run does not end" });
   }
 }
@@ -687,13 +687,13 @@ TEST_F (FaultInjection, NoChipFaultFakesASuccessfulUpdate) {
         Sim.Chip.Faults.FaultAt   = (UINT32)At;
         Sim.Chip.Faults.FaultKind = KINDS[Kind];
       });
-      const sim::SmbusTransaction  &Hit    = Run.Sim->Transactions.at (At - 1);
+      const harness::SmbusTransaction  &Hit    = Run.Sim->Transactions.at (At - 1);
       bool                         Dropped = (KINDS[Kind] == Zk48FaultWriteIgnored) && (Hit.Operation == EfiSmbusWriteBlock);
       std::string                  Wrong   = Judge (UPDATE, Run, Dropped ? ((size_t)Hit.Data[1] << 8 | Hit.Data[2]) : SIZE_MAX);
 
       Runs++;
       Successes += Run.Status == EFI_SUCCESS;
-      for (const sim::SmbusTransaction &Entry : Run.Sim->Transactions) {
+      for (const harness::SmbusTransaction &Entry : Run.Sim->Transactions) {
         if ((Entry.Operation == EfiSmbusWriteBlock) && EFI_ERROR (Entry.Status) && (Run.Status == EFI_SUCCESS)) {
           Wrong += "success after a refused block write; ";
           break;

@@ -1,4 +1,4 @@
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <cstdio>
 #include <cstring>
@@ -29,7 +29,7 @@ BenchUpToChip (
 
 int
 FirmwareTest::SetUpBench (
-  sim::SimFirmware  &Firmware
+  harness::SimFirmware  &Firmware
   )
 {
   int  NewVolume;
@@ -78,7 +78,7 @@ void
 FirmwareTest::RemoveSmbusHc (
   )
 {
-  std::erase_if (Sim.Handles, [](const sim::SimFirmware::HandleEntry &Entry) {
+  std::erase_if (Sim.Handles, [](const harness::SimFirmware::HandleEntry &Entry) {
     return std::memcmp (&Entry.Protocol, &gEfiSmbusHcProtocolGuid, sizeof (EFI_GUID)) == 0;
   });
 }
@@ -100,7 +100,7 @@ FirmwareTest::BusLog (
 {
   std::vector<std::string>  Lines;
 
-  for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+  for (const harness::SmbusTransaction &Entry : Sim.Transactions) {
     char         Text[16];
     std::string  Line;
     const char   *Kind = Entry.Operation == EfiSmbusReadByte ? "R" : Entry.Operation == EfiSmbusWriteByte ? "W" : Entry.Operation == EfiSmbusWriteBlock ? "B" : "?";
