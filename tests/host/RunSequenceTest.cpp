@@ -49,57 +49,29 @@ TEST_F (RunSequenceTest, NoArgumentPrintsBannerAndRefusalOnly) {
 
 //
 // The lookup of the host controller comes before anything reaches the
-// console: a driver in front of the lookup's two boot services notes how
-// much of the timeline (clear screen and output) exists when each is called.
+// console: for each of the lookup's two boot-service calls, the calls made
+// before it count one OpenProtocol (the arguments') and nothing of the console.
 //
-EFI_LOCATE_HANDLE_BUFFER  mSimLocateHandleBuffer;
-EFI_HANDLE_PROTOCOL       mSimHandleProtocol;
-std::vector<size_t>       mTimelineAtLookup;
-std::vector<uint64_t>     mOpensAtLookup;
-
-void
-NoteLookupStep (
-  )
-{
-  mTimelineAtLookup.push_back (harness::SimFirmware::Current->Timeline.size ());
-  mOpensAtLookup.push_back (harness::SimFirmware::Current->CallCount (Call::OpenProtocol));
-}
-
-EFI_STATUS EFIAPI
-NotingLocateHandleBuffer (
-  EFI_LOCATE_SEARCH_TYPE  SearchType,
-  const EFI_GUID          *Protocol,
-  VOID                    *SearchKey,
-  UINTN                   *NoHandles,
-  EFI_HANDLE              **Buffer
-  )
-{
-  NoteLookupStep ();
-  return mSimLocateHandleBuffer (SearchType, Protocol, SearchKey, NoHandles, Buffer);
-}
-
-EFI_STATUS EFIAPI
-NotingHandleProtocol (
-  EFI_HANDLE      Handle,
-  const EFI_GUID  *Protocol,
-  VOID            **Interface
-  )
-{
-  NoteLookupStep ();
-  return mSimHandleProtocol (Handle, Protocol, Interface);
-}
-
 TEST_F (RunSequenceTest, HostControllerIsLookedUpAfterTheArgumentsAndBeforeAnyOutput) {
-  mTimelineAtLookup.clear ();
-  mOpensAtLookup.clear ();
-  mSimLocateHandleBuffer              = Sim.BootServices.LocateHandleBuffer;
-  mSimHandleProtocol                  = Sim.BootServices.HandleProtocol;
-  Sim.BootServices.LocateHandleBuffer = NotingLocateHandleBuffer;
-  Sim.BootServices.HandleProtocol     = NotingHandleProtocol;
+  std::vector<uint64_t>  OpensAtLookup;
+  std::vector<uint64_t>  ConsoleAtLookup;
+  uint64_t               Opens   = 0;
+  uint64_t               Console = 0;
 
+  Sim.RecordCallSites = true;
   EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
-  EXPECT_EQ (mTimelineAtLookup, (std::vector<size_t> { 0, 0 }));
-  EXPECT_EQ (mOpensAtLookup, (std::vector<uint64_t> { 1, 1 }));
+  for (const harness::CallSite &Site : Sim.CallSites) {
+    if ((Site.Kind == Call::LocateHandleBuffer) || (Site.Kind == Call::HandleProtocol)) {
+      OpensAtLookup.push_back (Opens);
+      ConsoleAtLookup.push_back (Console);
+    }
+
+    Opens   += Site.Kind == Call::OpenProtocol;
+    Console += (Site.Kind == Call::ClearScreen) || (Site.Kind == Call::OutputString) || (Site.Kind == Call::SetCursorPosition);
+  }
+
+  EXPECT_EQ (OpensAtLookup, (std::vector<uint64_t> { 1, 1 }));
+  EXPECT_EQ (ConsoleAtLookup, (std::vector<uint64_t> { 0, 0 }));
   EXPECT_EQ (Sim.Timeline.front ().Kind, harness::Event::Clear);
   EXPECT_EQ (Sim.CallCount (Call::ClearScreen), 1u);
   EXPECT_EQ (Output (), UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n");
