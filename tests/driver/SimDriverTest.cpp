@@ -148,7 +148,7 @@ TEST_P (SettingsSizeTest, FileUpToTheLimitLoadsWholeALongerOneIsRefused) {
   ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
   ASSERT_NE (ControlledChip (), nullptr);
   EXPECT_EQ (ControlledChip ()->McuVersion, 0x5C);
-  EXPECT_EQ (ControlledChip ()->Eeprom[0x112F], 0x55);
+  EXPECT_EQ (ControlledChip ()->Eeprom[harness::VERSION_ADDRESS], 0x55);
 }
 
 INSTANTIATE_TEST_SUITE_P (

@@ -18,6 +18,7 @@
 #include "platform/SmbusHc.h"
 #include "platform/SystemTable.h"
 #include "sim/Zk48Chip.h"
+#include "tests/firmware/Vocabulary.h"
 
 namespace harness {
 
@@ -312,16 +313,8 @@ struct SimSmbusHc {
   int                      Index;
 };
 
-// The CRC-32 of IEEE 802.3 as the firmware's CalculateCrc32 gives it, worked out here on its own.
-uint32_t Crc32 (const uint8_t *Data, size_t Size);
-
 // A status allowed by the standard for a failing call of Kind.
 EFI_STATUS TypicalFailure (Call Kind);
-
-std::string Utf8 (const std::u16string &Text);
-
-// An image whose every byte is a function of its offset, with Version at 0x112F.
-std::vector<uint8_t> MakeImage (uint8_t Version, size_t Size = 0x2000);
 
 } // namespace harness
 

@@ -9,8 +9,10 @@ namespace {
 
 using harness::Call;
 
-constexpr size_t    EEPROM_BYTES    = 0x2000;
-constexpr uint16_t  VERSION_ADDRESS = 0x112F;
+using harness::EEPROM_BYTES;
+using harness::Pattern;
+using harness::PatternByte;
+using harness::VERSION_ADDRESS;
 
 // The scan's device-ID write and read come before the first E2PROM byte;
 // each byte then costs three set-up writes, the polls and the data read.
@@ -20,29 +22,6 @@ constexpr uint32_t  BYTE_TRANSACTIONS = 3 + POLLS_PER_BYTE + 1;
 
 const char  READ_START[] = " Reading E2PROM:      ";
 const char  READ_END[]   = "\r\n================================================\r\n";
-
-// Every byte a function of its address, so that a read of a wrong,
-// swapped or truncated address shows.
-uint8_t
-PatternByte (
-  size_t  Address
-  )
-{
-  return (uint8_t)((Address & 0xFF) ^ (uint8_t)((Address >> 8) * 0x35));
-}
-
-std::vector<uint8_t>
-Pattern (
-  )
-{
-  std::vector<uint8_t>  Bytes (EEPROM_BYTES);
-
-  for (size_t Address = 0; Address < EEPROM_BYTES; Address++) {
-    Bytes[Address] = PatternByte (Address);
-  }
-
-  return Bytes;
-}
 
 std::string
 Format (
@@ -94,7 +73,7 @@ protected:
   Eeprom (
     ) const
   {
-    return std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + EEPROM_BYTES);
+    return harness::Eeprom (Sim.Chip);
   }
 
   // A fresh firmware and chip for the next run of the same test; the E2PROM and the volume's files carry over.

@@ -20,7 +20,7 @@ protected:
   void SetUp () override
   {
     FirmwareTest::SetUp ();
-    Sim.Chip.Eeprom[0x112F] = 0x5A;
+    Sim.Chip.Eeprom[harness::VERSION_ADDRESS] = 0x5A;
   }
 
   // Nothing of the image file was touched.
@@ -243,7 +243,7 @@ struct VERSION_CASE {
 class VersionQueryTest : public RunSequenceTest, public ::testing::WithParamInterface<VERSION_CASE> {};
 
 TEST_P (VersionQueryTest, ShowsTheVersionByte) {
-  Sim.Chip.Eeprom[0x112F] = GetParam ().Byte;
+  Sim.Chip.Eeprom[harness::VERSION_ADDRESS] = GetParam ().Byte;
 
   EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
   EXPECT_EQ (Output (), UP_TO_CHIP + GetParam ().Line);

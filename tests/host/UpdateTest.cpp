@@ -8,6 +8,8 @@
 
 namespace {
 
+using harness::VERSION_ADDRESS;
+
 const std::string  RUN_START = BenchUpToChip () +
                                " Image name is: zk48.bin FileSize:8KB\r\n";
 
@@ -19,7 +21,6 @@ const char  FINISHED[]      = "\r\n E2PROM update finished.\r\n";
 constexpr uint8_t   IMAGE_VERSION   = 0x5A;
 constexpr uint8_t   CHIP_MCU        = 0x0B;
 constexpr size_t    BLOCKS          = 1024;
-constexpr uint16_t  VERSION_ADDRESS = 0x112F;
 
 // Transactions before the first block: the scan's two and the MCU version read.
 constexpr uint64_t  EXECUTES_BEFORE_BLOCKS = 3;
@@ -58,17 +59,6 @@ AllFigures (
   return Text + "100%";
 }
 
-std::string
-Hex (
-  uint8_t  Byte
-  )
-{
-  char  Text[4];
-
-  std::snprintf (Text, sizeof (Text), "%02X", Byte);
-  return Text;
-}
-
 class UpdateTest : public FirmwareTest {
 protected:
   std::vector<uint8_t>  Image = MakeImage (IMAGE_VERSION);
@@ -98,23 +88,16 @@ protected:
     return RUN_START + VersionLines (Current, "5A") + START_LINE + AllFigures () + CLOSING_LINE;
   }
 
-  std::vector<uint8_t>
-  Eeprom (
-    ) const
-  {
-    return std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom));
-  }
-
   // The bus log line of the block at Block, as the image gives it.
   std::string
   BlockLine (
     size_t  Block
     ) const
   {
-    std::string  Line = "B 21 00 0A " + Hex ((uint8_t)(Block * 8 >> 8)) + " " + Hex ((uint8_t)(Block * 8));
+    std::string  Line = "B 21 00 0A " + harness::Hex ((uint8_t)(Block * 8 >> 8), 2) + " " + harness::Hex ((uint8_t)(Block * 8), 2);
 
     for (size_t Index = 0; Index < 8; Index++) {
-      Line += " " + Hex (Image[Block * 8 + Index]);
+      Line += " " + harness::Hex (Image[Block * 8 + Index], 2);
     }
 
     return Line;
@@ -136,21 +119,6 @@ protected:
     return Blocks;
   }
 
-  // The text output right after each cursor move.
-  std::vector<std::u16string>
-  Figures (
-    ) const
-  {
-    std::vector<std::u16string>  Shown;
-
-    for (size_t Index = 0; Index + 1 < Sim.Timeline.size (); Index++) {
-      if ((Sim.Timeline[Index].Kind == harness::Event::Cursor) && (Sim.Timeline[Index + 1].Kind == harness::Event::Output)) {
-        Shown.push_back (Sim.Timeline[Index + 1].Text);
-      }
-    }
-
-    return Shown;
-  }
 };
 
 TEST_F (UpdateTest, ConsoleShowsVersionsFiguresAndSuccess) {
@@ -211,7 +179,7 @@ TEST_F (UpdateTest, FiguresRiseFromZeroToOneHundred) {
   std::vector<std::u16string>  Shown;
 
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
-  Shown = Figures ();
+  Shown = harness::FiguresAfterCursorMoves (Sim.Timeline);
   ASSERT_EQ (Shown.size (), BLOCKS + 1);
   EXPECT_EQ (Shown[0], u"0%");
   EXPECT_EQ (Shown[10], u"0%");
@@ -291,7 +259,7 @@ TEST_F (UpdateTest, BlocksReproduceTheImageOnTheBus) {
   Expected.insert (Expected.end (), { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80", "R 21 B6 -> 5A" });
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (BusLog (), Expected);
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 TEST_F (UpdateTest, ImageOfTheChipsOwnVersionIsStillWrittenWhole) {
@@ -299,7 +267,7 @@ TEST_F (UpdateTest, ImageOfTheChipsOwnVersionIsStillWrittenWhole) {
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (Output (), ThroughWriting ("5A") + VERIFIED + FINISHED);
   EXPECT_EQ (BlockLog ().size (), BLOCKS);
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 //
@@ -320,7 +288,7 @@ TEST_F (UpdateTest, IgnoredWritesPassWhenTheVersionByteAlreadyMatches) {
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED);
   EXPECT_EQ (Sim.Chip.Eeprom[0], 0xFF);
-  EXPECT_NE (Eeprom (), Image);
+  EXPECT_NE (harness::Eeprom (Sim.Chip), Image);
 }
 
 TEST_F (UpdateTest, ReleaseAfterTheVerdictReportsEachFailedClose) {
@@ -352,7 +320,7 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + " Error: 3 of 1024 block writes failed, the E2PROM image is incomplete.\r\n");
   EXPECT_EQ (BlockLog (), Expected);
-  EXPECT_EQ (Eeprom (), Written);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Written);
 }
 
 TEST_F (UpdateTest, RefusedVersionBlockShowsMismatchThenTheCount) {
@@ -377,7 +345,7 @@ TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
   Log = BusLog ();
   ASSERT_EQ (Log.size (), EXECUTES_BEFORE_BLOCKS + BLOCKS + Expected.size ());
   EXPECT_EQ (std::vector<std::string> (Log.begin () + (ptrdiff_t)(EXECUTES_BEFORE_BLOCKS + BLOCKS), Log.end ()), Expected);
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 TEST_F (UpdateTest, ReadBackWithARefusedTransactionFailsWithoutAVersion) {
@@ -386,7 +354,7 @@ TEST_F (UpdateTest, ReadBackWithARefusedTransactionFailsWithoutAVersion) {
   Sim.Chip.Faults.FaultKind = Zk48FaultNack;
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read failed, exit.\r\n");
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 } // namespace

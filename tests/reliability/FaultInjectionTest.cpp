@@ -21,12 +21,12 @@ namespace {
 
 using harness::Call;
 using harness::SimFirmware;
+using harness::EEPROM_BYTES;
+using harness::Hex;
+using harness::VERSION_ADDRESS;
 
 constexpr uint8_t     IMAGE_VERSION     = 0x5A;
 constexpr uint8_t     CHIP_VERSION      = 0x3C;   // the byte at 0x112F before any run
-constexpr size_t      VERSION_ADDRESS   = 0x112F;
-constexpr size_t      IMAGE_SIZE        = 0x2000;
-constexpr size_t      BLOCK_SIZE        = 8;
 constexpr UINTN       PRINT_BUFFER_SIZE = (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16);
 constexpr uint64_t    CLEAN_RUN_BUDGET  = 1000000;
 constexpr size_t      FAILURES_SHOWN    = 10;
@@ -97,17 +97,6 @@ struct SWEEP {
 uint64_t  mCallFaultRuns;
 uint64_t  mChipFaultRuns;
 
-std::string
-Hex (
-  uint64_t  Value
-  )
-{
-  char  Text[24];
-
-  std::snprintf (Text, sizeof (Text), "%llX", (unsigned long long)Value);
-  return Text;
-}
-
 // A failure that cannot change what the run does: console output, a pause, a release, Print's own buffer.
 bool
 IsBenign (
@@ -145,16 +134,14 @@ LostOutput (
 
 // --- chips and rules for the modes that read the whole E2PROM (-d, -c) ---
 
-// Every byte a function of its address, as the simulator's fill=pattern: a
-// byte read from a wrong, swapped or truncated address cannot pass.
 void
 ChipHoldsPattern (
   ZK48_CHIP  &Chip
   )
 {
-  for (size_t Address = 0; Address < IMAGE_SIZE; Address++) {
-    Chip.Eeprom[Address] = (uint8_t)((Address & 0xFF) ^ (uint8_t)((Address >> 8) * 0x35));
-  }
+  const std::vector<uint8_t>  Bytes = harness::Pattern ();
+
+  std::copy (Bytes.begin (), Bytes.end (), Chip.Eeprom);
 }
 
 void
@@ -174,7 +161,7 @@ ChipDiffersFromImage (
   )
 {
   ChipHoldsImage (Chip);
-  for (size_t Address : { (size_t)0, VERSION_ADDRESS, IMAGE_SIZE - 1 }) {
+  for (size_t Address : { (size_t)0, (size_t)VERSION_ADDRESS, EEPROM_BYTES - 1 }) {
     Chip.Eeprom[Address] ^= 0x5A;
   }
 }
@@ -193,11 +180,11 @@ FirstDifference (
   const ZK48_CHIP             &Chip
   )
 {
-  if (Data.size () != IMAGE_SIZE) {
+  if (Data.size () != EEPROM_BYTES) {
     return std::to_string (Data.size ()) + " bytes";
   }
 
-  for (size_t Address = 0; Address < IMAGE_SIZE; Address++) {
+  for (size_t Address = 0; Address < EEPROM_BYTES; Address++) {
     if (Data[Address] != Chip.Eeprom[Address]) {
       return "differs from the E2PROM at 0x" + Hex (Address);
     }
@@ -259,11 +246,11 @@ NeverIdenticalWhenChipDiffers (
 
 const RUN_MODE  NO_ARGUMENT    = { "no-argument", {}, 0, Expect::NoChange, EFI_INVALID_PARAMETER };
 const RUN_MODE  VERSION        = { "version", { u"-v" }, 0, Expect::ShowsVersion, EFI_SUCCESS };
-const RUN_MODE  UPDATE         = { "update", { u"zk48.bin" }, IMAGE_SIZE, Expect::Writes, EFI_SUCCESS };
+const RUN_MODE  UPDATE         = { "update", { u"zk48.bin" }, EEPROM_BYTES, Expect::Writes, EFI_SUCCESS };
 const RUN_MODE  MISSING        = { "missing-file", { u"zk48.bin" }, 0, Expect::NoChange, EFI_NOT_FOUND };
 const RUN_MODE  WRONG_SIZE     = { "wrong-size", { u"zk48.bin" }, 100, Expect::NoChange, EFI_BAD_BUFFER_SIZE };
 // The update again, its call sites sampled: what sampling misses shows against the full sweep above.
-const RUN_MODE  UPDATE_SAMPLED = { "update-sampled", { u"zk48.bin" }, IMAGE_SIZE, Expect::Writes, EFI_SUCCESS, Coverage::SampledSites };
+const RUN_MODE  UPDATE_SAMPLED = { "update-sampled", { u"zk48.bin" }, EEPROM_BYTES, Expect::Writes, EFI_SUCCESS, Coverage::SampledSites };
 
 //
 // The modes of -d and -c: a whole E2PROM read is some 58 000 calls, so
@@ -272,9 +259,9 @@ const RUN_MODE  UPDATE_SAMPLED = { "update-sampled", { u"zk48.bin" }, IMAGE_SIZE
 //
 const RUN_MODE  BACKUP            = { "backup", { u"-d", u"backup.bin" }, 0, Expect::Reads, EFI_SUCCESS,
                                       Coverage::SampledSites, ChipHoldsPattern, BackupMatchesChip };
-const RUN_MODE  COMPARE_IDENTICAL = { "compare-identical", { u"-c", u"zk48.bin" }, IMAGE_SIZE, Expect::Reads, EFI_SUCCESS,
+const RUN_MODE  COMPARE_IDENTICAL = { "compare-identical", { u"-c", u"zk48.bin" }, EEPROM_BYTES, Expect::Reads, EFI_SUCCESS,
                                       Coverage::SampledSites, ChipHoldsImage, NeverIdenticalWhenChipDiffers };
-const RUN_MODE  COMPARE_DIFFERS   = { "compare-differs", { u"-c", u"zk48.bin" }, IMAGE_SIZE, Expect::NoChange, EFI_CRC_ERROR,
+const RUN_MODE  COMPARE_DIFFERS   = { "compare-differs", { u"-c", u"zk48.bin" }, EEPROM_BYTES, Expect::NoChange, EFI_CRC_ERROR,
                                       Coverage::SampledSites, ChipDiffersFromImage, NeverIdenticalWhenChipDiffers };
 
 //
@@ -316,7 +303,7 @@ protected:
       Mode.PrepareChip (Run.Sim->Chip);
     }
 
-    Run.Before.assign (Run.Sim->Chip.Eeprom, Run.Sim->Chip.Eeprom + IMAGE_SIZE);
+    Run.Before.assign (Run.Sim->Chip.Eeprom, Run.Sim->Chip.Eeprom + EEPROM_BYTES);
     if (Mode.FileSize != 0) {
       Run.Sim->AddFile (Run.Volume, u"zk48.bin", MakeImage (IMAGE_VERSION, Mode.FileSize));
     }
@@ -378,13 +365,13 @@ protected:
       Wrong += "the version shown is not the chip's 0x" + Hex (Sim.Chip.Eeprom[VERSION_ADDRESS]) + "; ";
     }
 
-    for (size_t Index = 0; Index < IMAGE_SIZE; Index++) {
+    for (size_t Index = 0; Index < EEPROM_BYTES; Index++) {
       if ((Mode.Outcome != Expect::Writes) && (Sim.Chip.Eeprom[Index] != Run.Before[Index])) {
         Wrong += "E2PROM changed at 0x" + Hex (Index) + "; ";
         break;
       }
 
-      if (Wrote && ((Index == VERSION_ADDRESS) || (Index / BLOCK_SIZE != Skip / BLOCK_SIZE)) && (Sim.Chip.Eeprom[Index] != Image[Index])) {
+      if (Wrote && ((Index == VERSION_ADDRESS) || (Index / harness::BLOCK_BYTES != Skip / harness::BLOCK_BYTES)) && (Sim.Chip.Eeprom[Index] != Image[Index])) {
         Wrong += "success, but the E2PROM differs from the image at 0x" + Hex (Index) + "; ";
         break;
       }
@@ -500,7 +487,7 @@ protected:
       return Mode.FileSize;
     }
 
-    return (Kind == Call::Write) ? IMAGE_SIZE : 0;
+    return (Kind == Call::Write) ? EEPROM_BYTES : 0;
   }
 
   // The mode's clean run and its calls failed as its coverage says; kept so that each test reads one sweep.
@@ -642,11 +629,11 @@ TEST_F (FaultInjection, RulesOfTheReadingModesCatchWrongEnds) {
   auto                        &Files  = Backup.Sim->Volumes[(size_t)Backup.Volume]->Files;
   const std::vector<uint8_t>  Eeprom  = Backup.Before;
 
-  ASSERT_NE (Eeprom, std::vector<uint8_t> (IMAGE_SIZE, 0xFF));
+  ASSERT_NE (Eeprom, std::vector<uint8_t> (EEPROM_BYTES, 0xFF));
   EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "success without the file";
   Files[Name] = Eeprom;
   EXPECT_EQ (BackupMatchesChip (BACKUP, Backup), "");
-  Files[Name][IMAGE_SIZE - 1] ^= 1;
+  Files[Name][EEPROM_BYTES - 1] ^= 1;
   EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "a wrong last byte";
   Files[Name] = std::vector<uint8_t> (Eeprom.begin (), Eeprom.end () - 1);
   EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "a byte short";
