@@ -51,20 +51,29 @@ void
 FirmwareTest::TearDown (
   )
 {
-  EXPECT_EQ (Sim.Violations, std::vector<std::string> {});
-  EXPECT_EQ (Sim.LedgerProblems (), std::vector<std::string> {});
+  ExpectBalanced (Sim);
+}
+
+void
+FirmwareTest::ExpectBalanced (
+  const harness::SimFirmware  &Firmware
+  )
+{
+  EXPECT_EQ (Firmware.Violations, std::vector<std::string> {});
+  EXPECT_EQ (Firmware.LedgerProblems (), std::vector<std::string> {});
 }
 
 EFI_STATUS
-FirmwareTest::Run (
+FirmwareTest::RunOn (
+  harness::SimFirmware               &Firmware,
   const std::vector<std::u16string>  &Args
   )
 {
   std::vector<std::u16string>  Argv = { u"Zk48Update.efi" };
 
   Argv.insert (Argv.end (), Args.begin (), Args.end ());
-  Sim.SetArguments (Argv);
-  return Sim.RunImage ();
+  Firmware.SetArguments (Argv);
+  return Firmware.RunImage ();
 }
 
 void

@@ -33,8 +33,12 @@ protected:
   // Shapes a firmware like the bench machine; returns its volume's index.
   static int SetUpBench (harness::SimFirmware &Firmware);
 
-  // Runs the tool with the given arguments after its own name.
-  EFI_STATUS Run (const std::vector<std::u16string> &Args);
+  // Runs the tool on Firmware (the fixture's by default) with the given arguments after its own name.
+  EFI_STATUS Run (const std::vector<std::u16string> &Args) { return RunOn (Sim, Args); }
+  static EFI_STATUS RunOn (harness::SimFirmware &Firmware, const std::vector<std::u16string> &Args);
+
+  // Nothing the firmware would refuse, every buffer and handle given back.
+  static void ExpectBalanced (const harness::SimFirmware &Firmware);
 
   void InstallTables ();   // the fixture's firmware, as SimFirmware::InstallTables
 
