@@ -620,6 +620,11 @@ TEST_F (FaultInjection, CallBudgetEndsARunAtEveryCallSite) {
   }
 }
 
+// A run that keeps calling past its budget is a hang no failure ends: the program stops and says where.
+TEST_F (FaultInjection, RunThatKeepsCallingPastItsBudgetAborts) {
+  EXPECT_DEATH (RunOnce (UPDATE, 0, [](SimFirmware &Sim) { Sim.CallsPastBudget = 5; }), "the run hangs: 5 calls past its budget of 0");
+}
+
 // The rules the -d and -c modes are judged by, tried on ends of a run made by hand.
 TEST_F (FaultInjection, RulesOfTheReadingModesCatchWrongEnds) {
   OUTCOME                     Backup  = Bench (BACKUP);
