@@ -1,4 +1,4 @@
-// The words every test uses: the chip's addresses and sizes, the pattern
+// The words every test uses: the chip's addresses, registers and sizes, the pattern
 // an E2PROM is filled with, the test image, numbers and progress figures
 // as text, and a CRC-32 of the tests' own.
 #ifndef TESTS_FIRMWARE_VOCABULARY_H_
@@ -16,6 +16,14 @@ namespace harness {
 // The chip answers at 0x21 (its E2PROM) and 0x23 (its identity).
 constexpr uint8_t   EEPROM_BUS_ADDRESS = 0x21;
 constexpr uint8_t   ID_BUS_ADDRESS     = 0x23;
+// The registers a run touches, as the bus shows them.
+constexpr uint8_t   R_DEVICE_ID        = 0x02;   // at 0x23
+constexpr uint8_t     V_DEVICE_ID      = 0x11;
+constexpr uint8_t   R_ADDRESS_HIGH     = 0xB2;   // at 0x21, like the rest
+constexpr uint8_t   R_ADDRESS_LOW      = 0xB3;
+constexpr uint8_t   R_EEPROM_DATA      = 0xB6;
+constexpr uint8_t   R_EEPROM_STATUS    = 0xB7;
+constexpr uint8_t     B_DATA_READY     = 0x80;
 constexpr size_t    EEPROM_BYTES       = 0x2000;
 constexpr size_t    BLOCK_BYTES        = 8;
 constexpr uint16_t  VERSION_ADDRESS    = 0x112F;

@@ -247,7 +247,7 @@ TEST_F (BackupCompareTest, ReadThatStopsNamesTheAddressAndLeavesNoFile) {
     { 0x0000, Zk48FaultStatusStuck, 0, EFI_TIMEOUT,      " Error: E2PROM read timed out at address 0x0000, exit.\r\n" },
     { 0x0800, Zk48FaultStatusStuck, 0, EFI_TIMEOUT,      " Error: E2PROM read timed out at address 0x0800, exit.\r\n" },
     { 0x1FFF, Zk48FaultNack,        6, EFI_DEVICE_ERROR, " Error: E2PROM read failed at address 0x1FFF, exit.\r\n" },
-    { 0x112F, Zk48FaultNack,        1, EFI_DEVICE_ERROR, " Error: E2PROM read failed at address 0x112F, exit.\r\n" },
+    { VERSION_ADDRESS, Zk48FaultNack,        1, EFI_DEVICE_ERROR, " Error: E2PROM read failed at address 0x112F, exit.\r\n" },
   };
 
   for (const auto &Case : Cases) {

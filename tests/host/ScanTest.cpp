@@ -39,7 +39,7 @@ protected:
     ) override
   {
     ScanTest::SetUp ();
-    Sim.Chip.Eeprom[0x112F] = 0x5A;
+    Sim.Chip.Eeprom[harness::VERSION_ADDRESS] = 0x5A;
   }
 
   void
