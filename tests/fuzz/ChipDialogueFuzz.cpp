@@ -73,8 +73,8 @@ struct Transaction {
 // a chip never ready is polled 10000 times, and growing the logs anew each
 // time would cost more than the run.
 //
-fuzz::FuzzInput               *mInput;
-std::vector<Transaction>      mLog;
+fuzz::FuzzInput                   *mInput;
+std::vector<Transaction>          mLog;
 std::vector<harness::PortAccess>  mPortLog;
 
 EFI_STATUS EFIAPI
@@ -88,10 +88,10 @@ ScriptedExecute (
   VOID                         *Buffer
   )
 {
-  harness::SimFirmware  &Sim = *((const harness::SimSmbusHc *)This)->Owner;
-  fuzz::FuzzInput   &In  = *mInput;
-  Transaction       Entry = {};
-  uint8_t           Answer;
+  harness::SimFirmware  &Sim   = *((const harness::SimSmbusHc *)This)->Owner;
+  fuzz::FuzzInput       &In   = *mInput;
+  Transaction           Entry = {};
+  uint8_t               Answer;
 
   Sim.Enter (harness::Call::Execute);
   std::memcpy (&Entry.Address, &SlaveAddress, sizeof (Entry.Address));
@@ -157,7 +157,7 @@ LLVMFuzzerTestOneInput (
   bool                  Whole   = Backup || Compare;
   bool                  Update  = !Whole && ((Flags & RUN_UPDATE) != 0);
   std::vector<uint8_t>  Image   = harness::MakeImage (Version);
-  harness::SimFirmware      Sim;
+  harness::SimFirmware  Sim;
   int                   Controller;
   EFI_STATUS            Status;
 
