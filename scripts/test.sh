@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Every test of the project, from a fresh Debian 12 machine: installs what
 # is missing, builds the firmware images and the host tests, runs the host
-# tests and the end-to-end suite in QEMU, then runs the host tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer; last come the
-# static checks and a minute of fuzzing for each fuzz target.
+# tests and the end-to-end suite in QEMU on OVMF and on U-Boot's UEFI, then
+# runs the host tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer; last come the static checks and a minute of
+# fuzzing for each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +22,10 @@ grep -E '^(fault injection|chip faults):' build/Testing/Temporary/LastTest.log
 echo "== end to end: the images in OVMF's UEFI shell under QEMU =="
 /usr/bin/python3 tests/e2e/test_qemu_shell.py
 ZK48_EFI_DIR=build/efi /usr/bin/python3 tests/e2e/test_zk48.py
+
+echo "== end to end: the same on U-Boot's UEFI, the shell taken out of OVMF =="
+E2E_FIRMWARE=u-boot /usr/bin/python3 tests/e2e/test_qemu_shell.py
+E2E_FIRMWARE=u-boot ZK48_EFI_DIR=build/efi /usr/bin/python3 tests/e2e/test_zk48.py
 
 echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK48_SANITIZE=ON -DZK48_EFI=OFF >/dev/null

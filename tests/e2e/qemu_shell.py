@@ -1,5 +1,11 @@
 #!/usr/bin/python3
-"""Run programs in the UEFI Shell of OVMF under QEMU and capture the console.
+"""Run programs in the UEFI Shell under QEMU and capture the console.
+
+Two firmwares boot the shell: OVMF (EDK II), whose own shell runs
+startup.nsh, and U-Boot's UEFI, which boots the EDK II shell taken out of
+OVMF (shell_image.py) from the disk's \\EFI\\BOOT\\BOOTX64.EFI; there the
+script's name is typed at the shell's first prompt, as a person would.
+$E2E_FIRMWARE (ovmf or u-boot) chooses the firmware; OVMF by default.
 
 One QEMU boot runs a list of scenarios. Each scenario is a shell command
 line; startup.nsh wraps it in marker lines:
@@ -9,7 +15,7 @@ line; startup.nsh wraps it in marker lines:
     echo "@@STATUS %lasterror%"
     echo "@@END <name>"
 
-and powers the machine off with "reset -s" after the last one. The serial
+and ends the boot after the last one (the firmware's power_off). The serial
 console is captured as raw bytes, each chunk with the host time it arrived,
 and split per scenario. A scenario's screen is rendered with pyte from the
 start of the stream up to the end of that scenario's output, so it is the
@@ -19,9 +25,9 @@ The test disk is a FAT image made with mtools before the boot and read
 back after it, so files the guest wrote can be checked (QEMU's "fat:rw:DIR"
 disk does not reliably write them back to DIR).
 
-Needs qemu-system-x86_64, ovmf, mtools and python3-pyte (Debian packages);
-run it with /usr/bin/python3. Building the fast-boot loader needs clang++ and
-lld-link.
+Needs qemu-system-x86_64, ovmf, u-boot-qemu, mtools and python3-pyte (Debian
+packages); run it with /usr/bin/python3. Building the fast-boot loader needs
+clang++ and lld-link.
 
 Command line:
     qemu_shell.py run  --file tool.efi --scenario "help=tool.efi -h" ...
@@ -50,18 +56,20 @@ from typing import IO, Iterable, Mapping, Sequence
 
 import pyte
 
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import shell_image  # noqa: E402
+
 HERE = Path(__file__).resolve().parent
 QEMU = os.environ.get("QEMU", "qemu-system-x86_64")
 OVMF_CODE = Path(os.environ.get("OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.fd"))
 OVMF_VARS = Path(os.environ.get("OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd"))
+UBOOT_ROM = Path(os.environ.get("UBOOT_ROM", "/usr/lib/u-boot/qemu-x86_64/u-boot.rom"))
 LOADER_SOURCE = HERE / "shell_boot.cpp"
-
-# Console sizes the serial terminal of OVMF offers (shell command "mode").
-CONSOLE_SIZES = ((80, 25), (80, 50), (100, 31))
 
 CLEAR_SCREEN = b"\x1b[2J"
 # Cursor positioning as the firmware's terminal sends it: ESC [ row ; col H,
-# both 1-based and zero-padded to two digits.
+# both 1-based (OVMF pads them to two digits, U-Boot does not).
 CURSOR_MOVE = re.compile(rb"\x1b\[(\d+);(\d+)H")
 # "Set screen mode" (ESC [ = 3 h), sent on reset / mode change. pyte does not
 # know it and would print its tail, so it is dropped before rendering.
@@ -70,6 +78,10 @@ _NAME = re.compile(r"[A-Za-z0-9_.-]+")
 # The shell's own countdown; any key but ESC skips the rest of it.
 _COUNTDOWN = b"seconds to skip"
 SHELL_BANNER = b"UEFI Interactive Shell"
+# A line end on the console: U-Boot turns the shell's CR LF into CR CR LF.
+LINE_END = rb"\r+\n"
+# A colour: U-Boot sends one again before most lines.
+_COLOUR = re.compile(rb"\x1b\[[0-9;]*m")
 
 
 class E2EError(Exception):
@@ -87,6 +99,11 @@ class BootTimeout(E2EError):
 def to_text(raw: bytes) -> str:
     """Serial bytes as text: the terminal sends box drawing etc. as code page 437."""
     return _SET_MODE.sub(b"", raw).decode("cp437")
+
+
+def printed_lines(raw: bytes) -> list[str]:
+    """The complete lines raw holds, as sent, without colours or the firmware's line ends."""
+    return re.split(LINE_END.decode(), to_text(_COLOUR.sub(b"", raw)))[:-1]
 
 
 def render(raw: bytes, cols: int = 80, rows: int = 25) -> pyte.Screen:
@@ -231,15 +248,30 @@ def vars_template() -> Path:
     Starting from it saves the firmware's first-boot setup, about 0.7 s a boot.
     It is made by a boot that only powers off, so no test leaves state in it.
     """
-    key = hashlib.sha256(repr([(str(f), f.stat().st_size, f.stat().st_mtime_ns)
-                               for f in (OVMF_CODE, OVMF_VARS)]).encode()).hexdigest()[:16]
-    template = CACHE / f"ovmf_vars-{key}.fd"
+    template = CACHE / f"ovmf_vars-{_files_key(OVMF_CODE, OVMF_VARS)}.fd"
     if not template.exists():
         CACHE.mkdir(exist_ok=True)
         with tempfile.TemporaryDirectory(dir=CACHE) as tmp:
-            boot({}, "reset -s\r\n", 120, fresh_vars=True, workdir=tmp)
+            boot({}, OVMF.power_off + "\r\n", 120, fresh_vars=True, workdir=tmp, firmware=OVMF)
             os.replace(Path(tmp) / "ovmf_vars.fd", template)
     return template
+
+
+def shell_efi() -> Path:
+    """The UEFI Shell taken out of OVMF_CODE (once, then cached)."""
+    shell = CACHE / f"Shell-{_files_key(OVMF_CODE)}.efi"
+    if not shell.exists():
+        CACHE.mkdir(exist_ok=True)
+        with tempfile.TemporaryDirectory(dir=CACHE) as tmp:
+            (Path(tmp) / "Shell.efi").write_bytes(shell_image.extract_shell(OVMF_CODE.read_bytes()))
+            os.replace(Path(tmp) / "Shell.efi", shell)
+    return shell
+
+
+def _files_key(*files: Path) -> str:
+    """A cache key that changes when any of the files does."""
+    return hashlib.sha256(repr([(str(f), f.stat().st_size, f.stat().st_mtime_ns)
+                                for f in files]).encode()).hexdigest()[:16]
 
 
 def _mtools(*args: str | os.PathLike[str]) -> None:
@@ -271,20 +303,85 @@ def read_disk_image(image: Path) -> dict[str, bytes]:
                 for p in sorted(Path(out).rglob("*")) if p.is_file()}
 
 
-def qemu_command(disk_image: Path, vars_file: Path) -> list[str]:
-    return [QEMU, "-machine", "q35", "-m", "256",
-            "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={OVMF_CODE}",
-            "-drive", f"if=pflash,format=raw,unit=1,file={vars_file}",
-            "-drive", f"format=raw,file={disk_image}",
-            # No VGA, CD-ROM or network card: nothing else to boot or probe.
-            "-nodefaults", "-net", "none", "-display", "none", "-serial", "stdio",
-            "-no-reboot"]
+class Firmware:
+    """What differs between the firmwares the shell is booted on."""
+
+    name: str
+    console_sizes: tuple[tuple[int, int], ...]  # what the shell command "mode" offers
+    power_off: str  # the shell command that ends the boot: QEMU exits
+    start_keys: tuple[tuple[bytes, bytes], ...]  # replies that start startup.nsh
+
+    def boot_file(self, fast_boot: bool) -> Path | None:
+        """What goes on the disk as \\EFI\\BOOT\\BOOTX64.EFI, if anything."""
+        raise NotImplementedError
+
+    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
+        """The firmware and the disk on QEMU's command line."""
+        raise NotImplementedError
+
+    def command(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
+        return [QEMU, "-machine", "q35", "-m", "256", *self.qemu_args(disk_image, base, fresh_vars),
+                # No VGA, CD-ROM or network card: nothing else to boot or probe.
+                "-nodefaults", "-net", "none", "-display", "none", "-serial", "stdio",
+                "-no-reboot"]
+
+
+class _Ovmf(Firmware):
+    name = "ovmf"
+    console_sizes = ((80, 25), (80, 50), (100, 31))
+    power_off = "reset -s"
+    start_keys = ()  # its shell runs startup.nsh by itself
+
+    def boot_file(self, fast_boot: bool) -> Path | None:
+        if not fast_boot:
+            return None
+        try:
+            return loader_efi()
+        except (OSError, subprocess.CalledProcessError) as e:
+            print(f"qemu_shell: no fast-boot loader ({e}); the shell countdown will be skipped by key",
+                  file=sys.stderr)
+            return None
+
+    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
+        vars_file = base / "ovmf_vars.fd"
+        shutil.copyfile(OVMF_VARS if fresh_vars else vars_template(), vars_file)
+        return ["-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={OVMF_CODE}",
+                "-drive", f"if=pflash,format=raw,unit=1,file={vars_file}",
+                "-drive", f"format=raw,file={disk_image}"]
+
+
+class _UBoot(Firmware):
+    name = "u-boot"
+    # Its terminal offers 80x25 unless the terminal answers its size query.
+    console_sizes = ((80, 25),)
+    # Its ResetSystem does not power an x86 machine off: "reset -s" stops
+    # there for good. A cold reset ends QEMU, which runs with -no-reboot.
+    power_off = "reset"
+    # It hands its bootargs to the shell as a command line, which the shell
+    # runs instead of startup.nsh.
+    start_keys = ((b"Shell> ", b"fs0:\\startup.nsh\r"),)
+
+    def boot_file(self, fast_boot: bool) -> Path | None:
+        return shell_efi()
+
+    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
+        # Its device tree describes an i440FX, whose ISA bridge sits at
+        # 00:01.0; a disk there is taken for that bridge and never found.
+        return ["-bios", str(UBOOT_ROM), "-drive", f"if=none,id=disk,format=raw,file={disk_image}",
+                "-device", "virtio-blk-pci,drive=disk,addr=0x5"]
+
+
+OVMF, UBOOT = _Ovmf(), _UBoot()
+FIRMWARES = {firmware.name: firmware for firmware in (OVMF, UBOOT)}
+if os.environ.get("E2E_FIRMWARE", "ovmf") not in FIRMWARES:
+    raise SystemExit(f"E2E_FIRMWARE={os.environ['E2E_FIRMWARE']}: not one of {', '.join(FIRMWARES)}")
+FIRMWARE = FIRMWARES[os.environ.get("E2E_FIRMWARE", "ovmf")]
 
 
 DiskFiles = Mapping[str, "str | os.PathLike[str] | bytes"] | Iterable["str | os.PathLike[str]"]
 
 
-def _populate(disk_dir: Path, files: DiskFiles, startup_nsh: str, fast_boot: bool) -> None:
+def _populate(disk_dir: Path, files: DiskFiles, startup_nsh: str, boot_file: Path | None) -> None:
     items = files.items() if isinstance(files, Mapping) else ((Path(f).name, f) for f in files)
     for dest, source in items:
         target = disk_dir / dest.replace("\\", "/").lstrip("/")
@@ -294,16 +391,10 @@ def _populate(disk_dir: Path, files: DiskFiles, startup_nsh: str, fast_boot: boo
         else:
             shutil.copyfile(source, target)
     (disk_dir / "startup.nsh").write_bytes(startup_nsh.replace("\r\n", "\n").replace("\n", "\r\n").encode())
-    if fast_boot:
-        try:
-            loader = loader_efi()
-        except (OSError, subprocess.CalledProcessError) as e:
-            print(f"qemu_shell: no fast-boot loader ({e}); the shell countdown will be skipped by key",
-                  file=sys.stderr)
-        else:
-            boot_dir = disk_dir / "EFI" / "BOOT"
-            boot_dir.mkdir(parents=True, exist_ok=True)
-            shutil.copyfile(loader, boot_dir / "BOOTX64.EFI")
+    if boot_file is not None:
+        boot_dir = disk_dir / "EFI" / "BOOT"
+        boot_dir.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(boot_file, boot_dir / "BOOTX64.EFI")
 
 
 class _LiveWriter:
@@ -328,11 +419,11 @@ class _LiveWriter:
 def boot(files: DiskFiles, startup_nsh: str, timeout: float = 120.0, *, cols: int = 80, rows: int = 25,
          fast_boot: bool = True, replies: Sequence[tuple[bytes, bytes]] = (), live: IO[str] | None = None,
          workdir: str | os.PathLike[str] | None = None, fresh_vars: bool = False,
-         check: bool = True) -> BootRun:
+         check: bool = True, firmware: Firmware | None = None) -> BootRun:
     """Boots QEMU once with a FAT disk holding files and startup.nsh.
 
     files: {path on the disk: source file or bytes}, or source files for the
-    disk's root. startup_nsh should end by powering off ("reset -s").
+    disk's root. startup_nsh should end with the firmware's power_off.
     The disk's content after the run is in the result's disk_files.
     timeout: wall-clock limit in seconds; QEMU's process group is killed then.
     replies: (marker, bytes) pairs, in order: when marker shows up on the
@@ -341,19 +432,21 @@ def boot(files: DiskFiles, startup_nsh: str, timeout: float = 120.0, *, cols: in
     workdir: keep the disk image, firmware variables and QEMU's stderr there
     (for debugging) instead of in a temporary directory.
     fresh_vars: start from OVMF's pristine variable store, not vars_template().
+    fast_boot: OVMF only, through shell_boot.cpp; U-Boot boots the shell directly.
+    firmware: OVMF or UBOOT; FIRMWARE ($E2E_FIRMWARE) by default.
     check: raise E2EError/BootTimeout unless QEMU powered off with status 0.
     cols, rows: size of the pyte screens; should match the console mode.
     """
+    firmware = firmware or FIRMWARE
     with tempfile.TemporaryDirectory(prefix="qemu-shell-") as tmp:
         base = Path(workdir) if workdir is not None else Path(tmp)
-        disk_dir, image, vars_file = base / "disk", base / "disk.img", base / "ovmf_vars.fd"
+        disk_dir, image = base / "disk", base / "disk.img"
         disk_dir.mkdir(parents=True, exist_ok=True)
-        _populate(disk_dir, files, startup_nsh, fast_boot)
+        _populate(disk_dir, files, startup_nsh, firmware.boot_file(fast_boot))
         make_disk_image(disk_dir, image)
-        shutil.copyfile(OVMF_VARS if fresh_vars else vars_template(), vars_file)
-        cmd = qemu_command(image, vars_file)
+        cmd = firmware.command(image, base, fresh_vars)
         with open(base / "qemu.stderr", "w+b") as err:
-            run = _capture(cmd, err, timeout, cols, rows, list(replies), live)
+            run = _capture(cmd, err, timeout, cols, rows, [*firmware.start_keys, *replies], live)
             err.seek(0)
             run.stderr = err.read().decode(errors="replace")
         if not run.timed_out:
@@ -426,33 +519,37 @@ def _capture(cmd: list[str], err: IO[bytes], timeout: float, cols: int, rows: in
                    time.monotonic() - start, "", cols, rows)
 
 
-def startup_script(scenarios: Sequence[Scenario], cols: int = 80, rows: int = 25) -> str:
+def startup_script(scenarios: Sequence[Scenario], cols: int = 80, rows: int = 25,
+                   firmware: Firmware | None = None) -> str:
     """startup.nsh that runs the scenarios between marker lines, then powers off."""
     lines = ["@echo -off", "fs0:"]
     for s in [Scenario("_mode", f"mode {cols} {rows}"), *scenarios]:
         lines += [f'echo "@@BEGIN {s.name}"', *s.command.splitlines(),
                   'echo "@@STATUS %lasterror%"', f'echo "@@END {s.name}"']
-    lines.append("reset -s")
+    lines.append((firmware or FIRMWARE).power_off)
     return "\r\n".join(lines) + "\r\n"
 
 
 def run_scenarios(scenarios: Sequence[Scenario], files: DiskFiles = (), timeout: float = 120.0, *,
-                  cols: int = 80, rows: int = 25, **boot_args) -> dict[str, ScenarioResult]:
+                  cols: int = 80, rows: int = 25, firmware: Firmware | None = None,
+                  **boot_args) -> dict[str, ScenarioResult]:
     """Runs the scenarios in one boot; results by name, in order.
 
     Raises E2EError/BootTimeout (with the screen) if QEMU did not power off
     cleanly or a scenario's markers are missing. A scenario's own exit
     status is returned, not checked.
     """
-    if (cols, rows) not in CONSOLE_SIZES:
-        raise ValueError(f"console size {cols}x{rows} not offered by the firmware: {CONSOLE_SIZES}")
+    firmware = firmware or FIRMWARE
+    if (cols, rows) not in firmware.console_sizes:
+        raise ValueError(f"console size {cols}x{rows} not offered by {firmware.name}: {firmware.console_sizes}")
     names = [s.name for s in scenarios]
     for name in names:
         if not _NAME.fullmatch(name) or name.startswith("_"):
             raise ValueError(f"bad scenario name {name!r}")
     if len(set(names)) != len(names):
         raise ValueError("scenario names must be unique")
-    run = boot(files, startup_script(scenarios, cols, rows), timeout, cols=cols, rows=rows, **boot_args)
+    run = boot(files, startup_script(scenarios, cols, rows, firmware), timeout, cols=cols, rows=rows,
+               firmware=firmware, **boot_args)
     results = split_scenarios(run, [Scenario("_mode", ""), *scenarios])
     if results.pop("_mode").status != 0:
         raise E2EError(f"could not set the console to {cols}x{rows}", run)
@@ -468,9 +565,9 @@ def split_scenarios(run: BootRun, scenarios: Sequence[Scenario]) -> dict[str, Sc
         # A marker is the output of echo: the echoed command line (if echo
         # were on) has a quote before its line end, so it never matches.
         name = re.escape(s.name.encode())
-        begin = re.compile(rb"@@BEGIN " + name + rb"\r\n").search(raw, pos)
-        status = begin and re.compile(rb"@@STATUS (0x[0-9A-Fa-f]+)\r\n").search(raw, begin.end())
-        end = status and re.compile(rb"@@END " + name + rb"\r\n").search(raw, status.end())
+        begin = re.compile(rb"@@BEGIN " + name + LINE_END).search(raw, pos)
+        status = begin and re.compile(rb"@@STATUS (0x[0-9A-Fa-f]+)" + LINE_END).search(raw, begin.end())
+        end = status and re.compile(rb"@@END " + name + LINE_END).search(raw, status.end())
         if not (begin and status and end):
             raise E2EError(f"scenario {s.name!r} did not finish", run)
         stream.feed(to_text(raw[pos:status.start()]))
@@ -523,7 +620,7 @@ def _cmd_run(args: argparse.Namespace) -> int:
 
 def _cmd_live(args: argparse.Namespace) -> int:
     cols, rows = args.size
-    nsh = "\r\n".join(["@echo -off", "fs0:", f"mode {cols} {rows}", *args.cmd, "reset -s"]) + "\r\n"
+    nsh = "\r\n".join(["@echo -off", "fs0:", f"mode {cols} {rows}", *args.cmd, FIRMWARE.power_off]) + "\r\n"
     run = boot(_files_arg(args.file), nsh, args.timeout, cols=cols, rows=rows, fast_boot=not args.slow_boot,
                live=sys.stdout, check=False)
     if run.timed_out:

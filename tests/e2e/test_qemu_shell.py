@@ -2,18 +2,49 @@
 """Self-test of qemu_shell.py, using only UEFI Shell built-in commands.
 
 Run: /usr/bin/python3 tests/e2e/test_qemu_shell.py   (about 40 s: three boots)
+     E2E_FIRMWARE=u-boot /usr/bin/python3 tests/e2e/test_qemu_shell.py
 """
 
 from __future__ import annotations
 
 import io
+import lzma
+import struct
 import sys
 import unittest
+import uuid
 from pathlib import Path
 
 sys.dont_write_bytecode = True  # keep tests/e2e free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import qemu_shell as q  # noqa: E402
+import shell_image  # noqa: E402
+
+
+def _volume(files: bytes, ext_header: bool = False) -> bytes:
+    """A firmware volume holding files, with an extended header if asked."""
+    header_length = 56 + 16  # the block map's one entry and its terminator
+    ext = uuid.uuid4().bytes_le + struct.pack("<I", 20) if ext_header else b""
+    body = ext + b"\0" * ((-len(ext)) % 8) + files
+    header = (b"\0" * 16 + uuid.uuid4().bytes_le + struct.pack("<Q", header_length + len(body)) + b"_FVH"
+              + struct.pack("<IHHHBB", 0, header_length, 0, header_length if ext else 0, 0, 2) + b"\0" * 16)
+    return header + body
+
+
+def _file(name: uuid.UUID, kind: int, sections: bytes) -> bytes:
+    """An FFS file, padded to the 8-byte alignment of the next one."""
+    data = name.bytes_le + struct.pack("<HBB", 0, kind, 0) + (24 + len(sections)).to_bytes(3, "little") + b"\xf8"
+    return data + sections + b"\xff" * ((-len(sections)) % 8)
+
+
+def _section(kind: int, content: bytes) -> bytes:
+    return ((4 + len(content)).to_bytes(3, "little") + bytes([kind]) + content
+            + b"\0" * ((-len(content)) % 4))
+
+
+def _lzma_section(sections: bytes) -> bytes:
+    head = shell_image.LZMA_SECTION.bytes_le + struct.pack("<HH", 24, 1)
+    return _section(0x02, head + lzma.compress(sections, lzma.FORMAT_ALONE))
 
 
 class OfflineTest(unittest.TestCase):
@@ -57,13 +88,45 @@ class OfflineTest(unittest.TestCase):
                 q.run_scenarios(scenarios, cols=size[0], rows=size[1])
 
     def test_startup_script(self) -> None:
-        lines = q.startup_script([q.Scenario("x", "tool.efi -a\ntool.efi -b")], 100, 31).split("\r\n")
-        self.assertEqual(lines[0], "@echo -off")
-        self.assertIn("mode 100 31", lines)
-        i = lines.index('echo "@@BEGIN x"')
-        self.assertEqual(lines[i:i + 5], ['echo "@@BEGIN x"', "tool.efi -a", "tool.efi -b",
-                                          'echo "@@STATUS %lasterror%"', 'echo "@@END x"'])
-        self.assertEqual(lines[-2:], ["reset -s", ""])
+        for firmware, power_off in ((q.OVMF, "reset -s"), (q.UBOOT, "reset")):
+            lines = q.startup_script([q.Scenario("x", "tool.efi -a\ntool.efi -b")], 100, 31,
+                                     firmware).split("\r\n")
+            self.assertEqual(lines[0], "@echo -off")
+            self.assertIn("mode 100 31", lines)
+            i = lines.index('echo "@@BEGIN x"')
+            self.assertEqual(lines[i:i + 5], ['echo "@@BEGIN x"', "tool.efi -a", "tool.efi -b",
+                                              'echo "@@STATUS %lasterror%"', 'echo "@@END x"'])
+            self.assertEqual(lines[-2:], [power_off, ""])
+
+    def test_split_reads_the_u_boot_console(self) -> None:
+        """U-Boot sends CR CR LF for the shell's CR LF, and a colour before every line."""
+        raw = (b"\x1b[0;37;40m@@BEGIN a\r\r\n\x1b[0;37;40m\x1b[2J\x1b[1;1Hout\r\r\n"
+               b"\x1b[0;37;40m@@STATUS 0x1B\r\r\n\x1b[0;37;40m@@END a\r\r\n")
+        run = q.BootRun([], [(1.0, raw)], 0, False, 2.0, "", 80, 25)
+        a = q.split_scenarios(run, [q.Scenario("a", "")])["a"]
+        self.assertEqual((a.status, a.lines[:2], a.cursor_moves()), (0x1B, ["out", ""], [(1, 1)]))
+        self.assertEqual(q.printed_lines(b"\x1b[0;37;40mone\r\r\n\x1b[0;37;40mtwo\r\r\nthr"), ["one", "two"])
+        self.assertEqual(q.printed_lines(b"one\r\ntwo\r\n"), ["one", "two"])
+
+
+class ShellImageTest(unittest.TestCase):
+    """The shell taken out of volumes made as OVMF's build makes them."""
+
+    SHELL = b"MZ the shell's image"
+
+    def firmware(self, shell_name: uuid.UUID) -> bytes:
+        pad = _file(uuid.UUID(int=0), 0xF0, b"")
+        shell = _file(shell_name, 0x09, _section(0x10, self.SHELL) + _section(0x15, "Shell".encode("utf-16-le")))
+        inner = _volume(pad + _file(uuid.uuid4(), 0x07, _section(0x10, b"MZ another driver")) + shell)
+        compressed = _lzma_section(_section(0x17, inner))
+        return b"\xff" * 64 + _volume(_file(uuid.uuid4(), 0x0B, compressed), ext_header=True)
+
+    def test_found_inside_the_compressed_volume(self) -> None:
+        self.assertEqual(shell_image.extract_shell(self.firmware(shell_image.SHELL_FILE)), self.SHELL)
+
+    def test_missing_shell_is_an_error(self) -> None:
+        with self.assertRaises(shell_image.ShellImageError):
+            shell_image.extract_shell(self.firmware(uuid.uuid4()))
 
 
 class BootTest(unittest.TestCase):
@@ -89,7 +152,9 @@ class BootTest(unittest.TestCase):
     def test_echo(self) -> None:
         r = self.results["echo"]
         self.assertEqual(r.status, 0)
-        self.assertEqual(r.raw, b"e2e-hello\r\n")
+        # U-Boot's console adds a CR before the LF and sets the colour again.
+        raw = {q.OVMF: b"e2e-hello\r\n", q.UBOOT: b"\x1b[0;37;40me2e-hello\r\r\n\x1b[0;37;40m"}
+        self.assertEqual(r.raw, raw[q.FIRMWARE])
         self.assertIn("e2e-hello", r.lines)
 
     def test_unknown_command_status(self) -> None:
@@ -140,6 +205,7 @@ class BootTest(unittest.TestCase):
         self.assertEqual(self.live.getvalue(), q.to_text(self.boot_run.raw) + "\x1b[0m\n")
 
 
+@unittest.skipUnless(q.FIRMWARE is q.OVMF, "OVMF's own shell and its countdown")
 class FallbackBootTest(unittest.TestCase):
     """Booting the firmware's shell entry directly: the countdown is skipped by a key."""
 
