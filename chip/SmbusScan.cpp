@@ -14,7 +14,9 @@ INT32   mFunc;
 UINT16  mVendorId;
 UINT16  mDeviceId;
 UINT16  mRevisionId;
+// The PCI configuration address (as written to 0xCF8) of the Intel controller's base register; 0 for AMD.
 UINT64  mChipAddr;
+// The controller's SMBus I/O base: only shown, the transactions go through the firmware's host-controller driver.
 UINT64  mSmbAddr;
 
 namespace {
@@ -172,6 +174,13 @@ WalkConfigSpace (  // NOLINT(readability-function-cognitive-complexity)
           continue;
         }
 
+        //
+        // A board may carry more than one Intel SMBus controller and the
+        // chip may answer only behind a later one, so an Intel miss goes on
+        // scanning. An AMD controller was tried at both bases its chipset
+        // gives it, and nothing later can change that answer; an unknown
+        // make has no bus the tool knows how to reach. Either ends the scan.
+        //
         ShowController ();
         if (mVendorId == PCI_VENDOR_INTEL) {
           if (CheckIntelController (Record)) {

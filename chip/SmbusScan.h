@@ -20,8 +20,8 @@ extern INT32   mFunc;
 extern UINT16  mVendorId;
 extern UINT16  mDeviceId;
 extern UINT16  mRevisionId;
-extern UINT64  mChipAddr;
-extern UINT64  mSmbAddr;
+extern UINT64  mChipAddr;   // a PCI configuration address, not an I/O port
+extern UINT64  mSmbAddr;    // shown on the chip-found line, used for nothing else
 
 /**
   Shows every SMBus controller met on the console and confirms the chip

@@ -74,6 +74,12 @@ Verify (
     Print (u" Version information verified successfully,the version is 0x%x. \n", ReadBack);
   }
 
+  //
+  // Refused blocks explain a mismatch, so their count is the outcome that
+  // names the cause. A read-back that failed or timed out says more: the
+  // bus itself stopped answering, which the refused blocks only follow
+  // from, and nothing is known of what the E2PROM holds.
+  //
   if (FailedBlocks != 0) {
     Print (u" Error: %d of 1024 block writes failed, the E2PROM image is incomplete.\n", FailedBlocks);
     return (Result == ChipUpdateReadTimeout) || (Result == ChipUpdateReadFailed) ? Result : ChipUpdateBlocksFailed;

@@ -9,22 +9,22 @@
 #include "platform/UefiLib.h"
 #include "sim/Zk48Settings.h"
 #include "sim/driver/Zk48SimProtocol.h"
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 namespace {
 
-using sim::Call;
+using harness::Call;
 
 constexpr size_t  SETTINGS_LIMIT = 4096;
 
 // What the driver left installed (by protocol GUID), on whichever handle.
 size_t
 Installed (
-  const sim::SimFirmware  &Firmware,
+  const harness::SimFirmware  &Firmware,
   const EFI_GUID          &Protocol
   )
 {
-  return (size_t)std::count_if (Firmware.Handles.begin (), Firmware.Handles.end (), [&Protocol](const sim::SimFirmware::HandleEntry &Entry) {
+  return (size_t)std::count_if (Firmware.Handles.begin (), Firmware.Handles.end (), [&Protocol](const harness::SimFirmware::HandleEntry &Entry) {
     return Entry.ByImage && (std::memcmp (&Entry.Protocol, &Protocol, sizeof (EFI_GUID)) == 0);
   });
 }
@@ -181,8 +181,8 @@ TEST_F (SimDriverTest, TransactionsTakeTheirWireTimeInStalls) {
 
 TEST_F (SimDriverTest, SettingsFileThatCannotBeReadIsRefused) {
   AddSettings ("mcu=0x5C\nversion=0x55\n");
-  Sim.ReadDeliversAtMost = 5;
-  Sim.FailCall (Call::Read, 2, EFI_DEVICE_ERROR);
+  Sim.Fail (harness::Short (harness::Call::Read, 5));
+  Sim.Fail (harness::Once (Call::Read, 2, EFI_DEVICE_ERROR));
 
   EXPECT_EQ (Sim.RunImage (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), "Zk48Sim: cannot read Zk48Sim.cfg: Device Error, driver not loaded.\r\n");
@@ -209,7 +209,7 @@ TEST_P (SettingsSizeTest, FileUpToTheLimitLoadsWholeALongerOneIsRefused) {
   const std::string  Tail  = "\nversion=0x55";
 
   AddSettings (Head + std::string (Case.Size - Head.size () - Tail.size (), 'x') + Tail);
-  Sim.ReadDeliversAtMost = Case.ReadDeliversAtMost;
+  Sim.Fail (harness::Short (harness::Call::Read, Case.ReadDeliversAtMost));
 
   if (!Case.Loads) {
     EXPECT_EQ (Sim.RunImage (), EFI_BAD_BUFFER_SIZE);
@@ -222,7 +222,7 @@ TEST_P (SettingsSizeTest, FileUpToTheLimitLoadsWholeALongerOneIsRefused) {
   ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
   ASSERT_NE (ControlledChip (), nullptr);
   EXPECT_EQ (ControlledChip ()->McuVersion, 0x5C);
-  EXPECT_EQ (ControlledChip ()->Eeprom[0x112F], 0x55);
+  EXPECT_EQ (ControlledChip ()->Eeprom[harness::VERSION_ADDRESS], 0x55);
 }
 
 INSTANTIATE_TEST_SUITE_P (
@@ -259,9 +259,9 @@ TEST_P (InstallFailureTest, BothProtocolsOrNeither) {
   const INSTALL_CASE  &Case = GetParam ();
   UINT8               Mcu   = 0;
 
-  Sim.FailCall (Call::InstallProtocolInterface, Case.FailedInstall, EFI_OUT_OF_RESOURCES);
+  Sim.Fail (harness::Once (Call::InstallProtocolInterface, Case.FailedInstall, EFI_OUT_OF_RESOURCES));
   if (Case.UninstallFails) {
-    Sim.FailCall (Call::UninstallProtocolInterface, 1, EFI_ACCESS_DENIED);
+    Sim.Fail (harness::Once (Call::UninstallProtocolInterface, 1, EFI_ACCESS_DENIED));
   }
 
   EXPECT_EQ (Sim.RunImage (), Case.Status);

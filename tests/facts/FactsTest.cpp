@@ -277,13 +277,13 @@ TestName (
 INSTANTIATE_TEST_SUITE_P (Platform, ProductFact, testing::ValuesIn (Facts (facts::ProductFacts ())), TestName);
 
 TEST (SimFirmwareCodes, AgreeWithTheOracle) {
-  EXPECT_EQ (Text (sim::code::BOOT_SERVICES_DATA), OracleText ("EfiBootServicesData"));
-  EXPECT_EQ (Text (sim::code::BY_PROTOCOL), OracleText ("ByProtocol"));
-  EXPECT_EQ (Text (sim::code::NATIVE_INTERFACE), OracleText ("EFI_NATIVE_INTERFACE"));
-  EXPECT_EQ (Text (sim::code::OPEN_PROTOCOL_GET_PROTOCOL), OracleText ("EFI_OPEN_PROTOCOL_GET_PROTOCOL"));
-  EXPECT_EQ (Text (sim::code::FILE_MODE_READ), OracleText ("EFI_FILE_MODE_READ"));
-  EXPECT_EQ (Text (sim::code::FILE_MODE_WRITE), OracleText ("EFI_FILE_MODE_WRITE"));
-  EXPECT_EQ (Text (sim::code::FILE_MODE_CREATE), OracleText ("EFI_FILE_MODE_CREATE"));
+  EXPECT_EQ (Text (harness::code::BOOT_SERVICES_DATA), OracleText ("EfiBootServicesData"));
+  EXPECT_EQ (Text (harness::code::BY_PROTOCOL), OracleText ("ByProtocol"));
+  EXPECT_EQ (Text (harness::code::NATIVE_INTERFACE), OracleText ("EFI_NATIVE_INTERFACE"));
+  EXPECT_EQ (Text (harness::code::OPEN_PROTOCOL_GET_PROTOCOL), OracleText ("EFI_OPEN_PROTOCOL_GET_PROTOCOL"));
+  EXPECT_EQ (Text (harness::code::FILE_MODE_READ), OracleText ("EFI_FILE_MODE_READ"));
+  EXPECT_EQ (Text (harness::code::FILE_MODE_WRITE), OracleText ("EFI_FILE_MODE_WRITE"));
+  EXPECT_EQ (Text (harness::code::FILE_MODE_CREATE), OracleText ("EFI_FILE_MODE_CREATE"));
 }
 
 } // namespace

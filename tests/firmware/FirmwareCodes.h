@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-namespace sim::code {
+namespace harness::code {
 
 constexpr uint32_t  BOOT_SERVICES_DATA         = 4;       // EfiBootServicesData: an application's pool
 constexpr uint32_t  BY_PROTOCOL                = 2;       // EFI_LOCATE_SEARCH_TYPE
@@ -17,6 +17,6 @@ constexpr uint64_t  FILE_MODE_READ             = 0x0000000000000001ULL;
 constexpr uint64_t  FILE_MODE_WRITE            = 0x0000000000000002ULL;
 constexpr uint64_t  FILE_MODE_CREATE           = 0x8000000000000000ULL;
 
-} // namespace sim::code
+} // namespace harness::code
 
 #endif

@@ -3,7 +3,7 @@
 // down a row, wrap at the right edge, scroll at the bottom).
 #include "tests/firmware/SimFirmware.h"
 
-namespace sim {
+namespace harness {
 
 namespace {
 
@@ -180,4 +180,4 @@ SimFirmware::RawText (
   return Utf8 (Raw);
 }
 
-} // namespace sim
+} // namespace harness

@@ -7,7 +7,7 @@
 
 #include "tests/firmware/FirmwareCodes.h"
 
-namespace sim {
+namespace harness {
 
 namespace {
 
@@ -141,9 +141,15 @@ SimFileWrite (
   }
 
   //
-  // A full volume takes what fits and says so, as FAT drivers do.
+  // A full volume takes what fits and says so, as FAT drivers do; a short
+  // rule makes a driver that takes less and says nothing.
   //
   Count = std::min<uint64_t> (*BufferSize, File->Volume->FreeBytes);
+  if (Sim.TakeDeliverable (Count) < Count) {
+    Count       = Sim.TakeDeliverable (Count);
+    *BufferSize = Count;
+  }
+
   if (Data.size () < File->Position + Count) {
     Data.resize (File->Position + Count);
   }
@@ -231,7 +237,7 @@ SimFileRead (
     return Status;
   }
 
-  Count = std::min<uint64_t> ({ *BufferSize, Data.size () - File->Position, Sim.ReadDeliversAtMost });
+  Count = Sim.TakeDeliverable (std::min<uint64_t> (*BufferSize, Data.size () - File->Position));
   if ((Count > 0) && (Buffer == nullptr)) {
     Sim.Violation ("Read into no buffer");
     return EFI_INVALID_PARAMETER;
@@ -395,4 +401,4 @@ SimFirmware::FileData (
   return Volumes[(size_t)Volume]->Files[Name];
 }
 
-} // namespace sim
+} // namespace harness

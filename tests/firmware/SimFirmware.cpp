@@ -11,14 +11,11 @@
 #include "platform/UefiLib.h"
 #include "tests/firmware/FirmwareCodes.h"
 
-namespace sim {
+namespace harness {
 
 SimFirmware *SimFirmware::Current = nullptr;
 
 namespace {
-
-// EFI_ABORTED, which the tool itself never returns: what RunImage gives for a run cut off.
-constexpr EFI_STATUS  RUN_ABANDONED = MAX_BIT | 21;
 
 bool
 SameGuid (
@@ -45,18 +42,12 @@ SimAllocatePool (
 {
   EFI_STATUS  Status = Sim ().Enter (Call::AllocatePool, Size);
 
-  if (EFI_ERROR (Status)) {
-    return Status;
-  }
-
   if (PoolType != code::BOOT_SERVICES_DATA) {
     Sim ().Violation ("AllocatePool of a pool type other than EfiBootServicesData");
   }
 
-  if (Size == Sim ().RefuseAllocationOfSize) {
-    Sim ().InjectedFailures++;
-    Sim ().Injected.push_back ({ Call::AllocatePool, Sim ().TotalCalls (), Size });
-    return EFI_OUT_OF_RESOURCES;
+  if (EFI_ERROR (Status)) {
+    return Status;
   }
 
   if ((Size == 0) && Sim ().AllocateZeroGivesNull) {
@@ -256,7 +247,7 @@ SimCalculateCrc32 (
     return Status;
   }
 
-  *Crc32 = sim::Crc32 ((const uint8_t *)Data, DataSize);
+  *Crc32 = harness::Crc32 ((const uint8_t *)Data, DataSize);
   return EFI_SUCCESS;
 }
 
@@ -482,23 +473,10 @@ EFI_STATUS
 SimFirmware::RunImage (
   )
 {
-  std::jmp_buf  Abort;
-  EFI_STATUS    Status;
+  EFI_STATUS  Status;
 
-  //
-  // Nothing here between setjmp and the entry point that a jump back would
-  // have to destroy: the jump buffer and the status are plain data.
-  //
   Current       = this;
-  RunAbort      = &Abort;
-  ImageUnloaded = true;
-  if (setjmp (Abort) != 0) {
-    RunAbort = nullptr;
-    return RUN_ABANDONED;
-  }
-
   Status        = ModuleEntryPoint (ImageHandle, &SystemTable);
-  RunAbort      = nullptr;
   ImageUnloaded = !ImageIsDriver || EFI_ERROR (Status);
   return Status;
 }
@@ -530,83 +508,121 @@ SimFirmware::SetArguments (
 }
 
 void
-SimFirmware::FailCall (
-  Call        Kind,
-  uint64_t    Nth,
-  EFI_STATUS  Status
+SimFirmware::Fail (
+  FaultRule  Rule
   )
 {
-  Faults.push_back ({ Kind, Nth, Status });
+  if (Rule.Site == ANY_SITE) {
+    Rule.Seen = (Rule.Kind == ANY_CALL) ? TotalCallCount : Calls[(int)Rule.Kind];
+  }
+
+  Rules.push_back (Rule);
 }
 
-void
-SimFirmware::FailGlobalCall (
-  uint64_t  K,
-  bool      FromOn
-  )
-{
-  GlobalFaultAt     = K;
-  GlobalFaultFromOn = FromOn;
-}
-
+//
+// Port accesses have no status and cannot fail; they are counted apart
+// from the firmware and bus calls.
+//
 EFI_STATUS
 SimFirmware::Enter (
   Call      Kind,
   uint64_t  Detail
   )
 {
-  uint64_t  Nth  = ++Calls[(int)Kind];
-  UINTN     Size = (UINTN)Detail;
   uint64_t  K;
 
-  //
-  // Port accesses have no status and cannot fail; they are counted apart
-  // from the firmware and bus calls.
-  //
+  Calls[(int)Kind]++;
   if ((Kind == Call::PortWrite) || (Kind == Call::PortRead)) {
     return EFI_SUCCESS;
   }
 
-  K = ++TotalCallCount;
+  K = Count (Kind, Detail);
+  return OverBudget (Kind, K) ? TypicalFailure (Kind) : ApplyRules (Kind, Detail, K);
+}
+
+// Counts a firmware or bus call over every kind; returns its position K.
+uint64_t
+SimFirmware::Count (
+  Call      Kind,
+  uint64_t  Detail
+  )
+{
   if (RecordCallSites) {
     CallSites.push_back ({ Kind, Detail });
   }
 
-  //
-  // A hang would keep calling; failing the calls need not end it (a poll
-  // reads a failed read as "not ready"), so the run is left by a jump.
-  // longjmp destroys nothing on the frames it passes: the thunk that called
-  // here holds no object that owns memory yet (Enter comes first), the
-  // tool's frames hold none at all (the product_trivial_destructors test
-  // keeps it so) and RunImage's frame holds only the jump buffer.
-  //
-  if (K > CallBudget) {
-    if (K == CallBudget + 1) {
-      Violation ("more than " + std::to_string (CallBudget) + " calls: the run does not end");
-    }
+  Deliverable = UINT64_MAX;
+  return ++TotalCallCount;
+}
 
-    if (RunAbort != nullptr) {
-      std::longjmp (*RunAbort, 1);
-    }
-
-    return TypicalFailure (Kind);
+//
+// A hang keeps calling. Past its budget every call fails, and the tool's
+// bounded loops then end the run; one that keeps calling still is a hang
+// no failure ends, and nothing is left to learn from it but where it is.
+//
+bool
+SimFirmware::OverBudget (
+  Call      Kind,
+  uint64_t  K
+  )
+{
+  if (K <= CallBudget) {
+    return false;
   }
 
-  for (const CallFault &Fault : Faults) {
-    if ((Fault.Kind == Kind) && ((Fault.Nth == 0) || (Fault.Nth == Nth))) {
-      InjectedFailures++;
-      Injected.push_back ({ Kind, K, Size });
-      return Fault.Status;
+  if (K == CallBudget + 1) {
+    Violation ("more than " + std::to_string (CallBudget) + " calls: the run does not end");
+  }
+
+  if (K - CallBudget > CallsPastBudget) {
+    std::fprintf (stderr, "the run hangs: %llu calls past its budget of %llu, the last a %s\n",
+      (unsigned long long)CallsPastBudget, (unsigned long long)CallBudget, CallName (Kind));
+    std::abort ();
+  }
+
+  return true;
+}
+
+// The first failing rule that fires on the Kth call decides it, else the first short one; every matching rule counts it.
+EFI_STATUS
+SimFirmware::ApplyRules (
+  Call      Kind,
+  uint64_t  Detail,
+  uint64_t  K
+  )
+{
+  const FaultRule  *Failing = nullptr;
+  const FaultRule  *Short   = nullptr;
+
+  for (FaultRule &Rule : Rules) {
+    bool  Matches = ((Rule.Kind == ANY_CALL) || (Rule.Kind == Kind)) && ((Rule.Site == ANY_SITE) || (Rule.Site == Detail));
+    bool  Fires   = Matches && ((++Rule.Seen == Rule.Nth) || (Rule.FromOn && (Rule.Seen > Rule.Nth)));
+    auto  &Slot   = Rule.Delivers.has_value () ? Short : Failing;
+
+    if (Fires && (Slot == nullptr)) {
+      Slot = &Rule;
     }
   }
 
-  if ((GlobalFaultAt != 0) && ((K == GlobalFaultAt) || (GlobalFaultFromOn && (K > GlobalFaultAt)))) {
+  if (Failing != nullptr) {
     InjectedFailures++;
-    Injected.push_back ({ Kind, K, Size });
-    return TypicalFailure (Kind);
+    Injected.push_back ({ Kind, K, (UINTN)Detail });
+    return Failing->Status.value_or (TypicalFailure (Kind));
+  }
+
+  if (Short != nullptr) {
+    Deliverable = *Short->Delivers;
   }
 
   return EFI_SUCCESS;
+}
+
+uint64_t
+SimFirmware::TakeDeliverable (
+  uint64_t  Asked
+  )
+{
+  return std::min (Asked, Deliverable);
 }
 
 void
@@ -642,64 +658,4 @@ SimFirmware::LedgerProblems (
   return Problems;
 }
 
-uint32_t
-Crc32 (
-  const uint8_t  *Data,
-  size_t         Size
-  )
-{
-  uint32_t  Crc = 0xFFFFFFFF;
-
-  for (size_t Index = 0; Index < Size; Index++) {
-    Crc ^= Data[Index];
-    for (int Bit = 0; Bit < 8; Bit++) {
-      Crc = (Crc & 1) ? (Crc >> 1) ^ 0xEDB88320 : Crc >> 1;
-    }
-  }
-
-  return ~Crc;
-}
-
-std::vector<uint8_t>
-MakeImage (
-  uint8_t  Version,
-  size_t   Size
-  )
-{
-  std::vector<uint8_t>  Image (Size);
-
-  for (size_t Index = 0; Index < Size; Index++) {
-    Image[Index] = (uint8_t)((Index * 7) ^ (Index >> 8));
-  }
-
-  if (Size > 0x112F) {
-    Image[0x112F] = Version;
-  }
-
-  return Image;
-}
-
-std::string
-Utf8 (
-  const std::u16string  &Text
-  )
-{
-  std::string  Out;
-
-  for (char16_t Unit : Text) {
-    if (Unit < 0x80) {
-      Out += (char)Unit;
-    } else if (Unit < 0x800) {
-      Out += (char)(0xC0 | (Unit >> 6));
-      Out += (char)(0x80 | (Unit & 0x3F));
-    } else {
-      Out += (char)(0xE0 | (Unit >> 12));
-      Out += (char)(0x80 | ((Unit >> 6) & 0x3F));
-      Out += (char)(0x80 | (Unit & 0x3F));
-    }
-  }
-
-  return Out;
-}
-
-} // namespace sim
+} // namespace harness

@@ -6,10 +6,10 @@
 #define TESTS_FIRMWARE_SIM_FIRMWARE_H_
 
 #include <compare>
-#include <csetjmp>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +18,9 @@
 #include "platform/SmbusHc.h"
 #include "platform/SystemTable.h"
 #include "sim/Zk48Chip.h"
+#include "tests/firmware/Vocabulary.h"
 
-namespace sim {
+namespace harness {
 
 // Every firmware or bus call the tool can make.
 enum class Call : int {
@@ -77,12 +78,56 @@ struct PortAccess {
   uint32_t    Value;
 };
 
-// A rule that makes calls fail: the Nth call of Kind (1-based), or every one when Nth is 0.
-struct CallFault {
-  Call          Kind;
-  uint64_t      Nth;
-  EFI_STATUS    Status;
+// Any call of any kind, in a FaultRule.
+constexpr Call  ANY_CALL = Call::Count;
+// Any site of the kind, in a FaultRule.
+constexpr uint64_t  ANY_SITE = UINT64_MAX;
+
+//
+// A rule that makes calls fail. It matches the calls of Kind (ANY_CALL:
+// every counted call), or only those of one Site (a CallSite's Detail),
+// fires at the Nth of them (1-based, counted from the firmware's start; for
+// a Site, from when the rule was added), once or FromOn, and answers
+// Status. A Read or Write it fires at with Delivers set succeeds instead,
+// having moved at most that many bytes.
+//
+struct FaultRule {
+  Call                        Kind;
+  uint64_t                    Nth      = 1;
+  bool                        FromOn   = false;
+  std::optional<EFI_STATUS>   Status;              // none: TypicalFailure of the kind
+  uint64_t                    Site     = ANY_SITE;
+  std::optional<uint64_t>     Delivers;
+  uint64_t                    Seen     = 0;        // matching calls so far
 };
+
+// The Nth call of Kind fails; Status none: TypicalFailure of the kind.
+inline FaultRule
+Once (Call Kind, uint64_t Nth, std::optional<EFI_STATUS> Status = {})
+{
+  return { Kind, Nth, false, Status, ANY_SITE, {}, 0 };
+}
+
+// Every call of Kind from the Nth on fails.
+inline FaultRule
+FromThenOn (Call Kind, uint64_t Nth, std::optional<EFI_STATUS> Status = {})
+{
+  return { Kind, Nth, true, Status, ANY_SITE, {}, 0 };
+}
+
+// Every call of Kind at Site fails.
+inline FaultRule
+AtSite (Call Kind, uint64_t Site, EFI_STATUS Status)
+{
+  return { Kind, 1, true, Status, Site, {}, 0 };
+}
+
+// Every Read or Write (Kind) from the Nth on reports success, having moved at most Bytes.
+inline FaultRule
+Short (Call Kind, uint64_t Bytes, uint64_t Nth = 1)
+{
+  return { Kind, Nth, true, {}, ANY_SITE, Bytes, 0 };
+}
 
 // A call that failed because a test asked for it.
 struct InjectedFailure {
@@ -141,18 +186,21 @@ public:
   void SetScreenSize (int Columns, int Rows);
 
   // --- faults ---
-  void FailCall (Call Kind, uint64_t Nth, EFI_STATUS Status);
-  // Fail the Kth call counted over every kind (1-based); with FromOn, every call from the Kth on.
-  void FailGlobalCall (uint64_t K, bool FromOn);
+  // Adds a rule. The first rule that fails a call decides it; a short rule only acts on a call none fails.
+  void Fail (FaultRule Rule);
+  void ForgetRules () { Rules.clear (); }
   bool     OpenReturnsNoHandle   = false;   // Open succeeds but gives no handle
-  uint64_t ReadDeliversAtMost    = UINT64_MAX;
   bool     AllocateZeroGivesNull = false;   // AllocatePool of 0 bytes succeeds with NULL
-  UINTN    RefuseAllocationOfSize = ~(UINTN)0;   // AllocatePool of exactly this many bytes fails (EFI_OUT_OF_RESOURCES)
   bool     GetInfoSucceedsEmpty   = false;   // GetInfo answers EFI_SUCCESS to a buffer too small, filling in nothing
   UINTN    GetInfoClaimsSize      = 0;       // when set, the record size GetInfo asks for when the buffer is too small
-  // A run that makes more calls than this is taken to hang: a violation is
-  // recorded and the run abandoned, RunImage returning EFI_ABORTED.
+  //
+  // A run that makes more calls than CallBudget is taken to hang: a
+  // violation is recorded and every later call fails, which ends a run
+  // whose loops are bounded. One that makes CallsPastBudget calls more
+  // still does not end: that is reported and the test process aborted.
+  //
   uint64_t CallBudget             = UINT64_MAX;
+  uint64_t CallsPastBudget        = 1000000;
   // A driver that returns success stays loaded, with the interfaces it
   // installed; any other image is unloaded when it returns, and an
   // interface it left installed is a ledger problem.
@@ -186,10 +234,10 @@ public:
   uint32_t PortRead (UINTN Port);
 
   // Thunk helpers, public for the EFIAPI entry points.
-  // Counts a call and says whether it fails. First thing in every thunk: it
-  // may leave the run by a jump (see CallBudget), which is sound only while
-  // no frame it passes holds an object with a non-trivial destructor.
-  EFI_STATUS Enter (Call Kind, uint64_t Detail = 0);   // Detail: what sets its CallSite apart
+  // Counts a call and says whether it fails. Detail: what sets its CallSite apart.
+  EFI_STATUS Enter (Call Kind, uint64_t Detail = 0);
+  // The bytes a Read or Write just entered may move: all it asks, unless a short rule fired.
+  uint64_t   TakeDeliverable (uint64_t Asked);
   void       Violation (const std::string &What);
   static SimFirmware *Current;
 
@@ -228,12 +276,14 @@ private:
   EFI_SHELL_INTERFACE                ShellInterface;
   uint64_t                           Calls[(int)Call::Count] = {};
   uint64_t                           TotalCallCount = 0;
-  std::vector<CallFault>             Faults;
-  uint64_t                           GlobalFaultAt = 0;
-  bool                               GlobalFaultFromOn = false;
+  std::vector<FaultRule>             Rules;
+  uint64_t                           Deliverable = UINT64_MAX;
   uint64_t                           NextHandle = 0x1000;
-  std::jmp_buf                       *RunAbort  = nullptr;
   bool                               ImageUnloaded = false;
+
+  uint64_t   Count (Call Kind, uint64_t Detail);
+  bool       OverBudget (Call Kind, uint64_t K);
+  EFI_STATUS ApplyRules (Call Kind, uint64_t Detail, uint64_t K);
 };
 
 struct SimVolume {
@@ -263,17 +313,9 @@ struct SimSmbusHc {
   int                      Index;
 };
 
-// The CRC-32 of IEEE 802.3 as the firmware's CalculateCrc32 gives it, worked out here on its own.
-uint32_t Crc32 (const uint8_t *Data, size_t Size);
-
 // A status allowed by the standard for a failing call of Kind.
 EFI_STATUS TypicalFailure (Call Kind);
 
-std::string Utf8 (const std::u16string &Text);
-
-// An image whose every byte is a function of its offset, with Version at 0x112F.
-std::vector<uint8_t> MakeImage (uint8_t Version, size_t Size = 0x2000);
-
-} // namespace sim
+} // namespace harness
 
 #endif

@@ -4,7 +4,7 @@
 
 #include "platform/IoLib.h"
 
-namespace sim {
+namespace harness {
 
 namespace {
 
@@ -75,7 +75,7 @@ SimFirmware::PortRead (
   return Value;
 }
 
-} // namespace sim
+} // namespace harness
 
 UINT32
 IoWrite32 (
@@ -83,7 +83,7 @@ IoWrite32 (
   UINT32  Value
   )
 {
-  return sim::SimFirmware::Current->PortWrite (Port, Value);
+  return harness::SimFirmware::Current->PortWrite (Port, Value);
 }
 
 UINT32
@@ -91,5 +91,5 @@ IoRead32 (
   UINTN  Port
   )
 {
-  return sim::SimFirmware::Current->PortRead (Port);
+  return harness::SimFirmware::Current->PortRead (Port);
 }

@@ -2,7 +2,7 @@
 // the ZK48 model.
 #include "tests/firmware/SimFirmware.h"
 
-namespace sim {
+namespace harness {
 
 namespace {
 
@@ -16,6 +16,40 @@ AllAddressBits (
   static_assert (sizeof (RawAddress) == sizeof (SlaveAddress), "the address travels as a UINTN");
   __builtin_memcpy (&RawAddress, &SlaveAddress, sizeof (RawAddress));
   return RawAddress;
+}
+
+// Operations the chip's protocol uses, and the Length each must carry.
+constexpr UINTN  BYTE_LENGTH  = 1;
+constexpr UINTN  FRAME_LENGTH = 11;
+
+//
+// What every Execute must carry: a 7-bit address and nothing above it, no
+// PEC (the chip sends none), one of the three operations the chip's
+// protocol uses, and the Length that operation takes.
+//
+void
+CheckRequest (
+  SimFirmware             &Sim,
+  const SmbusTransaction  &Entry
+  )
+{
+  bool  Block = Entry.Operation == EfiSmbusWriteBlock;
+
+  if (Entry.Address > 0x7F) {
+    Sim.Violation ("Execute with address bits above the 7-bit address");
+  }
+
+  if (Entry.PecCheck != FALSE) {
+    Sim.Violation ("Execute with PEC");
+  }
+
+  if (!Block && (Entry.Operation != EfiSmbusReadByte) && (Entry.Operation != EfiSmbusWriteByte)) {
+    Sim.Violation ("Execute of an operation other than ReadByte, WriteByte and WriteBlock");
+  }
+
+  if (Entry.Length != (Block ? FRAME_LENGTH : BYTE_LENGTH)) {
+    Sim.Violation ("Execute with Length " + std::to_string (Entry.Length) + " for its operation");
+  }
 }
 
 EFI_STATUS EFIAPI
@@ -33,11 +67,9 @@ SimExecute (
   SimFirmware       &Sim        = *Controller->Owner;
   UINTN             RawAddress  = AllAddressBits (SlaveAddress);
   EFI_STATUS        Status      = Sim.Enter (Call::Execute, ExecuteSite (RawAddress, Command, Operation));
-  //
-  // Only now, past Enter and its jump out of an overlong run: the log
-  // entry's vector must not be alive on a frame the jump skips.
-  //
   SmbusTransaction  Entry       = { Controller->Index, RawAddress, Command, Operation, PecCheck, Length != nullptr ? *Length : 0, {}, EFI_SUCCESS };
+
+  CheckRequest (Sim, Entry);
 
   if ((Operation == EfiSmbusWriteByte) || (Operation == EfiSmbusWriteBlock)) {
     Entry.Data.assign ((const uint8_t *)Buffer, (const uint8_t *)Buffer + Entry.Length);
@@ -86,4 +118,4 @@ SimFirmware::FailHandleProtocolFor (
   }
 }
 
-} // namespace sim
+} // namespace harness

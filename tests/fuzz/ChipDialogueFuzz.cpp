@@ -28,16 +28,18 @@ enum : uint8_t {
   RUN_COMPARE    = 0x08
 };
 
+// The chip's addresses and registers, in the tests' one copy.
+using harness::ID_BUS_ADDRESS;
+using harness::EEPROM_BUS_ADDRESS;
+using harness::R_DEVICE_ID;
+using harness::V_DEVICE_ID;
+using harness::R_ADDRESS_HIGH;
+using harness::R_ADDRESS_LOW;
+using harness::R_EEPROM_DATA;
+using harness::R_EEPROM_STATUS;
+using harness::B_DATA_READY;
+
 constexpr uint8_t  SUCCESS_BELOW   = 0xC0;
-constexpr uint8_t  ID_ADDRESS      = 0x23;
-constexpr uint8_t  EEPROM_ADDRESS  = 0x21;
-constexpr uint8_t  R_DEVICE_ID     = 0x02;
-constexpr uint8_t    V_DEVICE_ID   = 0x11;
-constexpr uint8_t  R_ADDRESS_HIGH  = 0xB2;
-constexpr uint8_t  R_ADDRESS_LOW   = 0xB3;
-constexpr uint8_t  R_EEPROM_DATA   = 0xB6;
-constexpr uint8_t  R_EEPROM_STATUS = 0xB7;
-constexpr uint8_t    B_DATA_READY  = 0x80;
 constexpr uint8_t  ABSENT_BYTE     = 0xFF;
 
 // The device-ID tries per controller, and an AMD controller's two bases.
@@ -71,9 +73,9 @@ struct Transaction {
 // a chip never ready is polled 10000 times, and growing the logs anew each
 // time would cost more than the run.
 //
-fuzz::FuzzInput               *mInput;
-std::vector<Transaction>      mLog;
-std::vector<sim::PortAccess>  mPortLog;
+fuzz::FuzzInput                   *mInput;
+std::vector<Transaction>          mLog;
+std::vector<harness::PortAccess>  mPortLog;
 
 EFI_STATUS EFIAPI
 ScriptedExecute (
@@ -86,12 +88,12 @@ ScriptedExecute (
   VOID                         *Buffer
   )
 {
-  sim::SimFirmware  &Sim = *((const sim::SimSmbusHc *)This)->Owner;
-  fuzz::FuzzInput   &In  = *mInput;
-  Transaction       Entry = {};
-  uint8_t           Answer;
+  harness::SimFirmware  &Sim   = *((const harness::SimSmbusHc *)This)->Owner;
+  fuzz::FuzzInput       &In   = *mInput;
+  Transaction           Entry = {};
+  uint8_t               Answer;
 
-  Sim.Enter (sim::Call::Execute);
+  Sim.Enter (harness::Call::Execute);
   std::memcpy (&Entry.Address, &SlaveAddress, sizeof (Entry.Address));
   Entry.Command   = Command;
   Entry.Operation = Operation;
@@ -154,8 +156,8 @@ LLVMFuzzerTestOneInput (
   bool                  Compare = !Backup && ((Flags & RUN_COMPARE) != 0);
   bool                  Whole   = Backup || Compare;
   bool                  Update  = !Whole && ((Flags & RUN_UPDATE) != 0);
-  std::vector<uint8_t>  Image   = sim::MakeImage (Version);
-  sim::SimFirmware      Sim;
+  std::vector<uint8_t>  Image   = harness::MakeImage (Version);
+  harness::SimFirmware  Sim;
   int                   Controller;
   EFI_STATUS            Status;
 
@@ -197,21 +199,21 @@ LLVMFuzzerTestOneInput (
   for (size_t Index = 0; Index < Log.size (); Index++) {
     const Transaction  &Entry = Log[Index];
 
-    FUZZ_CHECK (Entry.Address == ID_ADDRESS || Entry.Address == EEPROM_ADDRESS);
-    if (Is (Entry, ID_ADDRESS, R_DEVICE_ID, EfiSmbusReadByte) && !EFI_ERROR (Entry.Status) && (Entry.Data[0] == V_DEVICE_ID)) {
+    FUZZ_CHECK (Entry.Address == ID_BUS_ADDRESS || Entry.Address == EEPROM_BUS_ADDRESS);
+    if (Is (Entry, ID_BUS_ADDRESS, R_DEVICE_ID, EfiSmbusReadByte) && !EFI_ERROR (Entry.Status) && (Entry.Data[0] == V_DEVICE_ID)) {
       Confirmed = true;
     }
 
     // Past the check of 0xB1 and the ID, nothing reaches the E2PROM before the chip is confirmed.
-    if ((Entry.Address == EEPROM_ADDRESS) && (Entry.Command != 0xB1)) {
+    if ((Entry.Address == EEPROM_BUS_ADDRESS) && (Entry.Command != 0xB1)) {
       FUZZ_CHECK (Confirmed);
     }
 
     // The data byte is read only right after a status read that showed it ready.
-    if (Is (Entry, EEPROM_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte)) {
+    if (Is (Entry, EEPROM_BUS_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte)) {
       FUZZ_CHECK (Index > 0);
       const Transaction  &Before = Log[Index - 1];
-      FUZZ_CHECK (Is (Before, EEPROM_ADDRESS, R_EEPROM_STATUS, EfiSmbusReadByte));
+      FUZZ_CHECK (Is (Before, EEPROM_BUS_ADDRESS, R_EEPROM_STATUS, EfiSmbusReadByte));
       FUZZ_CHECK (!EFI_ERROR (Before.Status) && (Before.Data[0] & B_DATA_READY) != 0);
       if (!EFI_ERROR (Entry.Status)) {
         Delivered.push_back (Entry.Data[0]);
@@ -243,7 +245,7 @@ LLVMFuzzerTestOneInput (
   // byte; for an update besides, every block acknowledged and that byte the
   // image's. The other way round, such a run must succeed.
   //
-  bool  VersionRead = (Last != nullptr) && Is (*Last, EEPROM_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte) && !EFI_ERROR (Last->Status);
+  bool  VersionRead = (Last != nullptr) && Is (*Last, EEPROM_BUS_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte) && !EFI_ERROR (Last->Status);
   bool  Succeeds    = VersionRead && (!Update || ((Blocks == BLOCK_COUNT) && AllAcked && (Last->Data[0] == Version)));
 
   //

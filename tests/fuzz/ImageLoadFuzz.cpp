@@ -21,7 +21,7 @@
 
 namespace {
 
-using sim::Call;
+using harness::Call;
 
 enum : uint8_t {
   OPEN_GIVES_NO_HANDLE   = 0x01,
@@ -67,7 +67,7 @@ LLVMFuzzerTestOneInput (
   )
 {
   fuzz::FuzzInput       In (Data, Size);
-  sim::SimFirmware      Sim;
+  harness::SimFirmware      Sim;
   uint8_t               Flags       = In.Byte ();
   size_t                FileSize    = In.Word () % (MAX_FILE_SIZE + 1);
   uint16_t              ReadLimit   = In.Word ();
@@ -86,7 +86,10 @@ LLVMFuzzerTestOneInput (
     uint8_t  Kind  = In.Byte ();
 
     if (Which < sizeof (FILE_CALLS) / sizeof (FILE_CALLS[0])) {
-      Sim.FailCall (FILE_CALLS[Which], Nth % 4, STATUSES[Kind % (sizeof (STATUSES) / sizeof (STATUSES[0]))]);
+      EFI_STATUS  Status = STATUSES[Kind % (sizeof (STATUSES) / sizeof (STATUSES[0]))];
+
+      // The Nth call fails, or every one for 0.
+      Sim.Fail ((Nth % 4 == 0) ? harness::FromThenOn (FILE_CALLS[Which], 1, Status) : harness::Once (FILE_CALLS[Which], Nth % 4, Status));
     }
   }
 
@@ -128,19 +131,23 @@ LLVMFuzzerTestOneInput (
   Sim.GetInfoSucceedsEmpty  = (Flags & GETINFO_SUCCEEDS_EMPTY) != 0;
   Sim.GetInfoClaimsSize     = ((Flags & GETINFO_CLAIMS_SIZE) != 0) ? ClaimedSize : 0;
   if ((Flags & REFUSE_ALLOCATION) != 0) {
-    Sim.RefuseAllocationOfSize = Refused;
+    Sim.Fail (harness::AtSite (harness::Call::AllocatePool, Refused, EFI_OUT_OF_RESOURCES));
+  }
+
+  if ((GlobalFault & ~FROM_ON) != 0) {
+    uint64_t  K = GlobalFault & ~FROM_ON;
+
+    Sim.Fail (((GlobalFault & FROM_ON) != 0) ? harness::FromThenOn (harness::ANY_CALL, K) : harness::Once (harness::ANY_CALL, K));
   }
 
   if (ReadLimit != NO_READ_LIMIT) {
-    Sim.ReadDeliversAtMost = ReadLimit;
+    Sim.Fail (harness::Short (harness::Call::Read, ReadLimit));
   }
-
-  Sim.FailGlobalCall (GlobalFault & ~FROM_ON, (GlobalFault & FROM_ON) != 0);
 
   Sim.InstallTables ();   // a load needs no run, only the tables
   CHIP_IMAGE_FILE  ImageFile;
   BOOLEAN          Loaded = LoadImageFile (GivenName.c_str (), &ImageFile);
-  size_t           Delivered = std::min<size_t> (FileSize, Sim.ReadDeliversAtMost);
+  size_t           Delivered = std::min<size_t> (FileSize, ReadLimit != NO_READ_LIMIT ? ReadLimit : SIZE_MAX);
   size_t           Needed    = offsetof (EFI_FILE_INFO, FileName) + (StoredName.size () + 1) * sizeof (CHAR16);
 
   if (Loaded) {

@@ -1,16 +1,19 @@
 // The backup of the whole E2PROM (-d) and its comparison with an image
 // (-c): what the bus carries for each byte, what the console and the
 // volume hold after every way a run can end.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-using sim::Call;
+using harness::Call;
 
-constexpr size_t    EEPROM_BYTES    = 0x2000;
-constexpr uint16_t  VERSION_ADDRESS = 0x112F;
+using harness::EEPROM_BYTES;
+using harness::Pattern;
+using harness::PatternByte;
+using harness::VERSION_ADDRESS;
 
 // The scan's device-ID write and read come before the first E2PROM byte;
 // each byte then costs three set-up writes, the polls and the data read.
@@ -20,29 +23,6 @@ constexpr uint32_t  BYTE_TRANSACTIONS = 3 + POLLS_PER_BYTE + 1;
 
 const char  READ_START[] = " Reading E2PROM:      ";
 const char  READ_END[]   = "\r\n================================================\r\n";
-
-// Every byte a function of its address, so that a read of a wrong,
-// swapped or truncated address shows.
-uint8_t
-PatternByte (
-  size_t  Address
-  )
-{
-  return (uint8_t)((Address & 0xFF) ^ (uint8_t)((Address >> 8) * 0x35));
-}
-
-std::vector<uint8_t>
-Pattern (
-  )
-{
-  std::vector<uint8_t>  Bytes (EEPROM_BYTES);
-
-  for (size_t Address = 0; Address < EEPROM_BYTES; Address++) {
-    Bytes[Address] = PatternByte (Address);
-  }
-
-  return Bytes;
-}
 
 std::string
 Format (
@@ -74,6 +54,8 @@ ReadFigures (
 
 class BackupCompareTest : public FirmwareTest {
 protected:
+  std::unique_ptr<harness::SimFirmware>  Later;
+
   void
   SetUp (
     ) override
@@ -87,30 +69,62 @@ protected:
     const std::vector<uint8_t>  &Bytes
     )
   {
-    std::copy (Bytes.begin (), Bytes.end (), Sim.Chip.Eeprom);
+    std::copy (Bytes.begin (), Bytes.end (), Bench ().Chip.Eeprom);
   }
 
   std::vector<uint8_t>
   Eeprom (
-    ) const
+    )
   {
-    return std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + EEPROM_BYTES);
+    return harness::Eeprom (Bench ().Chip);
   }
 
-  // A fresh firmware and chip for the next run of the same test; the E2PROM and the volume's files carry over.
+  // The bench of the test's latest run: the fixture's, until Restart.
+  harness::SimFirmware &
+  Bench (
+    )
+  {
+    return Later != nullptr ? *Later : Sim;
+  }
+
+  //
+  // A fresh bench, firmware and chip, for the next run of the same test;
+  // the E2PROM and the volume's files carry over. The last run's bench is
+  // held to the fixture's checks first.
+  //
   void
   Restart (
     )
   {
-    std::vector<uint8_t>                            Kept  = Eeprom ();
-    std::map<std::u16string, std::vector<uint8_t>>  Files = Sim.Volumes[(size_t)Volume]->Files;
+    auto  Fresh = std::make_unique<harness::SimFirmware> ();
 
-    TearDown ();
-    Sim.~SimFirmware ();
-    new (&Sim) sim::SimFirmware ();
-    Volume                               = SetUpBench (Sim);
-    Sim.Volumes[(size_t)Volume]->Files   = Files;
-    SetEeprom (Kept);
+    ExpectBalanced (Bench ());
+    SetUpBench (*Fresh);
+    Fresh->Volumes[(size_t)Volume]->Files = Bench ().Volumes[(size_t)Volume]->Files;
+    std::copy (Bench ().Chip.Eeprom, Bench ().Chip.Eeprom + EEPROM_BYTES, Fresh->Chip.Eeprom);
+    Later = std::move (Fresh);
+  }
+
+  void
+  TearDown (
+    ) override
+  {
+    ExpectBalanced (Bench ());
+  }
+
+  EFI_STATUS
+  Run (
+    const std::vector<std::u16string>  &Args
+    )
+  {
+    return RunOn (Bench (), Args);
+  }
+
+  std::string
+  Output (
+    )
+  {
+    return Bench ().RawText ();
   }
 
   // The first transaction of the byte at Address, counted from 1 over the run.
@@ -124,26 +138,26 @@ protected:
 
   uint64_t
   BlockWrites (
-    ) const
+    )
   {
-    return Sim.Chip.Counts.BlockWrites;
+    return Bench ().Chip.Counts.BlockWrites;
   }
 };
 
 TEST_F (BackupCompareTest, BackupRestoreAndCompareRoundTrip) {
   const std::vector<uint8_t>  Original = Pattern ();
-  const std::string           Crc      = Format ("0x%08X", Zk48EepromCrc32 (&Sim.Chip));
+  const std::string           Crc      = Format ("0x%08X", Zk48EepromCrc32 (&Bench ().Chip));
 
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_SUCCESS);
   EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: backup.bin\r\n" + READ_START + ReadFigures () + READ_END +
              " Backup saved to backup.bin: 8192 bytes, CRC-32 " + Crc + ".\r\n");
-  EXPECT_EQ (Sim.FileData (Volume, u"backup.bin"), Original);
-  EXPECT_EQ (Sim.Chip.Counts.Transactions, SCAN_TRANSACTIONS + EEPROM_BYTES * BYTE_TRANSACTIONS) << "4 transactions and the polls a byte";
+  EXPECT_EQ (Bench ().FileData (Volume, u"backup.bin"), Original);
+  EXPECT_EQ (Bench ().Chip.Counts.Transactions, SCAN_TRANSACTIONS + EEPROM_BYTES * BYTE_TRANSACTIONS) << "4 transactions and the polls a byte";
   EXPECT_EQ (BlockWrites (), 0u);
 
   // Another image goes in; the backup brings the original back, and the comparison proves it.
   Restart ();
-  std::fill (Sim.Chip.Eeprom, Sim.Chip.Eeprom + EEPROM_BYTES, 0x00);
+  std::fill (Bench ().Chip.Eeprom, Bench ().Chip.Eeprom + EEPROM_BYTES, 0x00);
   EXPECT_EQ (Run ({ u"backup.bin" }), EFI_SUCCESS);
   EXPECT_EQ (Eeprom (), Original);
 
@@ -161,14 +175,14 @@ TEST_F (BackupCompareTest, ProgressIsRedrawnInPlaceOnlyWhenTheFigureChanges) {
   std::vector<std::u16string>  Figures;
   int                          Moves = 0;
 
-  for (size_t Index = 0; Index < Sim.Timeline.size (); Index++) {
-    const sim::Event  &Event = Sim.Timeline[Index];
+  for (size_t Index = 0; Index < Bench ().Timeline.size (); Index++) {
+    const harness::Event  &Event = Bench ().Timeline[Index];
 
-    if (Event.Kind == sim::Event::Cursor) {
+    if (Event.Kind == harness::Event::Cursor) {
       Moves++;
       EXPECT_EQ (Event.A, sizeof (READ_START) - 1);
-      ASSERT_LT (Index + 1, Sim.Timeline.size ());
-      Figures.push_back (Sim.Timeline[Index + 1].Text);
+      ASSERT_LT (Index + 1, Bench ().Timeline.size ());
+      Figures.push_back (Bench ().Timeline[Index + 1].Text);
     }
   }
 
@@ -194,13 +208,13 @@ TEST_F (BackupCompareTest, ComparisonFindsEachDifferingByteWithItsAddress) {
 
     Image[Case.Address] = Case.Image;
     Restart ();
-    Sim.AddFile (Volume, u"zk48.bin", Image);
+    Bench ().AddFile (Volume, u"zk48.bin", Image);
     EXPECT_EQ (Run ({ u"-c", u"zk48.bin" }), EFI_CRC_ERROR) << Case.Address;
     EXPECT_EQ (Output ().substr (Output ().find (".\r\n Error:") + 3),
                " Error: 1 of 8192 bytes differ from the image:\r\n" +
                Format (" Address 0x%04X: image 0x%02X, E2PROM 0x%02X\r\n", Case.Address, Case.Image, PatternByte (Case.Address)))
       << Case.Address;
-    EXPECT_NE (Output ().find (Format (" Image CRC-32 0x%08X,", sim::Crc32 (Image.data (), Image.size ()))), std::string::npos);
+    EXPECT_NE (Output ().find (Format (" Image CRC-32 0x%08X,", harness::Crc32 (Image.data (), Image.size ()))), std::string::npos);
     EXPECT_EQ (Eeprom (), Pattern ()) << "the comparison writes nothing";
   }
 }
@@ -216,7 +230,7 @@ TEST_F (BackupCompareTest, ComparisonCountsEveryDifferenceAndShowsTheFirstEight)
     }
   }
 
-  Sim.AddFile (Volume, u"zk48.bin", Image);
+  Bench ().AddFile (Volume, u"zk48.bin", Image);
   EXPECT_EQ (Run ({ u"-c", u"zk48.bin" }), EFI_CRC_ERROR);
   EXPECT_EQ (Output ().substr (Output ().find (" Error:")), " Error: 20 of 8192 bytes differ from the image:\r\n" + Lines);
 }
@@ -233,19 +247,19 @@ TEST_F (BackupCompareTest, ReadThatStopsNamesTheAddressAndLeavesNoFile) {
     { 0x0000, Zk48FaultStatusStuck, 0, EFI_TIMEOUT,      " Error: E2PROM read timed out at address 0x0000, exit.\r\n" },
     { 0x0800, Zk48FaultStatusStuck, 0, EFI_TIMEOUT,      " Error: E2PROM read timed out at address 0x0800, exit.\r\n" },
     { 0x1FFF, Zk48FaultNack,        6, EFI_DEVICE_ERROR, " Error: E2PROM read failed at address 0x1FFF, exit.\r\n" },
-    { 0x112F, Zk48FaultNack,        1, EFI_DEVICE_ERROR, " Error: E2PROM read failed at address 0x112F, exit.\r\n" },
+    { VERSION_ADDRESS, Zk48FaultNack,        1, EFI_DEVICE_ERROR, " Error: E2PROM read failed at address 0x112F, exit.\r\n" },
   };
 
   for (const auto &Case : Cases) {
     for (const char16_t *Command : { u"-d", u"-c" }) {
       Restart ();
-      Sim.AddFile (Volume, u"zk48.bin", Pattern ());
-      Sim.Chip.Faults.FaultAt   = FirstTransactionOf (Case.Address) + Case.Step;
-      Sim.Chip.Faults.FaultKind = Case.Fault;
+      Bench ().AddFile (Volume, u"zk48.bin", Pattern ());
+      Bench ().Chip.Faults.FaultAt   = FirstTransactionOf (Case.Address) + Case.Step;
+      Bench ().Chip.Faults.FaultKind = Case.Fault;
       EXPECT_EQ (Run ({ Command, Command[1] == u'd' ? u"backup.bin" : u"zk48.bin" }), Case.Status) << Case.Line;
       EXPECT_NE (Output ().find (std::string ("\r\n") + Case.Line), std::string::npos) << Output ();
       EXPECT_EQ (Output ().find ("identical"), std::string::npos);
-      EXPECT_FALSE (Sim.HasFile (Volume, u"backup.bin")) << Case.Line;
+      EXPECT_FALSE (Bench ().HasFile (Volume, u"backup.bin")) << Case.Line;
       if (Command[1] == u'd') {
         EXPECT_TRUE (Output ().ends_with (" The incomplete backup file was deleted.\r\n")) << Output ();
       }
@@ -270,26 +284,26 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
 
   for (const auto &Case : Cases) {
     Restart ();
-    Sim.FailCall (Case.Kind, Case.Nth, Case.Status);
+    Bench ().Fail (harness::Once (Case.Kind, Case.Nth, Case.Status));
     EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), Case.Status) << Case.Line;
     EXPECT_NE (Output ().find (Case.Line), std::string::npos) << Output ();
     EXPECT_EQ (Output ().find (" Backup saved"), std::string::npos);
     EXPECT_EQ (Output ().find (" The incomplete backup file was deleted.\r\n") != std::string::npos, Case.Created) << Case.Line;
-    EXPECT_FALSE (Sim.HasFile (Volume, u"backup.bin")) << Case.Line;
-    EXPECT_EQ (Sim.LedgerProblems (), std::vector<std::string> {}) << Case.Line;
+    EXPECT_FALSE (Bench ().HasFile (Volume, u"backup.bin")) << Case.Line;
+    EXPECT_EQ (Bench ().LedgerProblems (), std::vector<std::string> {}) << Case.Line;
   }
 
   // A full volume takes part of the file and says so.
   Restart ();
-  Sim.Volumes[(size_t)Volume]->FreeBytes = 4096;
+  Bench ().Volumes[(size_t)Volume]->FreeBytes = 4096;
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_VOLUME_FULL);
   EXPECT_NE (Output ().find (" Error: writing backup.bin failed: Volume Full, exit.\r\n The incomplete backup file was deleted.\r\n"), std::string::npos);
-  EXPECT_FALSE (Sim.HasFile (Volume, u"backup.bin"));
+  EXPECT_FALSE (Bench ().HasFile (Volume, u"backup.bin"));
 
   // A file that cannot be deleted is named, so that nobody takes it for a backup.
   Restart ();
-  Sim.FailCall (Call::Write, 1, EFI_DEVICE_ERROR);
-  Sim.FailCall (Call::Delete, 1, EFI_WARN_DELETE_FAILURE);
+  Bench ().Fail (harness::Once (Call::Write, 1, EFI_DEVICE_ERROR));
+  Bench ().Fail (harness::Once (Call::Delete, 1, EFI_WARN_DELETE_FAILURE));
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_DEVICE_ERROR);
   EXPECT_NE (Output ().find (" Error: the incomplete backup file backup.bin could not be deleted, do not use it.\r\n"), std::string::npos);
 }
@@ -298,23 +312,23 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
 TEST_F (BackupCompareTest, BackupRefusesNamesItCannotUseBeforeReading) {
   const std::vector<uint8_t>  Kept = MakeImage (0x33);
 
-  Sim.AddFile (Volume, u"backup.bin", Kept);
+  Bench ().AddFile (Volume, u"backup.bin", Kept);
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_ACCESS_DENIED);
   EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: backup.bin\r\n Error: backup.bin already exists, it is not overwritten, exit.\r\n");
-  EXPECT_EQ (Sim.FileData (Volume, u"backup.bin"), Kept);
-  EXPECT_EQ (Sim.Chip.Counts.Transactions, SCAN_TRANSACTIONS);
+  EXPECT_EQ (Bench ().FileData (Volume, u"backup.bin"), Kept);
+  EXPECT_EQ (Bench ().Chip.Counts.Transactions, SCAN_TRANSACTIONS);
 
   Restart ();
-  Sim.AddDirectory (Volume, u"saved");
+  Bench ().AddDirectory (Volume, u"saved");
   EXPECT_EQ (Run ({ u"-d", u"saved" }), EFI_ACCESS_DENIED);
   EXPECT_NE (Output ().find (" Error: saved already exists, it is not overwritten, exit.\r\n"), std::string::npos);
 
   Restart ();
-  Sim.Volumes[(size_t)Volume]->ReadOnly = true;
+  Bench ().Volumes[(size_t)Volume]->ReadOnly = true;
   EXPECT_EQ (Run ({ u"-d", u"new.bin" }), EFI_WRITE_PROTECTED);
   EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: new.bin\r\n Error: cannot create new.bin: Write Protected, exit.\r\n");
-  EXPECT_EQ (Sim.Chip.Counts.Transactions, SCAN_TRANSACTIONS);
-  EXPECT_FALSE (Sim.HasFile (Volume, u"new.bin"));
+  EXPECT_EQ (Bench ().Chip.Counts.Transactions, SCAN_TRANSACTIONS);
+  EXPECT_FALSE (Bench ().HasFile (Volume, u"new.bin"));
 }
 
 TEST_F (BackupCompareTest, OptionWithoutAFileIsRefusedBeforeTheScan) {
@@ -322,8 +336,8 @@ TEST_F (BackupCompareTest, OptionWithoutAFileIsRefusedBeforeTheScan) {
     Restart ();
     EXPECT_EQ (Run ({ Option }), EFI_INVALID_PARAMETER);
     EXPECT_EQ (Output (), std::string (BANNER) + " Error: " + (Option[1] == u'd' ? "-d" : "-c") + " needs a file name, program exit.\r\n");
-    EXPECT_EQ (Sim.CallCount (Call::Execute), 0u);
-    EXPECT_EQ (Sim.CallCount (Call::PortRead), 0u);
+    EXPECT_EQ (Bench ().CallCount (Call::Execute), 0u);
+    EXPECT_EQ (Bench ().CallCount (Call::PortRead), 0u);
   }
 
   // Only the exact option is one: anything else is an image file name.
@@ -337,10 +351,10 @@ TEST_F (BackupCompareTest, ComparisonTakesTheLoadersVerdictOnTheFile) {
   EXPECT_EQ (Output (), BenchUpToChip () + " Image name is: nothere.binopen: fail_Not Found\r\n");
 
   Restart ();
-  Sim.AddFile (Volume, u"short.bin", MakeImage (0x5A, 8191));
+  Bench ().AddFile (Volume, u"short.bin", MakeImage (0x5A, 8191));
   EXPECT_EQ (Run ({ u"-c", u"short.bin" }), EFI_BAD_BUFFER_SIZE);
   EXPECT_EQ (Output (), BenchUpToChip () + " Image name is: short.bin FileSize:7KB\r\n File size 8191 is not right, must be 8k Byte,exit.\r\n");
-  EXPECT_EQ (Sim.Chip.Counts.Transactions, SCAN_TRANSACTIONS);
+  EXPECT_EQ (Bench ().Chip.Counts.Transactions, SCAN_TRANSACTIONS);
 }
 
 } // namespace

@@ -1,17 +1,16 @@
 // The chip's register protocol as the bus sees it: the host-controller
 // lookup, the device-ID check, the E2PROM version read and its bounded
 // wait, the MCU version, the block-write frame, and failed transactions.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <cstdio>
 
 #include "chip/SmbusAccess.h"
 #include "chip/TconChip.h"
-#include "sim/Zk48Settings.h"
 
 namespace {
 
-using sim::Call;
+using harness::Call;
 
 // Readable expectations: N copies of one bus-log line.
 std::vector<std::string>
@@ -79,15 +78,11 @@ protected:
     LocateSmbusHc ();
   }
 
-  // Every transaction: the 7-bit address alone, PEC off, Length 1 or 11 as the call began.
+  // Every transaction goes to one of the chip's two addresses (the controller checks the rest of each request).
   void TearDown () override
   {
-    for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+    for (const harness::SmbusTransaction &Entry : Sim.Transactions) {
       EXPECT_TRUE ((Entry.Address == 0x21) || (Entry.Address == 0x23)) << std::hex << Entry.Address;
-      EXPECT_EQ (Entry.PecCheck, FALSE);
-      EXPECT_EQ (Entry.Length, Entry.Operation == EfiSmbusWriteBlock ? 11u : 1u);
-      EXPECT_TRUE ((Entry.Operation == EfiSmbusReadByte) || (Entry.Operation == EfiSmbusWriteByte) || (Entry.Operation == EfiSmbusWriteBlock));
-      EXPECT_EQ (Entry.Controller, 0);
     }
 
     FirmwareTest::TearDown ();
@@ -99,17 +94,6 @@ protected:
     Zk48Reset (&Sim.Chip, 0x5C);
     Sim.Chip.Eeprom[EEPROM_VERSION_ADDRESS] = 0x5A;
     Mark                                    = Sim.Transactions.size ();
-  }
-
-  // Applies one simulator setting to the chip, as Zk48SimCtl.efi would.
-  BOOLEAN Apply (const std::u16string &Setting)
-  {
-    return Zk48ApplySetting (&Sim.Chip, Setting.c_str (), Setting.size ());
-  }
-
-  std::vector<uint8_t> Block (UINT16 Address) const
-  {
-    return std::vector<uint8_t> (Sim.Chip.Eeprom + Address, Sim.Chip.Eeprom + Address + 8);
   }
 
   // The bus log since the last NewChip.
@@ -206,7 +190,7 @@ TEST_F (ChipProtocolTest, ReadAddressIsTakenInItsEightBitForm) {
 }
 
 TEST_F (ChipProtocolTest, FailedReadGivesZeroWhateverTheBufferHolds) {
-  Sim.FailCall (Call::Execute, 0, EFI_DEVICE_ERROR);
+  Sim.Fail (harness::FromThenOn (Call::Execute, 1, EFI_DEVICE_ERROR));
 
   for (UINT8 Left : std::initializer_list<UINT8> { 0x11, 0x80, 0xFF, 0x5C }) {
     mLeftByFailedRead = Left;
@@ -223,14 +207,14 @@ TEST_F (ChipProtocolTest, FailedDeviceIdReadIsAMiss) {
   mLeftByFailedRead = 0x11;
 
   // One failed read, then the answer.
-  Sim.FailCall (Call::Execute, 2, EFI_DEVICE_ERROR);
+  Sim.Fail (harness::Once (Call::Execute, 2, EFI_DEVICE_ERROR));
   EXPECT_TRUE (CheckTconDeviceId (&Check));
   EXPECT_EQ (Traffic (), (std::vector<std::string> { "W 21 B1 08", "R 23 02 -> !", "R 23 02 -> 11" }));
 
   // Six failed reads, though the driver left the device ID in the buffer each time.
   NewChip ();
   for (uint64_t Nth = 5; Nth <= 10; Nth++) {
-    Sim.FailCall (Call::Execute, Nth, EFI_DEVICE_ERROR);
+    Sim.Fail (harness::Once (Call::Execute, Nth, EFI_DEVICE_ERROR));
   }
 
   EXPECT_FALSE (CheckTconDeviceId (&Check));
@@ -243,14 +227,14 @@ TEST_F (ChipProtocolTest, FailedStatusReadsKeepTheWaitGoingToItsBound) {
   mLeftByFailedRead = 0xFF;
   // The three set-up writes go through; every transaction after them fails:
   // a bus that is gone, not a slow chip.
-  Sim.FailGlobalCall (Sim.TotalCalls () + 4, true);
+  Sim.Fail (harness::FromThenOn (harness::ANY_CALL, Sim.TotalCalls () + 4));
 
   EXPECT_EQ (ReadEepromVersion (&Version), EepromReadFailed);
   EXPECT_EQ (Version, 0xEE);
   EXPECT_EQ (BusLog (), (std::vector<std::string> { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" }) + Repeated ("R 21 B7 -> !", 10000));
 
   // A refused poll among answered ones is "not yet"; the last one decides.
-  Sim.FailGlobalCall (0, false);
+  Sim.ForgetRules ();
   for (UINT32 ReadyAfter : { 3u, ZK48_NEVER }) {
     NewChip ();
     Sim.Chip.Faults.ReadyAfterPolls = ReadyAfter;
@@ -329,8 +313,8 @@ TEST_F (ChipProtocolTest, BlockWriteFrameCarriesAddressHighByteFirst) {
 TEST_F (ChipProtocolTest, BlockWriteResultIsTheHostControllersStatus) {
   const UINT8  Data[8] = { 1, 2, 3, 4, 5, 6, 7, 8 };
 
-  Sim.FailCall (Call::Execute, 2, EFI_DEVICE_ERROR);
-  Sim.FailCall (Call::Execute, 3, EFI_NO_RESPONSE);
+  Sim.Fail (harness::Once (Call::Execute, 2, EFI_DEVICE_ERROR));
+  Sim.Fail (harness::Once (Call::Execute, 3, EFI_NO_RESPONSE));
 
   EXPECT_TRUE (WriteEepromBlock (0x0100, Data));
   EXPECT_FALSE (WriteEepromBlock (0x0108, Data));
@@ -345,73 +329,6 @@ TEST_F (ChipProtocolTest, BlockWriteResultIsTheHostControllersStatus) {
     "B 21 00 0A 01 18 01 02 03 04 05 06 07 08",
   })
     );
-}
-
-TEST_F (ChipProtocolTest, FillPatternGivesEveryAddressItsOwnByte) {
-  const struct {
-    UINT16    Address;
-    UINT8     Byte;
-  } Cases[] = {
-    { 0x0000, 0x00 }, { 0x00FF, 0xFF }, { 0x0100, 0x35 }, { 0x0102, 0x37 }, { 0x0201, 0x6B }, { 0x1FFF, 0x94 },
-  };
-  UINT8  Version = 0;
-
-  NewChip ();
-  ASSERT_TRUE (Apply (u"fill=pattern"));
-  for (const auto &Case : Cases) {
-    EXPECT_EQ (Sim.Chip.Eeprom[Case.Address], Case.Byte) << std::hex << Case.Address;
-  }
-
-  // All 8192 bytes at once: the CRC-32 worked out apart from the model.
-  EXPECT_EQ (Zk48EepromCrc32 (&Sim.Chip), 0x05C8C018u);
-  EXPECT_EQ (ReadEepromVersion (&Version), EepromReadDone);
-  EXPECT_EQ (Version, 0xAA);
-
-  // A version setting after it lands on the pattern; a byte fill still works.
-  ASSERT_TRUE (Apply (u"version=0x55"));
-  EXPECT_EQ (Block (0x1128), (std::vector<uint8_t> { 0xAD, 0xAC, 0xAF, 0xAE, 0xA9, 0xA8, 0xAB, 0x55 }));
-  ASSERT_TRUE (Apply (u"fill=0x5A"));
-  EXPECT_EQ (Block (0x0100), std::vector<uint8_t> (8, 0x5A));
-  for (const char16_t *Refused : { u"fill=patterns", u"fill=Pattern", u"fill=" }) {
-    EXPECT_FALSE (Apply (Refused)) << sim::Utf8 (Refused);
-  }
-}
-
-TEST_F (ChipProtocolTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly) {
-  const struct {
-    UINT16     Address;
-    BOOLEAN    Acknowledged;
-    bool       Lands;
-  } Writes[] = {
-    { 0x1128, FALSE, false },   // refused by the bus: the drop waits for the retry
-    { 0x1120, TRUE,  true  },
-    { 0x0128, TRUE,  true  },   // the same low byte in another page
-    { 0x1128, TRUE,  false },
-    { 0x1128, TRUE,  true  },
-    { 0x1130, TRUE,  true  },
-  };
-
-  NewChip ();
-  ASSERT_TRUE (Apply (u"drop-block=0x1128"));
-  Sim.Chip.Faults.FaultAt   = 1;
-  Sim.Chip.Faults.FaultKind = Zk48FaultNack;
-  for (size_t Index = 0; Index < sizeof (Writes) / sizeof (Writes[0]); Index++) {
-    const std::vector<uint8_t>  Data (8, (uint8_t)(0xA0 + Index));
-    const std::vector<uint8_t>  Before = Block (Writes[Index].Address);
-
-    EXPECT_EQ (WriteEepromBlock (Writes[Index].Address, Data.data ()), Writes[Index].Acknowledged) << Index;
-    EXPECT_EQ (Block (Writes[Index].Address), Writes[Index].Lands ? Data : Before) << Index;
-  }
-
-  // Disarmed, or asked for an address the E2PROM does not have: every write lands.
-  for (const char16_t *Disarm : { u"drop-block=never", u"reset" }) {
-    NewChip ();
-    ASSERT_TRUE (Apply (u"drop-block=0x0000"));
-    EXPECT_FALSE (Apply (u"drop-block=0x2000"));
-    ASSERT_TRUE (Apply (Disarm));
-    EXPECT_TRUE (WriteEepromBlock (0x0000, std::vector<uint8_t> (8, 0x11).data ()));
-    EXPECT_EQ (Block (0x0000), std::vector<uint8_t> (8, 0x11)) << sim::Utf8 (Disarm);
-  }
 }
 
 //
@@ -450,7 +367,7 @@ protected:
     }
 
     if (Case.ListFails) {
-      Sim.FailCall (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES);
+      Sim.Fail (harness::Once (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES));
     }
   }
 };
@@ -484,7 +401,7 @@ TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
   EXPECT_EQ (ReadEepromVersion (&Version), EepromReadDone);
   EXPECT_TRUE (WriteEepromBlock (0, Data));
   ASSERT_FALSE (Sim.Transactions.empty ());
-  for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+  for (const harness::SmbusTransaction &Entry : Sim.Transactions) {
     EXPECT_EQ (Entry.Controller, Case.Serving);
   }
 }

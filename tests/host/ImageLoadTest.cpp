@@ -2,7 +2,7 @@
 // accepts and refuses, which volume and which name it opens. Each failure
 // must leave the chip untouched and give back exactly what it obtained
 // (the fixture's ledger check).
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <cstddef>
 #include <ostream>
@@ -25,62 +25,62 @@ constexpr UINTN  RECORD_SIZE = offsetof (EFI_FILE_INFO, FileName) + sizeof (u"zk
 
 struct LoadFailure {
   const char    *Name;
-  void          (*Arrange) (sim::SimFirmware &Sim);
+  void          (*Arrange) (harness::SimFirmware &Sim);
   const char    *Tail;      // what follows the name line
   EFI_STATUS    Status;     // the run's exit status
 };
 
 const LoadFailure  LOAD_FAILURES[] = {
   { "LocateProtocolFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::LocateProtocol, 1, EFI_NOT_FOUND); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::LocateProtocol, 1, EFI_NOT_FOUND)); },
     "locate protocol: fail\r\n", EFI_NOT_FOUND },
   { "OpenVolumeFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::OpenVolume, 1, EFI_VOLUME_CORRUPTED); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::OpenVolume, 1, EFI_VOLUME_CORRUPTED)); },
     "open volume: fail\r\n", EFI_VOLUME_CORRUPTED },
   { "OpenFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Open, 1, EFI_ACCESS_DENIED); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::Open, 1, EFI_ACCESS_DENIED)); },
     "open: fail_Access Denied\r\n", EFI_ACCESS_DENIED },
   { "OpenFailsAndRootCloseFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Open, 1, EFI_ACCESS_DENIED); Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::Open, 1, EFI_ACCESS_DENIED)); Sim.Fail (harness::Once (harness::Call::Close, 1, EFI_DEVICE_ERROR)); },
     "open: fail_Access Denied\r\nclose: fail\r\n", EFI_ACCESS_DENIED },
   { "OpenGivesNoHandle",
-    [](sim::SimFirmware &Sim) { Sim.OpenReturnsNoHandle = true; },
+    [](harness::SimFirmware &Sim) { Sim.OpenReturnsNoHandle = true; },
     "", EFI_NOT_FOUND },
   { "OpenGivesNoHandleAndRootCloseFails",
-    [](sim::SimFirmware &Sim) { Sim.OpenReturnsNoHandle = true; Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR); },
+    [](harness::SimFirmware &Sim) { Sim.OpenReturnsNoHandle = true; Sim.Fail (harness::Once (harness::Call::Close, 1, EFI_DEVICE_ERROR)); },
     "close: fail\r\n", EFI_NOT_FOUND },
   { "FirstGetInfoFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::GetInfo, 1, EFI_DEVICE_ERROR); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::GetInfo, 1, EFI_DEVICE_ERROR)); },
     "Get file info fail\r\n", EFI_DEVICE_ERROR },
   { "FirstGetInfoSucceedsWithoutRecord",
-    [](sim::SimFirmware &Sim) { Sim.GetInfoSucceedsEmpty = true; },
+    [](harness::SimFirmware &Sim) { Sim.GetInfoSucceedsEmpty = true; },
     "Get file info fail\r\n", EFI_DEVICE_ERROR },
   { "FirstGetInfoAsksForTooSmallRecord",
-    [](sim::SimFirmware &Sim) { Sim.GetInfoClaimsSize = 8; },
+    [](harness::SimFirmware &Sim) { Sim.GetInfoClaimsSize = 8; },
     "Get file info fail\r\n", EFI_DEVICE_ERROR },
   { "RecordAllocationFails",
-    [](sim::SimFirmware &Sim) { Sim.RefuseAllocationOfSize = RECORD_SIZE; },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::AtSite (harness::Call::AllocatePool, RECORD_SIZE, EFI_OUT_OF_RESOURCES)); },
     "Get file info fail\r\n", EFI_OUT_OF_RESOURCES },
   { "SecondGetInfoFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::GetInfo, 2, EFI_VOLUME_CORRUPTED); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::GetInfo, 2, EFI_VOLUME_CORRUPTED)); },
     "Get file info fail\r\n", EFI_VOLUME_CORRUPTED },
   { "SecondGetInfoFailsAndBothClosesFail",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::GetInfo, 2, EFI_DEVICE_ERROR); Sim.FailCall (sim::Call::Close, 0, EFI_DEVICE_ERROR); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::GetInfo, 2, EFI_DEVICE_ERROR)); Sim.Fail (harness::FromThenOn (harness::Call::Close, 1, EFI_DEVICE_ERROR)); },
     "Get file info fail\r\nclose: fail\r\nclose: fail\r\n", EFI_DEVICE_ERROR },
   { "ImageAllocationFails",
-    [](sim::SimFirmware &Sim) { Sim.RefuseAllocationOfSize = 0x2000; },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::AtSite (harness::Call::AllocatePool, 0x2000, EFI_OUT_OF_RESOURCES)); },
     " FileSize:8KB\r\nAllocate buffer size fail\r\n", EFI_OUT_OF_RESOURCES },
   { "ReadFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Read, 1, EFI_DEVICE_ERROR); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::Read, 1, EFI_DEVICE_ERROR)); },
     " FileSize:8KB\r\nRead file fail\r\n", EFI_DEVICE_ERROR },
   { "ReadFailsAndFileCloseFails",
-    [](sim::SimFirmware &Sim) { Sim.FailCall (sim::Call::Read, 1, EFI_DEVICE_ERROR); Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::Read, 1, EFI_DEVICE_ERROR)); Sim.Fail (harness::Once (harness::Call::Close, 1, EFI_DEVICE_ERROR)); },
     " FileSize:8KB\r\nRead file fail\r\nclose: fail\r\n", EFI_DEVICE_ERROR },
   { "ReadDeliversShortCount",
-    [](sim::SimFirmware &Sim) { Sim.ReadDeliversAtMost = 4096; },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Short (harness::Call::Read, 4096)); },
     " FileSize:8KB\r\n File size 4096 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
   { "ReadDeliversShortCountAndBothClosesFail",
-    [](sim::SimFirmware &Sim) { Sim.ReadDeliversAtMost = 8191; Sim.FailCall (sim::Call::Close, 0, EFI_DEVICE_ERROR); },
+    [](harness::SimFirmware &Sim) { Sim.Fail (harness::Short (harness::Call::Read, 8191)); Sim.Fail (harness::FromThenOn (harness::Call::Close, 1, EFI_DEVICE_ERROR)); },
     " FileSize:8KB\r\n File size 8191 is not right, must be 8k Byte,exit.\r\nclose: fail\r\nclose: fail\r\n", EFI_BAD_BUFFER_SIZE },
 };
 
@@ -121,14 +121,14 @@ INSTANTIATE_TEST_SUITE_P (
 struct WrongLength {
   const char    *Name;
   size_t        Bytes;
-  void          (*Arrange) (sim::SimFirmware &Sim);
+  void          (*Arrange) (harness::SimFirmware &Sim);
   const char    *Tail;
   EFI_STATUS    Status;
 };
 
 void
 NoChange (
-  sim::SimFirmware  &
+  harness::SimFirmware  &
   )
 {
 }
@@ -146,9 +146,9 @@ const WrongLength  WRONG_LENGTHS[] = {
     " FileSize:64KB\r\n File size 65536 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
   { "Empty", 0, NoChange,
     " FileSize:0KB\r\n File size 0 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
-  { "EmptyGrantedAsNull", 0, [](sim::SimFirmware &Sim) { Sim.AllocateZeroGivesNull = true; },
+  { "EmptyGrantedAsNull", 0, [](harness::SimFirmware &Sim) { Sim.AllocateZeroGivesNull = true; },
     " FileSize:0KB\r\n File size 0 is not right, must be 8k Byte,exit.\r\n", EFI_BAD_BUFFER_SIZE },
-  { "EmptyAllocationRefused", 0, [](sim::SimFirmware &Sim) { Sim.RefuseAllocationOfSize = 0; },
+  { "EmptyAllocationRefused", 0, [](harness::SimFirmware &Sim) { Sim.Fail (harness::AtSite (harness::Call::AllocatePool, 0, EFI_OUT_OF_RESOURCES)); },
     " FileSize:0KB\r\nAllocate buffer size fail\r\n", EFI_OUT_OF_RESOURCES },
 };
 
@@ -175,7 +175,7 @@ TEST_P (ImageLengthTest, IsReadWholeThenRefused) {
   EXPECT_EQ (Sim.Chip.Counts.BlockWrites, 0u);
   if (Case.Status == EFI_BAD_BUFFER_SIZE) {
     ASSERT_EQ (Sim.Files.size (), 2u);
-    EXPECT_EQ (Sim.CallCount (sim::Call::Read), 1u);
+    EXPECT_EQ (Sim.CallCount (harness::Call::Read), 1u);
     EXPECT_EQ (Sim.Files[1]->Position, Case.Bytes);
   }
 }
@@ -196,7 +196,7 @@ TEST_F (ImageLoadTest, ExactlyEightKiBLoadsAndTheUpdateFollowsTheSizeLine) {
   EXPECT_EQ (Run ({ u"zk48.bin" }), EFI_SUCCESS);
   EXPECT_EQ (Output ().substr (0, RUN_START.size () + NAME_LINE.size () + 15 + UPDATE_START.size ()),
              RUN_START + NAME_LINE + " FileSize:8KB\r\n" + UPDATE_START);
-  EXPECT_EQ (Sim.CallCount (sim::Call::Read), 1u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::Read), 1u);
   EXPECT_EQ (std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom)), Image);
 }
 
@@ -250,7 +250,7 @@ TEST_F (ImageLoadTest, LongNameIsCutOnTheConsoleButOpenedWhole) {
   Sim.AddFile (Volume, Name, Image);
   EXPECT_EQ (Run ({ Name }), EFI_SUCCESS);
   EXPECT_EQ (Output ().substr (0, RUN_START.size () + 320 + 15),
-             RUN_START + " Image name is: " + sim::Utf8 (Name.substr (0, 304)) + " FileSize:8KB\r\n");
+             RUN_START + " Image name is: " + harness::Utf8 (Name.substr (0, 304)) + " FileSize:8KB\r\n");
   EXPECT_EQ (std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom)), Image);
 }
 

@@ -1,6 +1,6 @@
 // The format engine and Print: line ends, hexadecimal case, widths, strings,
 // status names, the 320-character cut, and the trip to the console.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <algorithm>
 
@@ -8,8 +8,8 @@
 
 namespace {
 
-using sim::Call;
-using sim::Utf8;
+using harness::Call;
+using harness::Utf8;
 
 // Formats through FormatString into a Print-sized buffer, as Print does.
 template <typename... ARGS>
@@ -244,7 +244,7 @@ TEST_F (PrintTest, LongOutputReachesTheConsoleCut) {
 }
 
 TEST_F (PrintTest, NoPoolBufferMeansNoOutput) {
-  Sim.FailCall (Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES);
+  Sim.Fail (harness::Once (Call::AllocatePool, 1, EFI_OUT_OF_RESOURCES));
 
   EXPECT_EQ (Print (u"lost\n"), 0u);
   EXPECT_EQ (Print (u"kept %d\n", 2), 8u);

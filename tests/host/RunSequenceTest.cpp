@@ -1,11 +1,11 @@
 // The run from the shell's point of view: arguments, banner, refusal,
 // the missing host controller, the version query, and the exit status.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 namespace {
 
-using sim::ArgumentSource;
-using sim::Call;
+using harness::ArgumentSource;
+using harness::Call;
 
 const std::string  REFUSAL            = " Error: No bin file name parameter or Command missing -v parameters, program exit.\r\n";
 const std::string  NO_HOST_CONTROLLER = " Error: SMBus host controller protocol not found, exit.\r\n";
@@ -20,7 +20,7 @@ protected:
   void SetUp () override
   {
     FirmwareTest::SetUp ();
-    Sim.Chip.Eeprom[0x112F] = 0x5A;
+    Sim.Chip.Eeprom[harness::VERSION_ADDRESS] = 0x5A;
   }
 
   // Nothing of the image file was touched.
@@ -43,64 +43,36 @@ TEST_F (RunSequenceTest, NoArgumentPrintsBannerAndRefusalOnly) {
   EXPECT_TRUE (Sim.Ports.empty ());
   ExpectNoFileAccess ();
   ASSERT_EQ (Sim.Timeline.size (), 7u) << "ClearScreen, then one output per line";
-  EXPECT_EQ (Sim.Timeline.front ().Kind, sim::Event::Clear);
+  EXPECT_EQ (Sim.Timeline.front ().Kind, harness::Event::Clear);
   EXPECT_EQ (Sim.CallCount (Call::ClearScreen), 1u);
 }
 
 //
 // The lookup of the host controller comes before anything reaches the
-// console: a driver in front of the lookup's two boot services notes how
-// much of the timeline (clear screen and output) exists when each is called.
+// console: for each of the lookup's two boot-service calls, the calls made
+// before it count one OpenProtocol (the arguments') and nothing of the console.
 //
-EFI_LOCATE_HANDLE_BUFFER  mSimLocateHandleBuffer;
-EFI_HANDLE_PROTOCOL       mSimHandleProtocol;
-std::vector<size_t>       mTimelineAtLookup;
-std::vector<uint64_t>     mOpensAtLookup;
-
-void
-NoteLookupStep (
-  )
-{
-  mTimelineAtLookup.push_back (sim::SimFirmware::Current->Timeline.size ());
-  mOpensAtLookup.push_back (sim::SimFirmware::Current->CallCount (Call::OpenProtocol));
-}
-
-EFI_STATUS EFIAPI
-NotingLocateHandleBuffer (
-  EFI_LOCATE_SEARCH_TYPE  SearchType,
-  const EFI_GUID          *Protocol,
-  VOID                    *SearchKey,
-  UINTN                   *NoHandles,
-  EFI_HANDLE              **Buffer
-  )
-{
-  NoteLookupStep ();
-  return mSimLocateHandleBuffer (SearchType, Protocol, SearchKey, NoHandles, Buffer);
-}
-
-EFI_STATUS EFIAPI
-NotingHandleProtocol (
-  EFI_HANDLE      Handle,
-  const EFI_GUID  *Protocol,
-  VOID            **Interface
-  )
-{
-  NoteLookupStep ();
-  return mSimHandleProtocol (Handle, Protocol, Interface);
-}
-
 TEST_F (RunSequenceTest, HostControllerIsLookedUpAfterTheArgumentsAndBeforeAnyOutput) {
-  mTimelineAtLookup.clear ();
-  mOpensAtLookup.clear ();
-  mSimLocateHandleBuffer              = Sim.BootServices.LocateHandleBuffer;
-  mSimHandleProtocol                  = Sim.BootServices.HandleProtocol;
-  Sim.BootServices.LocateHandleBuffer = NotingLocateHandleBuffer;
-  Sim.BootServices.HandleProtocol     = NotingHandleProtocol;
+  std::vector<uint64_t>  OpensAtLookup;
+  std::vector<uint64_t>  ConsoleAtLookup;
+  uint64_t               Opens   = 0;
+  uint64_t               Console = 0;
 
+  Sim.RecordCallSites = true;
   EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
-  EXPECT_EQ (mTimelineAtLookup, (std::vector<size_t> { 0, 0 }));
-  EXPECT_EQ (mOpensAtLookup, (std::vector<uint64_t> { 1, 1 }));
-  EXPECT_EQ (Sim.Timeline.front ().Kind, sim::Event::Clear);
+  for (const harness::CallSite &Site : Sim.CallSites) {
+    if ((Site.Kind == Call::LocateHandleBuffer) || (Site.Kind == Call::HandleProtocol)) {
+      OpensAtLookup.push_back (Opens);
+      ConsoleAtLookup.push_back (Console);
+    }
+
+    Opens   += Site.Kind == Call::OpenProtocol;
+    Console += (Site.Kind == Call::ClearScreen) || (Site.Kind == Call::OutputString) || (Site.Kind == Call::SetCursorPosition);
+  }
+
+  EXPECT_EQ (OpensAtLookup, (std::vector<uint64_t> { 1, 1 }));
+  EXPECT_EQ (ConsoleAtLookup, (std::vector<uint64_t> { 0, 0 }));
+  EXPECT_EQ (Sim.Timeline.front ().Kind, harness::Event::Clear);
   EXPECT_EQ (Sim.CallCount (Call::ClearScreen), 1u);
   EXPECT_EQ (Output (), UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n");
 }
@@ -124,12 +96,12 @@ TEST_P (ArgumentSourceTest, ArgumentsComeFromTheFirstInterfaceThatOpens) {
 
   Sim.SetArguments ({ u"Zk48Update.efi", u"-v" }, Case.Source);
   if (Case.FailingOpen != 0) {
-    Sim.FailCall (Call::OpenProtocol, Case.FailingOpen, Case.OpenFailure);
+    Sim.Fail (harness::Once (Call::OpenProtocol, Case.FailingOpen, Case.OpenFailure));
   }
 
   EXPECT_EQ (Sim.RunImage (), Case.Exit);
   EXPECT_EQ (Sim.CallCount (Call::OpenProtocol), Case.Opens);
-  EXPECT_EQ (Sim.Timeline.front ().Kind, sim::Event::Clear);
+  EXPECT_EQ (Sim.Timeline.front ().Kind, harness::Event::Clear);
   if (EFI_ERROR (Case.Exit)) {
     EXPECT_EQ (Output (), BANNER + REFUSAL);
     EXPECT_TRUE (Sim.Transactions.empty ());
@@ -177,7 +149,7 @@ TEST_P (CommandLineTest, OnlyExactDashVQueriesTheVersion) {
     EXPECT_EQ (Sim.Chip.Counts.BlockWrites, 0u);
   } else {
     EXPECT_EQ (Run (Case.Args), EFI_NOT_FOUND);
-    EXPECT_EQ (Output (), UP_TO_CHIP + " Image name is: " + sim::Utf8 (Case.Args[0]) + "open: fail_Not Found\r\n");
+    EXPECT_EQ (Output (), UP_TO_CHIP + " Image name is: " + harness::Utf8 (Case.Args[0]) + "open: fail_Not Found\r\n");
     EXPECT_EQ (Sim.CallCount (Call::Open), 1u);
     EXPECT_EQ (BusLog (), ID_CHECK) << "no version query";
   }
@@ -276,7 +248,7 @@ TEST_P (MissingHostControllerTest, StopsBeforeTheScan) {
       Sim.FailHandleProtocolFor (0);
       break;
     default:
-      Sim.FailCall (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES);
+      Sim.Fail (harness::Once (Call::LocateHandleBuffer, 1, EFI_OUT_OF_RESOURCES));
       break;
   }
 
@@ -320,7 +292,7 @@ struct VERSION_CASE {
 class VersionQueryTest : public RunSequenceTest, public ::testing::WithParamInterface<VERSION_CASE> {};
 
 TEST_P (VersionQueryTest, ShowsTheVersionByte) {
-  Sim.Chip.Eeprom[0x112F] = GetParam ().Byte;
+  Sim.Chip.Eeprom[harness::VERSION_ADDRESS] = GetParam ().Byte;
 
   EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
   EXPECT_EQ (Output (), UP_TO_CHIP + GetParam ().Line);
@@ -347,7 +319,7 @@ TEST_F (RunSequenceTest, VersionQueryReadsTheVersionByteOnceAfterTheCheck) {
     "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80", "R 21 B6 -> 5A"
   })
     );
-  EXPECT_EQ (Sim.Timeline.back ().Kind, sim::Event::Output) << "the version line is the last thing the run does";
+  EXPECT_EQ (Sim.Timeline.back ().Kind, harness::Event::Output) << "the version line is the last thing the run does";
   EXPECT_EQ (Sim.CallCount (Call::Stall), 0u);
   ExpectNoFileAccess ();
 }
@@ -366,7 +338,7 @@ TEST_F (RunSequenceTest, VersionQueryOnAChipThatNeverSignalsReadyTimesOut) {
 TEST_F (RunSequenceTest, VersionQueryWithAFailedTransactionSaysSoWithoutAVersion) {
   // After the scan's two transactions: the three set-up writes, three polls, the data read.
   for (UINT32 At : { 3u, 4u, 5u, 9u }) {
-    sim::SimFirmware  Bench;
+    harness::SimFirmware  Bench;
 
     SetUpBench (Bench);
     Bench.Chip.Faults.FaultAt   = At;

@@ -40,7 +40,7 @@ protected:
     ) override
   {
     ScanTest::SetUp ();
-    Sim.Chip.Eeprom[0x112F] = 0x5A;
+    Sim.Chip.Eeprom[harness::VERSION_ADDRESS] = 0x5A;
   }
 
   void
@@ -65,8 +65,8 @@ TEST_F (ScanOutcomeTest, IntelWithChipShowsControllerChipAndVersion) {
   EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + Q35_CHIP + CLOSING_SEPARATOR + VERSION_LINE);
   EXPECT_EQ (BusLog (), QUERY_BUS_LOG);
   EXPECT_EQ (ConfigReads (), Walk (Q35_SMBUS, { { Q35_SMBUS, { 0x08, 0x20 } } }));
-  EXPECT_EQ (Sim.CallCount (sim::Call::Stall), 0u);
-  EXPECT_EQ (Sim.CallCount (sim::Call::OpenVolume), 0u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::Stall), 0u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::OpenVolume), 0u);
 }
 
 TEST_F (ScanOutcomeTest, QueryThatNeverSeesDataReadyTimesOut) {
@@ -147,7 +147,7 @@ TEST_F (ScanOutcomeTest, IntelWithoutChipProbesEverythingThenGivesUp) {
   EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + NOT_FOUND_LINE + Q35_MISSED_LINE);
   EXPECT_EQ (BusLog (), MISSED_CHECK);
   EXPECT_EQ (ConfigReads (), Walk (LAST_POSITION, { { Q35_SMBUS, { 0x08, 0x20 } } }));
-  EXPECT_EQ (Sim.CallCount (sim::Call::Stall), 0u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::Stall), 0u);
 }
 
 TEST_F (ScanOutcomeTest, AmdWithoutChipEndsScanBeforeIntelAfterIt) {
@@ -230,7 +230,7 @@ TEST_F (ScanOutcomeTest, NoSmbusControllerAnywhere) {
 struct DIAGNOSTIC_CASE {
   const char                  *Name;
   int                         Controllers;   // Intel controllers: the q35 one, then one on each bus from 1
-  void                        (*Arrange) (sim::SimFirmware &Sim);
+  void                        (*Arrange) (harness::SimFirmware &Sim);
   std::vector<std::string>    Lines;         // after the scan's error line
 };
 
@@ -265,34 +265,34 @@ INSTANTIATE_TEST_SUITE_P (
   ::testing::Values (
     DIAGNOSTIC_CASE {
       "EveryReadRefused", 1,
-      [](sim::SimFirmware &Sim) { Sim.Chip.Faults.FailAll = TRUE; },
+      [](harness::SimFirmware &Sim) { Sim.Chip.Faults.FailAll = TRUE; },
       { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all refused (Device Error); the ZK48 answers 0x11." }
     },
     DIAGNOSTIC_CASE {
       "AnotherDeviceId", 1,
-      [](sim::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x12; },
+      [](harness::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x12; },
       { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0x12; the ZK48 answers 0x11." }
     },
     DIAGNOSTIC_CASE {
       "ReadsOfZero", 1,
-      [](sim::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x00; },
+      [](harness::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x00; },
       { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0x00; the ZK48 answers 0x11." }
     },
     // The values in the order read; a refusal with another status is not hidden.
     DIAGNOSTIC_CASE {
       "ValuesAndRefusals", 1,
-      [](sim::SimFirmware &Sim) {
+      [](harness::SimFirmware &Sim) {
         Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER;
         Sim.Chip.Faults.FaultAt          = 4;   // counted by the chip: refused reads never reach it
         Sim.Chip.Faults.FaultKind        = Zk48FaultReadZero;
-        Sim.FailCall (sim::Call::Execute, 2, EFI_TIMEOUT);
-        Sim.FailCall (sim::Call::Execute, 7, EFI_DEVICE_ERROR);
+        Sim.Fail (harness::Once (harness::Call::Execute, 2, EFI_TIMEOUT));
+        Sim.Fail (harness::Once (harness::Call::Execute, 7, EFI_DEVICE_ERROR));
       },
       { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, answered 0xFF 0xFF 0x00 0xFF, 2 refused (Time out, and other statuses); the ZK48 answers 0x11." }
     },
     DIAGNOSTIC_CASE {
       "TwoIntelControllers", 2,
-      [](sim::SimFirmware &Sim) { Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER; },
+      [](harness::SimFirmware &Sim) { Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER; },
       {
         " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0xFF; the ZK48 answers 0x11.",
         " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all answered 0xFF; the ZK48 answers 0x11."
@@ -300,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P (
     },
     DIAGNOSTIC_CASE {
       "FourShownOneMore", 5,
-      [](sim::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x12; },
+      [](harness::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x12; },
       {
         " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
         " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
@@ -311,7 +311,7 @@ INSTANTIATE_TEST_SUITE_P (
     },
     DIAGNOSTIC_CASE {
       "FourShownThreeMore", 7,
-      [](sim::SimFirmware &Sim) { Sim.Chip.Faults.FailAll = TRUE; },
+      [](harness::SimFirmware &Sim) { Sim.Chip.Faults.FailAll = TRUE; },
       {
         " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
         " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 // What a run prints before the scan's first line.
 inline const std::string  SCAN_HEAD = std::string (BANNER) + SEPARATOR_LINE;
@@ -64,7 +64,7 @@ protected:
     std::vector<uint32_t>  Addresses;
 
     for (size_t Index = 0; Index < Sim.Ports.size (); Index += 2) {
-      const sim::PortAccess  &Select = Sim.Ports[Index];
+      const harness::PortAccess  &Select = Sim.Ports[Index];
 
       if (!Select.Write || (Select.Port != 0xCF8) || (Index + 1 >= Sim.Ports.size ())
           || Sim.Ports[Index + 1].Write || (Sim.Ports[Index + 1].Port != 0xCFC))
@@ -112,14 +112,14 @@ protected:
     bool                      LastWasBus = false;
     size_t                    BusCount   = 0;
 
-    for (const sim::Event &Step : Sim.Timeline) {
-      if (Step.Kind == sim::Event::Smbus) {
+    for (const harness::Event &Step : Sim.Timeline) {
+      if (Step.Kind == harness::Event::Smbus) {
         BusCount++;
         LastWasBus = true;
         continue;
       }
 
-      if (Step.Kind != sim::Event::Output) {
+      if (Step.Kind != harness::Event::Output) {
         continue;
       }
 
@@ -132,7 +132,7 @@ protected:
         Steps.push_back ("");
       }
 
-      Steps.back () += sim::Utf8 (Step.Text);
+      Steps.back () += harness::Utf8 (Step.Text);
     }
 
     if (LastWasBus) {

@@ -1,12 +1,14 @@
 // The update after a good load: both versions shown, 1024 blocks sent in
 // order with the figure redrawn in place and a pause after each, the
 // version byte read back and compared, then the file given back.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
+
+using harness::VERSION_ADDRESS;
 
 const std::string  RUN_START = BenchUpToChip () +
                                " Image name is: zk48.bin FileSize:8KB\r\n";
@@ -19,7 +21,6 @@ const char  FINISHED[]      = "\r\n E2PROM update finished.\r\n";
 constexpr uint8_t   IMAGE_VERSION   = 0x5A;
 constexpr uint8_t   CHIP_MCU        = 0x0B;
 constexpr size_t    BLOCKS          = 1024;
-constexpr uint16_t  VERSION_ADDRESS = 0x112F;
 
 // Transactions before the first block: the scan's two and the MCU version read.
 constexpr uint64_t  EXECUTES_BEFORE_BLOCKS = 3;
@@ -58,17 +59,6 @@ AllFigures (
   return Text + "100%";
 }
 
-std::string
-Hex (
-  uint8_t  Byte
-  )
-{
-  char  Text[4];
-
-  std::snprintf (Text, sizeof (Text), "%02X", Byte);
-  return Text;
-}
-
 class UpdateTest : public FirmwareTest {
 protected:
   std::vector<uint8_t>  Image = MakeImage (IMAGE_VERSION);
@@ -98,23 +88,16 @@ protected:
     return RUN_START + VersionLines (Current, "5A") + START_LINE + AllFigures () + CLOSING_LINE;
   }
 
-  std::vector<uint8_t>
-  Eeprom (
-    ) const
-  {
-    return std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom));
-  }
-
   // The bus log line of the block at Block, as the image gives it.
   std::string
   BlockLine (
     size_t  Block
     ) const
   {
-    std::string  Line = "B 21 00 0A " + Hex ((uint8_t)(Block * 8 >> 8)) + " " + Hex ((uint8_t)(Block * 8));
+    std::string  Line = "B 21 00 0A " + harness::Hex ((uint8_t)(Block * 8 >> 8), 2) + " " + harness::Hex ((uint8_t)(Block * 8), 2);
 
     for (size_t Index = 0; Index < 8; Index++) {
-      Line += " " + Hex (Image[Block * 8 + Index]);
+      Line += " " + harness::Hex (Image[Block * 8 + Index], 2);
     }
 
     return Line;
@@ -136,21 +119,6 @@ protected:
     return Blocks;
   }
 
-  // The text output right after each cursor move.
-  std::vector<std::u16string>
-  Figures (
-    ) const
-  {
-    std::vector<std::u16string>  Shown;
-
-    for (size_t Index = 0; Index + 1 < Sim.Timeline.size (); Index++) {
-      if ((Sim.Timeline[Index].Kind == sim::Event::Cursor) && (Sim.Timeline[Index + 1].Kind == sim::Event::Output)) {
-        Shown.push_back (Sim.Timeline[Index + 1].Text);
-      }
-    }
-
-    return Shown;
-  }
 };
 
 TEST_F (UpdateTest, ConsoleShowsVersionsFiguresAndSuccess) {
@@ -198,9 +166,9 @@ TEST_F (UpdateTest, FiguresGoWhereTheStartLineEndsOnANarrowScreen) {
   Row   = (size_t)(std::find (Lines.begin (), Lines.end (), u" Start update Chip i") - Lines.begin ());
   ASSERT_LT (Row + 1, Lines.size ());
   EXPECT_EQ (Lines[Row + 1], u"mage:      100%");
-  EXPECT_EQ (Sim.CallCount (sim::Call::SetCursorPosition), BLOCKS + 1);
-  for (const sim::Event &Event : Sim.Timeline) {
-    if (Event.Kind == sim::Event::Cursor) {
+  EXPECT_EQ (Sim.CallCount (harness::Call::SetCursorPosition), BLOCKS + 1);
+  for (const harness::Event &Event : Sim.Timeline) {
+    if (Event.Kind == harness::Event::Cursor) {
       ASSERT_EQ (Event.A, 11u);
       ASSERT_EQ (Event.B, Row + 1);
     }
@@ -211,7 +179,7 @@ TEST_F (UpdateTest, FiguresRiseFromZeroToOneHundred) {
   std::vector<std::u16string>  Shown;
 
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
-  Shown = Figures ();
+  Shown = harness::FiguresAfterCursorMoves (Sim.Timeline);
   ASSERT_EQ (Shown.size (), BLOCKS + 1);
   EXPECT_EQ (Shown[0], u"0%");
   EXPECT_EQ (Shown[10], u"0%");
@@ -227,13 +195,13 @@ TEST_F (UpdateTest, FiguresRiseFromZeroToOneHundred) {
 }
 
 TEST_F (UpdateTest, EachBlockIsFollowedByCursorMoveFigureAndPause) {
-  const std::vector<sim::Event>  &Events = Sim.Timeline;
+  const std::vector<harness::Event>  &Events = Sim.Timeline;
   size_t                         Index   = 0;
   std::vector<std::u16string>    Lines;
   UINTN                          Row;
 
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
-  while ((Index < Events.size ()) && !((Events[Index].Kind == sim::Event::Output) && (Events[Index].Text == u" Start update Chip image:      "))) {
+  while ((Index < Events.size ()) && !((Events[Index].Kind == harness::Event::Output) && (Events[Index].Text == u" Start update Chip image:      "))) {
     Index++;
   }
 
@@ -243,25 +211,25 @@ TEST_F (UpdateTest, EachBlockIsFollowedByCursorMoveFigureAndPause) {
   Index++;
   ASSERT_GE (Events.size (), Index + BLOCKS * 4 + 4);
   for (size_t Block = 0; Block < BLOCKS; Block++, Index += 4) {
-    const sim::SmbusTransaction  &Sent = Sim.Transactions[Events[Index].A];
+    const harness::SmbusTransaction  &Sent = Sim.Transactions[Events[Index].A];
 
-    ASSERT_EQ (Events[Index].Kind, sim::Event::Smbus) << "block " << Block;
+    ASSERT_EQ (Events[Index].Kind, harness::Event::Smbus) << "block " << Block;
     ASSERT_EQ (Sent.Operation, EfiSmbusWriteBlock) << "block " << Block;
     ASSERT_EQ ((size_t)Sent.Data[1] << 8 | Sent.Data[2], Block * 8);
-    ASSERT_EQ (Events[Index + 1].Kind, sim::Event::Cursor) << "block " << Block;
+    ASSERT_EQ (Events[Index + 1].Kind, harness::Event::Cursor) << "block " << Block;
     ASSERT_EQ (Events[Index + 1].A, 31u);
     ASSERT_EQ (Events[Index + 1].B, Row);
-    ASSERT_EQ (Events[Index + 2].Kind, sim::Event::Output) << "block " << Block;
-    ASSERT_EQ (sim::Utf8 (Events[Index + 2].Text), FigureAfter (Block));
-    ASSERT_EQ (Events[Index + 3].Kind, sim::Event::Stall) << "block " << Block;
+    ASSERT_EQ (Events[Index + 2].Kind, harness::Event::Output) << "block " << Block;
+    ASSERT_EQ (harness::Utf8 (Events[Index + 2].Text), FigureAfter (Block));
+    ASSERT_EQ (Events[Index + 3].Kind, harness::Event::Stall) << "block " << Block;
     ASSERT_EQ (Events[Index + 3].A, 4000u);
   }
 
-  EXPECT_EQ (Events[Index].Kind, sim::Event::Cursor);
+  EXPECT_EQ (Events[Index].Kind, harness::Event::Cursor);
   EXPECT_EQ (Events[Index].A, 31u);
   EXPECT_EQ (Events[Index].B, Row);
   EXPECT_EQ (Events[Index + 1].Text, u"100%");
-  EXPECT_EQ (Events[Index + 2].Kind, sim::Event::Stall);
+  EXPECT_EQ (Events[Index + 2].Kind, harness::Event::Stall);
   EXPECT_EQ (Events[Index + 2].A, 4000u);
   EXPECT_EQ (Events[Index + 3].Text, u"\r\n================================================\r\n");
 }
@@ -270,8 +238,8 @@ TEST_F (UpdateTest, PausesTotalOneThousandTwentyFiveTimesFourMilliseconds) {
   size_t  Stalls = 0;
 
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
-  for (const sim::Event &Event : Sim.Timeline) {
-    if (Event.Kind == sim::Event::Stall) {
+  for (const harness::Event &Event : Sim.Timeline) {
+    if (Event.Kind == harness::Event::Stall) {
       EXPECT_EQ (Event.A, 4000u);
       Stalls++;
     }
@@ -291,7 +259,7 @@ TEST_F (UpdateTest, BlocksReproduceTheImageOnTheBus) {
   Expected.insert (Expected.end (), { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80", "R 21 B6 -> 5A" });
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (BusLog (), Expected);
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 TEST_F (UpdateTest, ImageOfTheChipsOwnVersionIsStillWrittenWhole) {
@@ -299,7 +267,7 @@ TEST_F (UpdateTest, ImageOfTheChipsOwnVersionIsStillWrittenWhole) {
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (Output (), ThroughWriting ("5A") + VERIFIED + FINISHED);
   EXPECT_EQ (BlockLog ().size (), BLOCKS);
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 //
@@ -311,7 +279,7 @@ TEST_F (UpdateTest, MismatchNamesTheImageByteFirstAndStillReleases) {
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () + " Version information validation error,the bin version is 0x5A and the E2PROM version is 0x50. \r\n");
   EXPECT_EQ (BlockLog ().size (), BLOCKS);
-  EXPECT_EQ (Sim.CallCount (sim::Call::Close), 2u);
+  EXPECT_EQ (Sim.CallCount (harness::Call::Close), 2u);
 }
 
 TEST_F (UpdateTest, IgnoredWritesPassWhenTheVersionByteAlreadyMatches) {
@@ -320,11 +288,11 @@ TEST_F (UpdateTest, IgnoredWritesPassWhenTheVersionByteAlreadyMatches) {
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED);
   EXPECT_EQ (Sim.Chip.Eeprom[0], 0xFF);
-  EXPECT_NE (Eeprom (), Image);
+  EXPECT_NE (harness::Eeprom (Sim.Chip), Image);
 }
 
 TEST_F (UpdateTest, ReleaseAfterTheVerdictReportsEachFailedClose) {
-  Sim.FailCall (sim::Call::Close, 0, EFI_DEVICE_ERROR);
+  Sim.Fail (harness::FromThenOn (harness::Call::Close, 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_SUCCESS);
   EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + FINISHED + "close: fail\r\nclose: fail\r\n");
 }
@@ -339,7 +307,7 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
   std::vector<uint8_t>      Written   = Image;
 
   for (size_t Block : Refused) {
-    Sim.FailCall (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR);
+    Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR));
     std::fill (Written.begin () + (ptrdiff_t)(Block * 8), Written.begin () + (ptrdiff_t)(Block * 8 + 8), 0xFF);
   }
 
@@ -352,11 +320,11 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + " Error: 3 of 1024 block writes failed, the E2PROM image is incomplete.\r\n");
   EXPECT_EQ (BlockLog (), Expected);
-  EXPECT_EQ (Eeprom (), Written);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Written);
 }
 
 TEST_F (UpdateTest, RefusedVersionBlockShowsMismatchThenTheCount) {
-  Sim.FailCall (sim::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR);
+  Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () +
              " Version information validation error,the bin version is 0x5A and the E2PROM version is 0xFF. \r\n"
@@ -371,13 +339,13 @@ TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
 
   Expected.insert (Expected.end (), 10000, "R 21 B7 -> 7F");
   Sim.Chip.Faults.ReadyAfterPolls = ZK48_NEVER;
-  Sim.FailCall (sim::Call::Close, 1, EFI_DEVICE_ERROR);
+  Sim.Fail (harness::Once (harness::Call::Close, 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_TIMEOUT);
   EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read timed out, exit.\r\nclose: fail\r\n");
   Log = BusLog ();
   ASSERT_EQ (Log.size (), EXECUTES_BEFORE_BLOCKS + BLOCKS + Expected.size ());
   EXPECT_EQ (std::vector<std::string> (Log.begin () + (ptrdiff_t)(EXECUTES_BEFORE_BLOCKS + BLOCKS), Log.end ()), Expected);
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 TEST_F (UpdateTest, ReadBackWithARefusedTransactionFailsWithoutAVersion) {
@@ -386,7 +354,7 @@ TEST_F (UpdateTest, ReadBackWithARefusedTransactionFailsWithoutAVersion) {
   Sim.Chip.Faults.FaultKind = Zk48FaultNack;
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read failed, exit.\r\n");
-  EXPECT_EQ (Eeprom (), Image);
+  EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // update. Every run must end, refuse nothing the firmware would refuse, give
 // back all it took, and report success only when the chip really holds what
 // the tool says.
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,18 +19,17 @@
 
 namespace {
 
-using sim::Call;
-using sim::SimFirmware;
+using harness::Call;
+using harness::SimFirmware;
+using harness::EEPROM_BYTES;
+using harness::Hex;
+using harness::VERSION_ADDRESS;
 
 constexpr uint8_t     IMAGE_VERSION     = 0x5A;
 constexpr uint8_t     CHIP_VERSION      = 0x3C;   // the byte at 0x112F before any run
-constexpr size_t      VERSION_ADDRESS   = 0x112F;
-constexpr size_t      IMAGE_SIZE        = 0x2000;
-constexpr size_t      BLOCK_SIZE        = 8;
 constexpr UINTN       PRINT_BUFFER_SIZE = (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16);
 constexpr uint64_t    CLEAN_RUN_BUDGET  = 1000000;
 constexpr size_t      FAILURES_SHOWN    = 10;
-constexpr EFI_STATUS  RUN_ABANDONED     = MAX_BIT | 21;   // EFI_ABORTED: what RunImage gives for a run cut off
 
 const char  FINISHED[]     = " E2PROM update finished.";
 const char  VERSION_LINE[] = "The E2PROM version is 0x";
@@ -98,21 +97,10 @@ struct SWEEP {
 uint64_t  mCallFaultRuns;
 uint64_t  mChipFaultRuns;
 
-std::string
-Hex (
-  uint64_t  Value
-  )
-{
-  char  Text[24];
-
-  std::snprintf (Text, sizeof (Text), "%llX", (unsigned long long)Value);
-  return Text;
-}
-
 // A failure that cannot change what the run does: console output, a pause, a release, Print's own buffer.
 bool
 IsBenign (
-  const sim::InjectedFailure  &Failure
+  const harness::InjectedFailure  &Failure
   )
 {
   switch (Failure.Kind) {
@@ -135,7 +123,7 @@ LostOutput (
   const SimFirmware  &Sim
   )
 {
-  for (const sim::InjectedFailure &Failure : Sim.Injected) {
+  for (const harness::InjectedFailure &Failure : Sim.Injected) {
     if ((Failure.Kind == Call::OutputString) || ((Failure.Kind == Call::AllocatePool) && (Failure.Size == PRINT_BUFFER_SIZE))) {
       return true;
     }
@@ -146,16 +134,14 @@ LostOutput (
 
 // --- chips and rules for the modes that read the whole E2PROM (-d, -c) ---
 
-// Every byte a function of its address, as the simulator's fill=pattern: a
-// byte read from a wrong, swapped or truncated address cannot pass.
 void
 ChipHoldsPattern (
   ZK48_CHIP  &Chip
   )
 {
-  for (size_t Address = 0; Address < IMAGE_SIZE; Address++) {
-    Chip.Eeprom[Address] = (uint8_t)((Address & 0xFF) ^ (uint8_t)((Address >> 8) * 0x35));
-  }
+  const std::vector<uint8_t>  Bytes = harness::Pattern ();
+
+  std::copy (Bytes.begin (), Bytes.end (), Chip.Eeprom);
 }
 
 void
@@ -175,7 +161,7 @@ ChipDiffersFromImage (
   )
 {
   ChipHoldsImage (Chip);
-  for (size_t Address : { (size_t)0, VERSION_ADDRESS, IMAGE_SIZE - 1 }) {
+  for (size_t Address : { (size_t)0, (size_t)VERSION_ADDRESS, EEPROM_BYTES - 1 }) {
     Chip.Eeprom[Address] ^= 0x5A;
   }
 }
@@ -194,11 +180,11 @@ FirstDifference (
   const ZK48_CHIP             &Chip
   )
 {
-  if (Data.size () != IMAGE_SIZE) {
+  if (Data.size () != EEPROM_BYTES) {
     return std::to_string (Data.size ()) + " bytes";
   }
 
-  for (size_t Address = 0; Address < IMAGE_SIZE; Address++) {
+  for (size_t Address = 0; Address < EEPROM_BYTES; Address++) {
     if (Data[Address] != Chip.Eeprom[Address]) {
       return "differs from the E2PROM at 0x" + Hex (Address);
     }
@@ -224,7 +210,7 @@ BackupMatchesChip (
   std::string Problem;
 
   // The file is removed by Delete, through a handle opened again when Close took the first.
-  for (const sim::InjectedFailure &Failure : Run.Sim->Injected) {
+  for (const harness::InjectedFailure &Failure : Run.Sim->Injected) {
     Refused = Refused || (Failure.Kind == Call::Delete) || (Failure.Kind == Call::Open);
   }
 
@@ -260,11 +246,11 @@ NeverIdenticalWhenChipDiffers (
 
 const RUN_MODE  NO_ARGUMENT    = { "no-argument", {}, 0, Expect::NoChange, EFI_INVALID_PARAMETER };
 const RUN_MODE  VERSION        = { "version", { u"-v" }, 0, Expect::ShowsVersion, EFI_SUCCESS };
-const RUN_MODE  UPDATE         = { "update", { u"zk48.bin" }, IMAGE_SIZE, Expect::Writes, EFI_SUCCESS };
+const RUN_MODE  UPDATE         = { "update", { u"zk48.bin" }, EEPROM_BYTES, Expect::Writes, EFI_SUCCESS };
 const RUN_MODE  MISSING        = { "missing-file", { u"zk48.bin" }, 0, Expect::NoChange, EFI_NOT_FOUND };
 const RUN_MODE  WRONG_SIZE     = { "wrong-size", { u"zk48.bin" }, 100, Expect::NoChange, EFI_BAD_BUFFER_SIZE };
 // The update again, its call sites sampled: what sampling misses shows against the full sweep above.
-const RUN_MODE  UPDATE_SAMPLED = { "update-sampled", { u"zk48.bin" }, IMAGE_SIZE, Expect::Writes, EFI_SUCCESS, Coverage::SampledSites };
+const RUN_MODE  UPDATE_SAMPLED = { "update-sampled", { u"zk48.bin" }, EEPROM_BYTES, Expect::Writes, EFI_SUCCESS, Coverage::SampledSites };
 
 //
 // The modes of -d and -c: a whole E2PROM read is some 58 000 calls, so
@@ -273,9 +259,9 @@ const RUN_MODE  UPDATE_SAMPLED = { "update-sampled", { u"zk48.bin" }, IMAGE_SIZE
 //
 const RUN_MODE  BACKUP            = { "backup", { u"-d", u"backup.bin" }, 0, Expect::Reads, EFI_SUCCESS,
                                       Coverage::SampledSites, ChipHoldsPattern, BackupMatchesChip };
-const RUN_MODE  COMPARE_IDENTICAL = { "compare-identical", { u"-c", u"zk48.bin" }, IMAGE_SIZE, Expect::Reads, EFI_SUCCESS,
+const RUN_MODE  COMPARE_IDENTICAL = { "compare-identical", { u"-c", u"zk48.bin" }, EEPROM_BYTES, Expect::Reads, EFI_SUCCESS,
                                       Coverage::SampledSites, ChipHoldsImage, NeverIdenticalWhenChipDiffers };
-const RUN_MODE  COMPARE_DIFFERS   = { "compare-differs", { u"-c", u"zk48.bin" }, IMAGE_SIZE, Expect::NoChange, EFI_CRC_ERROR,
+const RUN_MODE  COMPARE_DIFFERS   = { "compare-differs", { u"-c", u"zk48.bin" }, EEPROM_BYTES, Expect::NoChange, EFI_CRC_ERROR,
                                       Coverage::SampledSites, ChipDiffersFromImage, NeverIdenticalWhenChipDiffers };
 
 //
@@ -286,12 +272,12 @@ const RUN_MODE  COMPARE_DIFFERS   = { "compare-differs", { u"-c", u"zk48.bin" },
 //
 std::string
 FirstDecisiveSite (
-  const std::vector<sim::InjectedFailure>  &Failed
+  const std::vector<harness::InjectedFailure>  &Failed
   )
 {
-  for (const sim::InjectedFailure &Failure : Failed) {
+  for (const harness::InjectedFailure &Failure : Failed) {
     if (!IsBenign (Failure)) {
-      return sim::CallSiteName ({ Failure.Kind, Failure.Size });
+      return harness::CallSiteName ({ Failure.Kind, Failure.Size });
     }
   }
 
@@ -317,7 +303,7 @@ protected:
       Mode.PrepareChip (Run.Sim->Chip);
     }
 
-    Run.Before.assign (Run.Sim->Chip.Eeprom, Run.Sim->Chip.Eeprom + IMAGE_SIZE);
+    Run.Before.assign (Run.Sim->Chip.Eeprom, Run.Sim->Chip.Eeprom + EEPROM_BYTES);
     if (Mode.FileSize != 0) {
       Run.Sim->AddFile (Run.Volume, u"zk48.bin", MakeImage (IMAGE_VERSION, Mode.FileSize));
     }
@@ -379,13 +365,13 @@ protected:
       Wrong += "the version shown is not the chip's 0x" + Hex (Sim.Chip.Eeprom[VERSION_ADDRESS]) + "; ";
     }
 
-    for (size_t Index = 0; Index < IMAGE_SIZE; Index++) {
+    for (size_t Index = 0; Index < EEPROM_BYTES; Index++) {
       if ((Mode.Outcome != Expect::Writes) && (Sim.Chip.Eeprom[Index] != Run.Before[Index])) {
         Wrong += "E2PROM changed at 0x" + Hex (Index) + "; ";
         break;
       }
 
-      if (Wrote && ((Index == VERSION_ADDRESS) || (Index / BLOCK_SIZE != Skip / BLOCK_SIZE)) && (Sim.Chip.Eeprom[Index] != Image[Index])) {
+      if (Wrote && ((Index == VERSION_ADDRESS) || (Index / harness::BLOCK_BYTES != Skip / harness::BLOCK_BYTES)) && (Sim.Chip.Eeprom[Index] != Image[Index])) {
         Wrong += "success, but the E2PROM differs from the image at 0x" + Hex (Index) + "; ";
         break;
       }
@@ -412,11 +398,11 @@ protected:
   static std::set<uint64_t>
   CallsToFail (
     const RUN_MODE                    &Mode,
-    const std::vector<sim::CallSite>  &Sites,
+    const std::vector<harness::CallSite>  &Sites,
     uint64_t                          &Count
     )
   {
-    std::map<sim::CallSite, std::vector<uint64_t>>  CallsOf;
+    std::map<harness::CallSite, std::vector<uint64_t>>  CallsOf;
     std::set<uint64_t>                              Chosen;
 
     for (uint64_t K = 1; K <= Sites.size (); K++) {
@@ -440,29 +426,29 @@ protected:
   FailAt (
     const RUN_MODE        &Mode,
     uint64_t              K,
-    const sim::CallSite   &Site,
+    const harness::CallSite   &Site,
     uint64_t              Budget,
     SWEEP                 &Sweep
     ) const
   {
     for (bool FromOn : { false, true }) {
-      OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.FailGlobalCall (K, FromOn); });
+      OUTCOME      Run      = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (FromOn ? harness::FromThenOn (harness::ANY_CALL, K) : harness::Once (harness::ANY_CALL, K)); });
       const auto   &Failed  = Run.Sim->Injected;
       bool         Injected = !Failed.empty () && (Failed[0].K == K);
       bool         OnSite   = Injected && (Failed[0].Kind == Site.Kind) && ((uint64_t)Failed[0].Size == Site.Detail);
-      std::string  Ending   = FromOn ? "from " + FirstDecisiveSite (Failed) + " on: " : sim::CallSiteName (Site) + ": ";
-      std::string  Label    = "k=" + std::to_string (K) + (FromOn ? " and on: " : ": ") + sim::CallSiteName (Site);
+      std::string  Ending   = FromOn ? "from " + FirstDecisiveSite (Failed) + " on: " : harness::CallSiteName (Site) + ": ";
+      std::string  Label    = "k=" + std::to_string (K) + (FromOn ? " and on: " : ": ") + harness::CallSiteName (Site);
       std::string  Wrong    = Judge (Mode, Run);
       bool         Benign   = Injected;
 
       Sweep.Runs++;
       Sweep.Endings.insert (Ending + Hex (Run.Status));
-      for (const sim::InjectedFailure &Failure : Failed) {
+      for (const harness::InjectedFailure &Failure : Failed) {
         Benign = Benign && IsBenign (Failure);
       }
 
       if (!OnSite) {
-        Label += Injected ? std::string (", but ") + sim::CallName (Failed[0].Kind) + " failed" : ", but nothing was injected";
+        Label += Injected ? std::string (", but ") + harness::CallName (Failed[0].Kind) + " failed" : ", but nothing was injected";
       }
 
       if (!Wrong.empty () || !OnSite) {
@@ -477,10 +463,10 @@ protected:
       }
 
       //
-      // A read can also come back short without an error.
+      // A read or a write can also come back short without an error.
       //
-      if (Injected && !FromOn && (Failed[0].Kind == Call::Read) && (Mode.FileSize > 0)) {
-        OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.ReadDeliversAtMost = Mode.FileSize - 1; });
+      if (Injected && !FromOn && ShortTransfer (Mode, Failed[0].Kind) != 0) {
+        OUTCOME  Short = RunOnce (Mode, Budget, [&](SimFirmware &Sim) { Sim.Fail (harness::Short (Failed[0].Kind, ShortTransfer (Mode, Failed[0].Kind) - 1)); });
 
         Sweep.Runs++;
         if (!Judge (Mode, Short).empty () || (Short.Status == EFI_SUCCESS)) {
@@ -488,6 +474,20 @@ protected:
         }
       }
     }
+  }
+
+  // The bytes a Read or Write of the mode moves whole, 0 for a call that moves none.
+  static size_t
+  ShortTransfer (
+    const RUN_MODE  &Mode,
+    Call            Kind
+    )
+  {
+    if (Kind == Call::Read) {
+      return Mode.FileSize;
+    }
+
+    return (Kind == Call::Write) ? EEPROM_BYTES : 0;
   }
 
   // The mode's clean run and its calls failed as its coverage says; kept so that each test reads one sweep.
@@ -597,13 +597,13 @@ TEST_F (FaultInjection, SampledSweepEndsRunsAsTheFullSweepDoes) {
 }
 
 //
-// The call budget's jump out of an overlong run, taken from each place it
-// can leave (the first call of every site): the run stops at that call and
-// says why once, and under the sanitizers the jump leaks and corrupts nothing.
+// The call budget, run out at each place it can be (the first call of every
+// site): the run says why once and then ends on its own, every later call
+// failed, as a run with every call failed from there on ends.
 //
-TEST_F (FaultInjection, CallBudgetCutsARunOffAtEveryCallSite) {
+TEST_F (FaultInjection, CallBudgetEndsARunAtEveryCallSite) {
   OUTCOME                             Clean = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [](SimFirmware &Sim) { Sim.RecordCallSites = true; });
-  std::map<sim::CallSite, uint64_t>   FirstCall;
+  std::map<harness::CallSite, uint64_t>   FirstCall;
 
   for (uint64_t K = 1; K <= Clean.Sim->CallSites.size (); K++) {
     FirstCall.emplace (Clean.Sim->CallSites[K - 1], K);
@@ -611,12 +611,18 @@ TEST_F (FaultInjection, CallBudgetCutsARunOffAtEveryCallSite) {
 
   ASSERT_EQ (Clean.Sim->CallSites.size (), Clean.Sim->TotalCalls ());
   for (const auto &[Site, K] : FirstCall) {
-    OUTCOME  Run = RunOnce (UPDATE, K - 1, [](SimFirmware &) {});
+    OUTCOME  Run    = RunOnce (UPDATE, K - 1, [](SimFirmware &) {});
+    OUTCOME  Failed = RunOnce (UPDATE, CLEAN_RUN_BUDGET, [K = K](SimFirmware &Sim) { Sim.Fail (harness::FromThenOn (harness::ANY_CALL, K)); });
 
-    EXPECT_EQ (Run.Status, RUN_ABANDONED) << sim::CallSiteName (Site);
-    EXPECT_EQ (Run.Sim->TotalCalls (), K) << sim::CallSiteName (Site);
+    EXPECT_EQ (Run.Status, Failed.Status) << harness::CallSiteName (Site);
+    EXPECT_EQ (Run.Sim->TotalCalls (), Failed.Sim->TotalCalls ()) << harness::CallSiteName (Site);
     EXPECT_EQ (Run.Sim->Violations, std::vector<std::string> { "more than " + std::to_string (K - 1) + " calls: the run does not end" });
   }
+}
+
+// A run that keeps calling past its budget is a hang no failure ends: the program stops and says where.
+TEST_F (FaultInjection, RunThatKeepsCallingPastItsBudgetAborts) {
+  EXPECT_DEATH (RunOnce (UPDATE, 0, [](SimFirmware &Sim) { Sim.CallsPastBudget = 5; }), "the run hangs: 5 calls past its budget of 0");
 }
 
 // The rules the -d and -c modes are judged by, tried on ends of a run made by hand.
@@ -628,11 +634,11 @@ TEST_F (FaultInjection, RulesOfTheReadingModesCatchWrongEnds) {
   auto                        &Files  = Backup.Sim->Volumes[(size_t)Backup.Volume]->Files;
   const std::vector<uint8_t>  Eeprom  = Backup.Before;
 
-  ASSERT_NE (Eeprom, std::vector<uint8_t> (IMAGE_SIZE, 0xFF));
+  ASSERT_NE (Eeprom, std::vector<uint8_t> (EEPROM_BYTES, 0xFF));
   EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "success without the file";
   Files[Name] = Eeprom;
   EXPECT_EQ (BackupMatchesChip (BACKUP, Backup), "");
-  Files[Name][IMAGE_SIZE - 1] ^= 1;
+  Files[Name][EEPROM_BYTES - 1] ^= 1;
   EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "a wrong last byte";
   Files[Name] = std::vector<uint8_t> (Eeprom.begin (), Eeprom.end () - 1);
   EXPECT_NE (BackupMatchesChip (BACKUP, Backup), "") << "a byte short";
@@ -673,13 +679,13 @@ TEST_F (FaultInjection, NoChipFaultFakesASuccessfulUpdate) {
         Sim.Chip.Faults.FaultAt   = (UINT32)At;
         Sim.Chip.Faults.FaultKind = KINDS[Kind];
       });
-      const sim::SmbusTransaction  &Hit    = Run.Sim->Transactions.at (At - 1);
+      const harness::SmbusTransaction  &Hit    = Run.Sim->Transactions.at (At - 1);
       bool                         Dropped = (KINDS[Kind] == Zk48FaultWriteIgnored) && (Hit.Operation == EfiSmbusWriteBlock);
       std::string                  Wrong   = Judge (UPDATE, Run, Dropped ? ((size_t)Hit.Data[1] << 8 | Hit.Data[2]) : SIZE_MAX);
 
       Runs++;
       Successes += Run.Status == EFI_SUCCESS;
-      for (const sim::SmbusTransaction &Entry : Run.Sim->Transactions) {
+      for (const harness::SmbusTransaction &Entry : Run.Sim->Transactions) {
         if ((Entry.Operation == EfiSmbusWriteBlock) && EFI_ERROR (Entry.Status) && (Run.Status == EFI_SUCCESS)) {
           Wrong += "success after a refused block write; ";
           break;

@@ -1,4 +1,4 @@
-#include "tests/host/FirmwareTest.h"
+#include "tests/firmware/FirmwareTest.h"
 
 #include <cstdio>
 #include <cstring>
@@ -29,7 +29,7 @@ BenchUpToChip (
 
 int
 FirmwareTest::SetUpBench (
-  sim::SimFirmware  &Firmware
+  harness::SimFirmware  &Firmware
   )
 {
   int  NewVolume;
@@ -51,20 +51,29 @@ void
 FirmwareTest::TearDown (
   )
 {
-  EXPECT_EQ (Sim.Violations, std::vector<std::string> {});
-  EXPECT_EQ (Sim.LedgerProblems (), std::vector<std::string> {});
+  ExpectBalanced (Sim);
+}
+
+void
+FirmwareTest::ExpectBalanced (
+  const harness::SimFirmware  &Firmware
+  )
+{
+  EXPECT_EQ (Firmware.Violations, std::vector<std::string> {});
+  EXPECT_EQ (Firmware.LedgerProblems (), std::vector<std::string> {});
 }
 
 EFI_STATUS
-FirmwareTest::Run (
+FirmwareTest::RunOn (
+  harness::SimFirmware               &Firmware,
   const std::vector<std::u16string>  &Args
   )
 {
   std::vector<std::u16string>  Argv = { u"Zk48Update.efi" };
 
   Argv.insert (Argv.end (), Args.begin (), Args.end ());
-  Sim.SetArguments (Argv);
-  return Sim.RunImage ();
+  Firmware.SetArguments (Argv);
+  return Firmware.RunImage ();
 }
 
 void
@@ -78,7 +87,7 @@ void
 FirmwareTest::RemoveSmbusHc (
   )
 {
-  std::erase_if (Sim.Handles, [](const sim::SimFirmware::HandleEntry &Entry) {
+  std::erase_if (Sim.Handles, [](const harness::SimFirmware::HandleEntry &Entry) {
     return std::memcmp (&Entry.Protocol, &gEfiSmbusHcProtocolGuid, sizeof (EFI_GUID)) == 0;
   });
 }
@@ -100,7 +109,7 @@ FirmwareTest::BusLog (
 {
   std::vector<std::string>  Lines;
 
-  for (const sim::SmbusTransaction &Entry : Sim.Transactions) {
+  for (const harness::SmbusTransaction &Entry : Sim.Transactions) {
     char         Text[16];
     std::string  Line;
     const char   *Kind = Entry.Operation == EfiSmbusReadByte ? "R" : Entry.Operation == EfiSmbusWriteByte ? "W" : Entry.Operation == EfiSmbusWriteBlock ? "B" : "?";

@@ -3,8 +3,8 @@
 // SMBus host-controller driver with the chip behind it, one FAT volume),
 // and a check after each test that the firmware saw nothing it would
 // refuse and that every buffer and handle was given back.
-#ifndef TESTS_HOST_FIRMWARE_TEST_H_
-#define TESTS_HOST_FIRMWARE_TEST_H_
+#ifndef TESTS_FIRMWARE_FIRMWARE_TEST_H_
+#define TESTS_FIRMWARE_FIRMWARE_TEST_H_
 
 #include <gtest/gtest.h>
 
@@ -20,21 +20,25 @@ constexpr uint8_t   SERIAL_BUS_CLASS   = 0x0C;
 constexpr uint8_t   SMBUS_SUBCLASS     = 0x05;
 constexpr uint32_t  Q35_SMBUS_BAR      = 0x0000B101;
 
-using sim::MakeImage;
+using harness::MakeImage;
 
 class FirmwareTest : public ::testing::Test {
 protected:
-  sim::SimFirmware  Sim;
+  harness::SimFirmware  Sim;
   int               Volume = -1;
 
   void SetUp () override;
   void TearDown () override;
 
   // Shapes a firmware like the bench machine; returns its volume's index.
-  static int SetUpBench (sim::SimFirmware &Firmware);
+  static int SetUpBench (harness::SimFirmware &Firmware);
 
-  // Runs the tool with the given arguments after its own name.
-  EFI_STATUS Run (const std::vector<std::u16string> &Args);
+  // Runs the tool on Firmware (the fixture's by default) with the given arguments after its own name.
+  EFI_STATUS Run (const std::vector<std::u16string> &Args) { return RunOn (Sim, Args); }
+  static EFI_STATUS RunOn (harness::SimFirmware &Firmware, const std::vector<std::u16string> &Args);
+
+  // Nothing the firmware would refuse, every buffer and handle given back.
+  static void ExpectBalanced (const harness::SimFirmware &Firmware);
 
   void InstallTables ();   // the fixture's firmware, as SimFirmware::InstallTables
 
