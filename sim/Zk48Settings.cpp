@@ -31,6 +31,30 @@ Is (
   return Index == Text.Length;
 }
 
+/** Splits Text at its first Mark into *Before and *After; FALSE when there is none. **/
+BOOLEAN
+SplitAt (
+  TEXT    Text,
+  CHAR16  Mark,
+  TEXT    *Before,
+  TEXT    *After
+  )
+{
+  UINTN  Length = 0;
+
+  while ((Length < Text.Length) && (Text.Start[Length] != Mark)) {
+    Length++;
+  }
+
+  if (Length == Text.Length) {
+    return FALSE;
+  }
+
+  *Before = { Text.Start, Length };
+  *After  = { Text.Start + Length + 1, Text.Length - Length - 1 };
+  return TRUE;
+}
+
 /** Reads a decimal number, a 0x-prefixed hexadecimal one, or "never". **/
 BOOLEAN
 ParseNumber (
@@ -78,6 +102,76 @@ ParseNumber (
   }
 
   *Value = Result;
+  return TRUE;
+}
+
+/** Reads a number that fits 32 bits, and not "never": a count or a seed. **/
+BOOLEAN
+ParseCount (
+  TEXT    Text,
+  UINT32  *Value
+  )
+{
+  UINT64  Number;
+
+  if (Is (Text, u"never") || !ParseNumber (Text, &Number) || (Number > 0xFFFFFFFF)) {
+    return FALSE;
+  }
+
+  *Value = (UINT32)Number;
+  return TRUE;
+}
+
+/** Reads a rate: "0" for never, or "N/D", N chances in D (D at least 1, N at most D). **/
+BOOLEAN
+ParseRate (
+  TEXT       Text,
+  ZK48_RATE  *Rate
+  )
+{
+  TEXT       Numerator;
+  TEXT       Denominator;
+  ZK48_RATE  Parsed;
+
+  if (Is (Text, u"0")) {
+    *Rate = { 0, 1 };
+    return TRUE;
+  }
+
+  if (!SplitAt (Text, u'/', &Numerator, &Denominator)
+      || !ParseCount (Numerator, &Parsed.Numerator) || !ParseCount (Denominator, &Parsed.Denominator)
+      || (Parsed.Denominator == 0) || (Parsed.Numerator > Parsed.Denominator))
+  {
+    return FALSE;
+  }
+
+  *Rate = Parsed;
+  return TRUE;
+}
+
+/** The random faults of a shared bus and their seed. **/
+BOOLEAN
+ApplyRandomFault (
+  ZK48_CHIP  *Chip,
+  TEXT       Name,
+  TEXT       Value
+  )
+{
+  UINT32  Seed;
+
+  if (Is (Name, u"refuse-rate")) {
+    return ParseRate (Value, &Chip->Faults.RefuseRate);
+  }
+
+  if (Is (Name, u"ignore-rate")) {
+    return ParseRate (Value, &Chip->Faults.IgnoreRate);
+  }
+
+  if (!ParseCount (Value, &Seed)) {
+    return FALSE;
+  }
+
+  Zk48Seed (Chip, Seed);
   return TRUE;
 }
 
@@ -138,6 +232,10 @@ ApplyNumber (
     Chip->Faults.FaultAt = (UINT32)Value;
   } else if (Is (Name, u"drop-block") && ((Value < ZK48_EEPROM_SIZE) || (Value == ZK48_NEVER))) {
     Chip->Faults.DropBlockAt = (UINT32)Value;
+  } else if (Is (Name, u"refuse-every") && (Value >= 1) && (Value <= ZK48_NEVER)) {
+    // Counted from here, so that the refusals fall where the technician aims them.
+    Chip->Faults.RefuseEvery  = (UINT32)Value;
+    Chip->Faults.SinceRefusal = 0;
   } else {
     return FALSE;
   }
@@ -155,7 +253,7 @@ Zk48ApplySetting (
   )
 {
   TEXT             Whole = { Text, Length };
-  TEXT             Name  = { Text, 0 };
+  TEXT             Name;
   TEXT             Value;
   UINT64           Number;
   ZK48_FAULT_KIND  Kind;
@@ -165,15 +263,14 @@ Zk48ApplySetting (
     return TRUE;
   }
 
-  while ((Name.Length < Length) && (Text[Name.Length] != u'=')) {
-    Name.Length++;
-  }
-
-  if ((Name.Length == Length) || (Length > MAX_SETTING_LENGTH)) {
+  if (!SplitAt (Whole, u'=', &Name, &Value) || (Length > MAX_SETTING_LENGTH)) {
     return FALSE;
   }
 
-  Value = { Text + Name.Length + 1, Length - Name.Length - 1 };
+  if (Is (Name, u"refuse-rate") || Is (Name, u"ignore-rate") || Is (Name, u"seed")) {
+    return ApplyRandomFault (Chip, Name, Value);
+  }
+
   if (Is (Name, u"fault")) {
     if (!ParseFault (Value, &Kind)) {
       return FALSE;

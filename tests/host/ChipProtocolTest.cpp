@@ -414,6 +414,100 @@ TEST_F (ChipProtocolTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly
 }
 
 //
+// The faults of a shared bus: a transaction refused by count or at random,
+// a write acknowledged and ignored at random, the draws repeatable by seed.
+// The workload alternates a block write with a read of the MCU version.
+//
+TEST_F (ChipProtocolTest, BusFaultSettingsRefuseAndIgnoreAsSet) {
+  constexpr size_t  Rounds = 1000;
+  const struct {
+    std::vector<std::u16string>    Settings;
+    size_t                         Every;        // refused exactly every Nth transaction; 0: by the range below
+    size_t                         RefusedMin, RefusedMax;
+    size_t                         IgnoredMin, IgnoredMax;
+  } Cases[] = {
+    { { u"refuse-every=3" },                               3, 0,   0,    0,   0    },
+    { { u"refuse-every=1" },                               1, 0,   0,    0,   0    },
+    { { u"refuse-every=3", u"refuse-every=never" },        0, 0,   0,    0,   0    },
+    { { u"refuse-rate=1/1" },                              1, 0,   0,    0,   0    },
+    { { u"refuse-rate=1/4", u"seed=7" },                   0, 440, 560,  0,   0    },
+    { { u"refuse-rate=0x1/0x4", u"seed=8" },               0, 440, 560,  0,   0    },
+    { { u"ignore-rate=1/10", u"seed=1" },                  0, 0,   0,    65,  135  },
+    { { u"ignore-rate=1/1" },                              0, 0,   0,    1000, 1000 },
+    { { u"refuse-rate=1/4", u"ignore-rate=1/4" },          0, 440, 560,  140, 235  },
+    { { u"refuse-rate=1/4", u"ignore-rate=1/4", u"reset" }, 0, 0,  0,    0,   0    },   // and the MCU back to 0x10
+    { { u"refuse-rate=1/4", u"refuse-rate=0" },            0, 0,   0,    0,   0    },
+  };
+  std::vector<std::vector<std::string>>  LogOf;
+
+  for (size_t CaseIndex = 0; CaseIndex < sizeof (Cases) / sizeof (Cases[0]); CaseIndex++) {
+    const auto                &Case = Cases[CaseIndex];
+    std::vector<std::string>  Seen[2];
+
+    // Twice on a fresh chip: the same settings give the same bus.
+    for (std::vector<std::string> &Log : Seen) {
+      size_t  Refused = 0;
+      size_t  Ignored = 0;
+
+      NewChip ();
+      for (const std::u16string &Setting : Case.Settings) {
+        ASSERT_TRUE (Apply (Setting)) << sim::Utf8 (Setting);
+      }
+
+      for (size_t Round = 0; Round < Rounds; Round++) {
+        const std::vector<uint8_t>  Data = { (uint8_t)(Round % 251), 0, 0, 0, 0, 0, 0, 0 };
+        const UINT16                At     = (UINT16)(Round * 8);
+        const std::vector<uint8_t>  Before = Block (At);
+        const BOOLEAN               Took   = WriteEepromBlock (At, Data.data ());
+        const bool                  Landed = Block (At) == Data;
+
+        EXPECT_TRUE (Landed || (Block (At) == Before)) << "case " << CaseIndex << ", round " << Round;
+        EXPECT_FALSE (!Took && Landed) << "a refused write changed the E2PROM, case " << CaseIndex;
+        Ignored += (Took && !Landed) ? 1 : 0;
+        SmbusReadByte (0x46, 0xC0);
+      }
+
+      Log = Traffic ();
+      for (size_t Index = 0; Index < Log.size (); Index++) {
+        const bool  WasRefused = Log[Index].ends_with (" !");
+
+        Refused += WasRefused ? 1 : 0;
+        if (Case.Every != 0) {
+          EXPECT_EQ (WasRefused, (Index + 1) % Case.Every == 0) << "case " << CaseIndex << ", transaction " << Index + 1;
+        }
+
+        // A read is never ignored: every one answered gives the MCU version.
+        if (Log[Index].starts_with ("R ") && !WasRefused) {
+          EXPECT_EQ (Log[Index], Sim.Chip.McuVersion == 0x5C ? "R 23 C0 -> 5C" : "R 23 C0 -> 10") << CaseIndex;
+        }
+      }
+
+      if (Case.Every == 0) {
+        EXPECT_GE (Refused, Case.RefusedMin) << CaseIndex;
+        EXPECT_LE (Refused, Case.RefusedMax) << CaseIndex;
+      }
+
+      EXPECT_GE (Ignored, Case.IgnoredMin) << CaseIndex;
+      EXPECT_LE (Ignored, Case.IgnoredMax) << CaseIndex;
+      EXPECT_EQ (Sim.Chip.Counts.Ignored, Ignored) << CaseIndex;
+      EXPECT_EQ (Sim.Chip.Counts.Failed, Refused) << CaseIndex;
+    }
+
+    EXPECT_EQ (Seen[0], Seen[1]) << "case " << CaseIndex << " does not repeat";
+    LogOf.push_back (Seen[0]);
+  }
+
+  // Another seed, another sequence.
+  EXPECT_NE (LogOf[4], LogOf[5]);
+
+  for (const char16_t *Refused : { u"refuse-every=0", u"refuse-rate=2/1", u"refuse-rate=1/0", u"refuse-rate=1", u"refuse-rate=1/",
+                                   u"refuse-rate=/4", u"refuse-rate=never/4", u"ignore-rate=1/1/1", u"ignore-rate=1/0x100000000",
+                                   u"seed=never", u"seed=0x100000000", u"seed=" }) {
+    EXPECT_FALSE (Apply (Refused)) << sim::Utf8 (Refused);
+  }
+}
+
+//
 // The lookup: which handle's interface serves, what is tried, and that the
 // handle array goes back to the pool (the fixture's ledger checks that).
 //
