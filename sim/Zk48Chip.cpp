@@ -42,9 +42,12 @@ constexpr UINTN  PATTERN_PAGE_FACTOR = 0x35;
 
 // The random faults' generator: a 64-bit counter stepped by the golden
 // ratio and mixed (SplitMix64), small, and the same on every build.
-constexpr UINT64  RANDOM_STEP  = 0x9E3779B97F4A7C15;
-constexpr UINT64  RANDOM_MIX_1 = 0xBF58476D1CE4E5B9;
-constexpr UINT64  RANDOM_MIX_2 = 0x94D049BB133111EB;
+constexpr UINT64  RANDOM_STEP    = 0x9E3779B97F4A7C15;
+constexpr UINT64  RANDOM_MIX_1   = 0xBF58476D1CE4E5B9;
+constexpr UINT64  RANDOM_MIX_2   = 0x94D049BB133111EB;
+constexpr UINT32  RANDOM_SHIFT_1 = 30;
+constexpr UINT32  RANDOM_SHIFT_2 = 27;
+constexpr UINT32  RANDOM_SHIFT_3 = 31;
 
 UINT64
 NextRandom (
@@ -55,9 +58,9 @@ NextRandom (
 
   *State += RANDOM_STEP;
   Mixed   = *State;
-  Mixed   = (Mixed ^ (Mixed >> 30)) * RANDOM_MIX_1;
-  Mixed   = (Mixed ^ (Mixed >> 27)) * RANDOM_MIX_2;
-  return Mixed ^ (Mixed >> 31);
+  Mixed   = (Mixed ^ (Mixed >> RANDOM_SHIFT_1)) * RANDOM_MIX_1;
+  Mixed   = (Mixed ^ (Mixed >> RANDOM_SHIFT_2)) * RANDOM_MIX_2;
+  return Mixed ^ (Mixed >> RANDOM_SHIFT_3);
 }
 
 /** Draws at Rate; a rate of never draws nothing, so it shifts no other draw. **/

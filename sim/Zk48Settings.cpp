@@ -8,6 +8,7 @@ namespace {
 constexpr UINTN  MAX_SETTING_LENGTH = 80;
 constexpr UINT8  DEFAULT_MCU_VERSION = 0x10;
 constexpr UINTN  VERSION_ADDRESS     = 0x112F;
+constexpr UINT64  MAX_COUNT          = 0xFFFFFFFF;   // a count or a seed fits 32 bits
 
 struct TEXT {
   const CHAR16    *Start;
@@ -114,7 +115,7 @@ ParseCount (
 {
   UINT64  Number;
 
-  if (Is (Text, u"never") || !ParseNumber (Text, &Number) || (Number > 0xFFFFFFFF)) {
+  if (Is (Text, u"never") || !ParseNumber (Text, &Number) || (Number > MAX_COUNT)) {
     return FALSE;
   }
 
