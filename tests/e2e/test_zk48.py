@@ -89,6 +89,8 @@ RESTORE_BLOCK_TRANSACTION = (WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + WHO
                              + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
 # Half way through the update's block writes.
 UPDATE_MIDDLE_TRANSACTION = WHOLE_READ_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
+# The first E2PROM read of the compare after the update.
+COMPARE_START_TRANSACTION = WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + SCAN_TRANSACTIONS + 1
 
 
 def eeprom_crc(fill: int, version: int) -> str:
@@ -113,6 +115,8 @@ SCENARIOS = [
     q.Scenario("no_device_id", "Zk48SimCtl.efi reset id-from=never\nZk48Update.efi -v"),
     q.Scenario("status_stuck", "Zk48SimCtl.efi reset ready-after=never\nZk48Update.efi -v"),
     q.Scenario("status_stuck_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bus_faults_shown", "Zk48SimCtl.efi reset refuse-every=5 refuse-rate=1/1000 ignore-rate=0x1/10000 "
+                                   "seed=4294967295\nZk48SimCtl.efi show"),
     # Backup and compare, on a chip whose every byte tells its address.
     q.Scenario("pattern", "Zk48SimCtl.efi reset fill=pattern"),
     q.Scenario("backup", "Zk48Update.efi -d backup.bin"),
@@ -139,6 +143,9 @@ SCENARIOS = [
     q.Scenario("bench_unknown", f"Zk48SimCtl.efi reset fill=pattern fault-at={UPDATE_MIDDLE_TRANSACTION} "
                                 "fault=status-stuck\nZk48Bench.nsh image.bin bench4.bin"),
     q.Scenario("bench_unknown_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bench_not_compared", f"Zk48SimCtl.efi reset fill=pattern fault-at={COMPARE_START_TRANSACTION} "
+                                     "fault=status-stuck\nZk48Bench.nsh image.bin bench5.bin"),
+    q.Scenario("bench_not_compared_state", "Zk48SimCtl.efi show"),
 ]
 
 
@@ -213,6 +220,15 @@ def compare_screen(name: str, image: bytes, eeprom: bytes) -> list[str | re.Patt
     if count == 0:
         return lines + [" The E2PROM is identical to the image."]
     return lines + [f" Error: {count} of 8192 bytes differ from the image:"] + differences(image, eeprom)
+
+
+TIMED_OUT = [" Error: E2PROM read timed out, exit."]
+
+
+def compare_timed_out(name: str) -> list[str | re.Pattern[str]]:
+    """A compare whose first E2PROM read never completes."""
+    return SCANNED + [f" Image name is: {name} FileSize:8KB", " Reading E2PROM:",
+                      " Error: E2PROM read timed out at address 0x0000, exit."]
 
 
 def with_block(eeprom: bytes, address: int, source: bytes) -> bytes:
@@ -372,6 +388,18 @@ class Zk48EndToEnd(unittest.TestCase):
         # The device-ID write and read, three set-up writes, then the bounded wait.
         self.assertEqual(state["transactions"], str(2 + 3 + 10000))
 
+    def test_simulator_shows_its_bus_faults_as_set(self) -> None:
+        defaults = chip_state(self.results["update_state"])
+        self.assertEqual({name: defaults[name] for name in ("ignored", "refuse-every", "refuse-rate", "ignore-rate", "seed")},
+                         {"ignored": "0", "refuse-every": "never", "refuse-rate": "0", "ignore-rate": "0", "seed": "0"})
+        shown = chip_state(self.results["bus_faults_shown"])
+        self.assertEqual({name: shown[name] for name in ("refuse-every", "refuse-rate", "ignore-rate", "seed", "drop-block")},
+                         {"refuse-every": "5", "refuse-rate": "1/1000", "ignore-rate": "1/10000", "seed": "4294967295",
+                          "drop-block": "never"})
+        self.assertEqual(list(shown)[-1], "drop-block")
+        # Every write of ignore-writes=1 counts as ignored.
+        self.assertEqual(chip_state(self.results["ignored_state"])["ignored"], "1024")
+
     def test_backup_of_every_byte(self) -> None:
         self.expect("backup", SUCCESS, backup_screen("backup.bin", PATTERN))
         self.expect_file("backup.bin", PATTERN)
@@ -440,7 +468,7 @@ class Zk48EndToEnd(unittest.TestCase):
             compare_screen("image.bin", IMAGE, written),
             update_screen("bench2.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
             compare_screen("bench2.bin", PATTERN, PATTERN) + [
-                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin, the backup was written back.",
+                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin; the backup was written back, and the E2PROM is identical to it.",
                 "ZK48 BENCH: FAIL, the panel holds its previous image again, the backup is in bench2.bin."]])
         # Else the lost block would not show.
         self.assertNotEqual(IMAGE[DROPPED_BLOCK:DROPPED_BLOCK + 8], PATTERN[DROPPED_BLOCK:DROPPED_BLOCK + 8])
@@ -456,27 +484,39 @@ class Zk48EndToEnd(unittest.TestCase):
             compare_screen("image.bin", IMAGE, with_block(IMAGE, DROPPED_BLOCK, PATTERN)),
             update_screen("bench3.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
             compare_screen("bench3.bin", PATTERN, left) + [
-                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin, writing the backup back did not restore it.",
+                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin; the backup was written back, but the E2PROM differs from it.",
                 "ZK48 BENCH: FAIL, the panel does NOT hold its previous image, the backup is in bench3.bin."]])
         self.expect_file("bench3.bin", PATTERN)
         state = chip_state(self.results["bench_not_restored_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(left):08X}", "2048"))
 
     def test_bench_script_does_not_guess_when_the_chip_cannot_be_read(self) -> None:
-        timed_out = [" Error: E2PROM read timed out, exit."]
         self.expect_runs("bench_unknown", BENCH_UNKNOWN, [
             backup_screen("bench4.bin", PATTERN),
-            update_screen("image.bin", IMAGE, RESET_MCU) + timed_out,
-            update_screen("bench4.bin", PATTERN, RESET_MCU) + timed_out,
-            SCANNED + [" Image name is: bench4.bin FileSize:8KB", " Reading E2PROM:",
-                       " Error: E2PROM read timed out at address 0x0000, exit.",
-                       "ZK48 BENCH: the update with image.bin failed, then the E2PROM could not be compared with the backup.",
-                       "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench4.bin."]])
+            update_screen("image.bin", IMAGE, RESET_MCU) + TIMED_OUT,
+            update_screen("bench4.bin", PATTERN, RESET_MCU) + TIMED_OUT,
+            compare_timed_out("bench4.bin") + [
+                "ZK48 BENCH: the update with image.bin failed; writing the backup back failed (status 0x12), "
+                "then the E2PROM could not be compared with it.",
+                "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench4.bin."]])
         self.expect_file("bench4.bin", PATTERN)
         # The backup did go back: only reading could not show it.
         state = chip_state(self.results["bench_unknown_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
 
+    def test_bench_script_tells_a_compare_not_made_from_a_difference(self) -> None:
+        self.expect_runs("bench_not_compared", BENCH_UNKNOWN, [
+            backup_screen("bench5.bin", PATTERN),
+            update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
+            compare_timed_out("image.bin"),
+            update_screen("bench5.bin", PATTERN, RESET_MCU) + TIMED_OUT,
+            compare_timed_out("bench5.bin") + [
+                "ZK48 BENCH: after the update the E2PROM could not be compared with image.bin; writing the backup back "
+                "failed (status 0x12), then the E2PROM could not be compared with it.",
+                "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench5.bin."]])
+        self.expect_file("bench5.bin", PATTERN)
+        state = chip_state(self.results["bench_not_compared_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
 
 def measure(boots: int) -> None:
     runs = [timings(boot_once()) for _ in range(boots)]
