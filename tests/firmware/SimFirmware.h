@@ -159,6 +159,9 @@ public:
   bool     ImageIsDriver          = false;
   // Keep the site of every counted call in CallSites (K-1 its index).
   bool     RecordCallSites        = false;
+  // Log every Execute in Transactions and Timeline; runs by the thousand
+  // (the soak) do without.
+  bool     LogTransactions        = true;
 
   // --- observation ---
   ZK48_CHIP                         Chip;
