@@ -540,6 +540,16 @@ SimFirmware::FailCall (
 }
 
 void
+SimFirmware::FailCallsFrom (
+  Call        Kind,
+  uint64_t    Nth,
+  EFI_STATUS  Status
+  )
+{
+  Faults.push_back ({ Kind, Nth, Status, true });
+}
+
+void
 SimFirmware::FailGlobalCall (
   uint64_t  K,
   bool      FromOn
@@ -593,7 +603,7 @@ SimFirmware::Enter (
   }
 
   for (const CallFault &Fault : Faults) {
-    if ((Fault.Kind == Kind) && ((Fault.Nth == 0) || (Fault.Nth == Nth))) {
+    if ((Fault.Kind == Kind) && ((Fault.Nth == 0) || (Fault.Nth == Nth) || (Fault.FromOn && (Nth > Fault.Nth)))) {
       InjectedFailures++;
       Injected.push_back ({ Kind, K, Size });
       return Fault.Status;

@@ -77,11 +77,12 @@ struct PortAccess {
   uint32_t    Value;
 };
 
-// A rule that makes calls fail: the Nth call of Kind (1-based), or every one when Nth is 0.
+// A rule that makes calls fail: the Nth call of Kind (1-based), or every one when Nth is 0; with FromOn, the Nth and every one after it.
 struct CallFault {
   Call          Kind;
   uint64_t      Nth;
   EFI_STATUS    Status;
+  bool          FromOn = false;
 };
 
 // A call that failed because a test asked for it.
@@ -142,6 +143,7 @@ public:
 
   // --- faults ---
   void FailCall (Call Kind, uint64_t Nth, EFI_STATUS Status);
+  void FailCallsFrom (Call Kind, uint64_t Nth, EFI_STATUS Status);   // the Nth call of Kind and every one after it
   // Fail the Kth call counted over every kind (1-based); with FromOn, every call from the Kth on.
   void FailGlobalCall (uint64_t K, bool FromOn);
   bool     OpenReturnsNoHandle   = false;   // Open succeeds but gives no handle
@@ -246,6 +248,7 @@ struct SimVolume {
   std::vector<std::u16string>                       Directories;
   bool                                              ReadOnly = false;     // opens for writing answer EFI_WRITE_PROTECTED
   uint64_t                                          FreeBytes = UINT64_MAX;   // what writes may still add
+  uint64_t                                          CorruptOffset = UINT64_MAX;   // the next write over this file offset stores its byte inverted, once
 };
 
 struct SimFile {

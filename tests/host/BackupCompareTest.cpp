@@ -138,7 +138,7 @@ TEST_F (BackupCompareTest, BackupRestoreAndCompareRoundTrip) {
   EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: backup.bin\r\n" + READ_START + ReadFigures () + READ_END +
              " Backup saved to backup.bin: 8192 bytes, CRC-32 " + Crc + ".\r\n");
   EXPECT_EQ (Sim.FileData (Volume, u"backup.bin"), Original);
-  EXPECT_EQ (Sim.Chip.Counts.Transactions, SCAN_TRANSACTIONS + EEPROM_BYTES * BYTE_TRANSACTIONS) << "4 transactions and the polls a byte";
+  EXPECT_EQ (Sim.Chip.Counts.Transactions, SCAN_TRANSACTIONS + 2 * EEPROM_BYTES * BYTE_TRANSACTIONS) << "two passes, 4 transactions and the polls a byte";
   EXPECT_EQ (BlockWrites (), 0u);
 
   // Another image goes in; the backup brings the original back, and the comparison proves it.
@@ -221,7 +221,7 @@ TEST_F (BackupCompareTest, ComparisonCountsEveryDifferenceAndShowsTheFirstEight)
   EXPECT_EQ (Output ().substr (Output ().find (" Error:")), " Error: 20 of 8192 bytes differ from the image:\r\n" + Lines);
 }
 
-// A read that stops part-way ends the command with the address, and a backup leaves no file.
+// A read that stops part-way (a wait that runs out, a bus that refuses from then on) ends the command with the address, and a backup leaves no file.
 TEST_F (BackupCompareTest, ReadThatStopsNamesTheAddressAndLeavesNoFile) {
   const struct {
     uint32_t           Address;
@@ -240,8 +240,12 @@ TEST_F (BackupCompareTest, ReadThatStopsNamesTheAddressAndLeavesNoFile) {
     for (const char16_t *Command : { u"-d", u"-c" }) {
       Restart ();
       Sim.AddFile (Volume, u"zk48.bin", Pattern ());
-      Sim.Chip.Faults.FaultAt   = FirstTransactionOf (Case.Address) + Case.Step;
-      Sim.Chip.Faults.FaultKind = Case.Fault;
+      if (Case.Fault == Zk48FaultNack) {
+        Sim.FailCallsFrom (Call::Execute, FirstTransactionOf (Case.Address) + Case.Step, EFI_DEVICE_ERROR);
+      } else {
+        Sim.Chip.Faults.FaultAt   = FirstTransactionOf (Case.Address) + Case.Step;
+        Sim.Chip.Faults.FaultKind = Case.Fault;
+      }
       EXPECT_EQ (Run ({ Command, Command[1] == u'd' ? u"backup.bin" : u"zk48.bin" }), Case.Status) << Case.Line;
       EXPECT_NE (Output ().find (std::string ("\r\n") + Case.Line), std::string::npos) << Output ();
       EXPECT_EQ (Output ().find ("identical"), std::string::npos);
