@@ -396,7 +396,8 @@ TEST_F (ChipProtocolTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly
 //
 // The faults of a shared bus: a transaction refused by count or at random,
 // a write acknowledged and ignored at random, the draws repeatable by seed.
-// The workload alternates a block write with a read of the MCU version.
+// The workload alternates a block write, one transaction each, with a read
+// of the MCU version.
 //
 TEST_F (ChipProtocolTest, BusFaultSettingsRefuseAndIgnoreAsSet) {
   constexpr size_t  Rounds = 1000;
@@ -435,11 +436,12 @@ TEST_F (ChipProtocolTest, BusFaultSettingsRefuseAndIgnoreAsSet) {
       }
 
       for (size_t Round = 0; Round < Rounds; Round++) {
-        const std::vector<uint8_t>  Data = { (uint8_t)(Round % 251), 0, 0, 0, 0, 0, 0, 0 };
-        const UINT16                At     = (UINT16)(Round * 8);
-        const std::vector<uint8_t>  Before = Block (At);
-        const BOOLEAN               Took   = WriteEepromBlock (At, Data.data ());
-        const bool                  Landed = Block (At) == Data;
+        const UINT16                At        = (UINT16)(Round * 8);
+        UINT8                       Frame[11] = { 0x0A, (UINT8)(At >> 8), (UINT8)At, (UINT8)(Round % 251) };
+        const std::vector<uint8_t>  Data (Frame + 3, Frame + sizeof (Frame));
+        const std::vector<uint8_t>  Before    = Block (At);
+        const BOOLEAN               Took      = SmbusWriteBlock (Frame, sizeof (Frame));
+        const bool                  Landed    = Block (At) == Data;
 
         EXPECT_TRUE (Landed || (Block (At) == Before)) << "case " << CaseIndex << ", round " << Round;
         EXPECT_FALSE (!Took && Landed) << "a refused write changed the E2PROM, case " << CaseIndex;
