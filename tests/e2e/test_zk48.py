@@ -78,19 +78,26 @@ OLD_FILE = b"an earlier backup, not to be overwritten\r\n"
 
 # SMBus transactions of clean runs on the simulator (an E2PROM byte read is
 # three writes, three polls until ready, one read), to aim a fault at one
-# stretch of a bench run.
+# stretch of a bench run. The backup reads the E2PROM twice; a compare reads
+# each byte that differs from the image once more, to confirm it.
 SCAN_TRANSACTIONS = 2
-WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * 7
-UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + 7
-# The restore's write of the block at 0x0300: in the middle of a write phase,
-# so that a count off by a few still lands on a block write.
+BYTE_TRANSACTIONS = 7
+WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * BYTE_TRANSACTIONS
+BACKUP_TRANSACTIONS = SCAN_TRANSACTIONS + 2 * 8192 * BYTE_TRANSACTIONS
+UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + BYTE_TRANSACTIONS
+# The restore's write of the block at 0x0300, after the compare that found
+# the dropped block: in the middle of a write phase.
 RESTORE_BLOCK = 0x0300
-RESTORE_BLOCK_TRANSACTION = (WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
-                             + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
+DROPPED_BYTES = sum(IMAGE[a] != PATTERN[a] for a in range(DROPPED_BLOCK, DROPPED_BLOCK + 8))
+RESTORE_BLOCK_TRANSACTION = (BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
+                             + DROPPED_BYTES * BYTE_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
 # Half way through the update's block writes.
-UPDATE_MIDDLE_TRANSACTION = WHOLE_READ_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
+UPDATE_MIDDLE_TRANSACTION = BACKUP_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
 # The first E2PROM read of the compare after the update.
-COMPARE_START_TRANSACTION = WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + SCAN_TRANSACTIONS + 1
+COMPARE_START_TRANSACTION = BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + SCAN_TRANSACTIONS + 1
+# The seed of the bench run on a bus that refuses at random.
+REFUSING_SEED = 13
+RETRY_NOTE = re.compile(r" Note: (\d+) bus transactions? (?:was|were) refused and sent again\.")
 
 
 def eeprom_crc(fill: int, version: int) -> str:
@@ -146,6 +153,10 @@ SCENARIOS = [
     q.Scenario("bench_not_compared", f"Zk48SimCtl.efi reset fill=pattern fault-at={COMPARE_START_TRANSACTION} "
                                      "fault=status-stuck\nZk48Bench.nsh image.bin bench5.bin"),
     q.Scenario("bench_not_compared_state", "Zk48SimCtl.efi show"),
+    # A shared bus: one transaction in a thousand refused, the same ones on every boot.
+    q.Scenario("bench_refusing", f"Zk48SimCtl.efi reset fill=pattern seed={REFUSING_SEED} refuse-rate=1/1000\n"
+                                 "Zk48Bench.nsh image.bin bench6.bin"),
+    q.Scenario("bench_refusing_state", "Zk48SimCtl.efi show"),
 ]
 
 
@@ -406,7 +417,7 @@ class Zk48EndToEnd(unittest.TestCase):
         state = chip_state(self.results["backup_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "0"))
         # The aim of the bench faults below rests on this count.
-        self.assertEqual(state["transactions"], str(WHOLE_READ_TRANSACTIONS))
+        self.assertEqual(state["transactions"], str(BACKUP_TRANSACTIONS))
 
     def test_backup_progress_is_redrawn_only_when_it_changes(self) -> None:
         result = self.results["backup"]
@@ -423,9 +434,10 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect("compare_one_byte", CRC_ERROR, compare_screen("onebyte.bin", ONE_BYTE_OFF, PATTERN))
         self.assertIn(f" Address 0x{ONE_BYTE_ADDRESS:04X}: ", self.results["compare_one_byte"].text)
         state = chip_state(self.results["compare_state"])
-        # A backup and two compares: reads only, nothing written.
+        # A backup and two compares (the one differing byte read twice): reads only, nothing written.
         self.assertEqual((state["crc"], state["blocks"], state["transactions"]),
-                         (f"{zlib.crc32(PATTERN):08X}", "0", str(3 * WHOLE_READ_TRANSACTIONS)))
+                         (f"{zlib.crc32(PATTERN):08X}", "0",
+                          str(BACKUP_TRANSACTIONS + 2 * WHOLE_READ_TRANSACTIONS + BYTE_TRANSACTIONS)))
 
     def test_backup_never_overwrites_a_file(self) -> None:
         self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
@@ -449,7 +461,7 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_file("bench1.bin", PATTERN)
         state = chip_state(self.results["bench_pass_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(IMAGE):08X}", "1024"))
-        self.assertEqual(state["transactions"], str(2 * WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS))
+        self.assertEqual(state["transactions"], str(BACKUP_TRANSACTIONS + WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS))
 
     def test_bench_script_never_updates_without_a_backup(self) -> None:
         self.expect_runs("bench_backup_taken", BENCH_NO_BACKUP, [SCANNED + [
@@ -517,6 +529,22 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_file("bench5.bin", PATTERN)
         state = chip_state(self.results["bench_not_compared_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
+
+    def test_bench_script_passes_on_a_bus_that_refuses_at_random(self) -> None:
+        result = self.results["bench_refusing"]
+        runs = tool_runs(result)
+        self.assertEqual(len(runs), 3, result.text)
+        self.assertEqual(runs[-1][-1], "ZK48 BENCH: PASS, image.bin written and identical, the backup is in bench6.bin.")
+        self.assertEqual(result.status, BENCH_PASS)
+        self.expect_file("bench6.bin", PATTERN)
+        state = chip_state(self.results["bench_refusing_state"])
+        self.assertEqual((state["crc"], state["refuse-rate"], state["seed"]),
+                         (f"{zlib.crc32(IMAGE):08X}", "1/1000", str(REFUSING_SEED)))
+        # Each run that met a refusal says how many it sent again: no more than the bus refused.
+        resent = [int(match.group(1)) for run in runs for line in run if (match := RETRY_NOTE.fullmatch(line))]
+        self.assertGreater(len(resent), 0, result.text)
+        self.assertLessEqual(sum(resent), int(state["failed"]))
+
 
 def measure(boots: int) -> None:
     runs = [timings(boot_once()) for _ in range(boots)]
