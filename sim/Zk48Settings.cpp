@@ -150,15 +150,27 @@ ParseRate (
   return TRUE;
 }
 
-/** The random faults of a shared bus and their seed. **/
+/** The faults of a shared bus: refusals counted or at random, ignored writes, the draws' seed. **/
 BOOLEAN
-ApplyRandomFault (
+ApplyBusFault (
   ZK48_CHIP  *Chip,
   TEXT       Name,
   TEXT       Value
   )
 {
+  UINT64  Every;
   UINT32  Seed;
+
+  if (Is (Name, u"refuse-every")) {
+    if (!ParseNumber (Value, &Every) || (Every == 0) || (Every > ZK48_NEVER)) {
+      return FALSE;
+    }
+
+    // Counted from here, so that the refusals fall where the technician aims them.
+    Chip->Faults.RefuseEvery  = (UINT32)Every;
+    Chip->Faults.SinceRefusal = 0;
+    return TRUE;
+  }
 
   if (Is (Name, u"refuse-rate")) {
     return ParseRate (Value, &Chip->Faults.RefuseRate);
@@ -235,10 +247,6 @@ ApplyNumber (
     Chip->Faults.FaultAt = (UINT32)Value;
   } else if (Is (Name, u"drop-block") && ((Value < ZK48_EEPROM_SIZE) || (Value == ZK48_NEVER))) {
     Chip->Faults.DropBlockAt = (UINT32)Value;
-  } else if (Is (Name, u"refuse-every") && (Value >= 1) && (Value <= ZK48_NEVER)) {
-    // Counted from here, so that the refusals fall where the technician aims them.
-    Chip->Faults.RefuseEvery  = (UINT32)Value;
-    Chip->Faults.SinceRefusal = 0;
   } else {
     return FALSE;
   }
@@ -270,8 +278,8 @@ Zk48ApplySetting (
     return FALSE;
   }
 
-  if (Is (Name, u"refuse-rate") || Is (Name, u"ignore-rate") || Is (Name, u"seed")) {
-    return ApplyRandomFault (Chip, Name, Value);
+  if (Is (Name, u"refuse-every") || Is (Name, u"refuse-rate") || Is (Name, u"ignore-rate") || Is (Name, u"seed")) {
+    return ApplyBusFault (Chip, Name, Value);
   }
 
   if (Is (Name, u"fault")) {

@@ -133,23 +133,25 @@ struct TALLY {
 
   explicit TALLY (const char *Name) : Kind (Name) {}
 
-  // Counts a false success; the first few seeds are kept to repeat them.
+  // Counts a false success; the first few seeds are kept to repeat them, with what was false when a kind can be false in more than one way.
   void
   Falsely (
-    uint32_t  Seed
+    uint32_t     Seed,
+    const char  *What = nullptr
     )
   {
-    Keep (++False, Seed);
+    Keep (++False, Seed, What);
   }
 
   void
   Keep (
-    size_t    Count,
-    uint32_t  Seed
+    size_t       Count,
+    uint32_t     Seed,
+    const char  *What = nullptr
     )
   {
     if (Count <= SEEDS_SHOWN) {
-      FalseSeeds += " seed=" + std::to_string (Seed);
+      FalseSeeds += " seed=" + std::to_string (Seed) + ((What != nullptr) ? std::string (" (") + What + ")" : "");
     } else if (Count == SEEDS_SHOWN + 1) {
       FalseSeeds += " ...";
     }
@@ -446,8 +448,12 @@ TEST_F (Soak, BenchSequence) {
     Tally.Endings[Ending]++;
     Tally.Completed += (Ending == 0) ? 1 : 0;
     // A PASS with the image not all there; "holds its previous image" or "not written" when it does not; a wrong backup kept.
-    if (((Ending == 0) && (Now != Bench.Image)) || (((Ending == 2) || (Ending == 3)) && (Now != Bench.Before)) || BackupWrong) {
-      Tally.Falsely (Bench.Seed);
+    if (BackupWrong) {
+      Tally.Falsely (Bench.Seed, "the backup differs from the E2PROM it was taken from");
+    } else if ((Ending == 0) && (Now != Bench.Image)) {
+      Tally.Falsely (Bench.Seed, "PASS, the E2PROM differs from the image");
+    } else if (((Ending == 2) || (Ending == 3)) && (Now != Bench.Before)) {
+      Tally.Falsely (Bench.Seed, "the previous image said to be there, and it is not");
     }
 
     Tally.RunProblems += Clean (Bench) ? 0 : 1;
