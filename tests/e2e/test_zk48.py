@@ -81,14 +81,16 @@ OLD_FILE = b"an earlier backup, not to be overwritten\r\n"
 # stretch of a bench run.
 SCAN_TRANSACTIONS = 2
 WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * 7
+# A backup reads the whole E2PROM twice.
+BACKUP_TRANSACTIONS = SCAN_TRANSACTIONS + 2 * 8192 * 7
 UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + 7
 # The restore's write of the block at 0x0300: in the middle of a write phase,
 # so that a count off by a few still lands on a block write.
 RESTORE_BLOCK = 0x0300
-RESTORE_BLOCK_TRANSACTION = (WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
+RESTORE_BLOCK_TRANSACTION = (BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
                              + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
 # Half way through the update's block writes.
-UPDATE_MIDDLE_TRANSACTION = WHOLE_READ_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
+UPDATE_MIDDLE_TRANSACTION = BACKUP_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
 
 
 def eeprom_crc(fill: int, version: int) -> str:
@@ -122,6 +124,11 @@ SCENARIOS = [
     q.Scenario("compare_state", "Zk48SimCtl.efi show"),
     q.Scenario("backup_exists", "Zk48SimCtl.efi reset fill=pattern\nZk48Update.efi -d old.bin"),
     q.Scenario("backup_exists_state", "Zk48SimCtl.efi show"),
+    # The chip takes the read command of 0x0800 in the first pass and ignores it.
+    q.Scenario("backup_ignored", "Zk48SimCtl.efi reset fill=pattern "
+                                 f"fault-at={SCAN_TRANSACTIONS + 0x0800 * 7 + 3} fault=write-ignored\n"
+                                 "Zk48Update.efi -d ignored.bin"),
+    q.Scenario("backup_option_name", "Zk48Update.efi -d -v"),
     # The shipped bench script.
     q.Scenario("bench_usage", "Zk48Bench.nsh image.bin"),
     q.Scenario("bench_pattern", "Zk48SimCtl.efi reset fill=pattern"),
@@ -378,7 +385,7 @@ class Zk48EndToEnd(unittest.TestCase):
         state = chip_state(self.results["backup_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "0"))
         # The aim of the bench faults below rests on this count.
-        self.assertEqual(state["transactions"], str(WHOLE_READ_TRANSACTIONS))
+        self.assertEqual(state["transactions"], str(BACKUP_TRANSACTIONS))
 
     def test_backup_progress_is_redrawn_only_when_it_changes(self) -> None:
         result = self.results["backup"]
@@ -397,7 +404,7 @@ class Zk48EndToEnd(unittest.TestCase):
         state = chip_state(self.results["compare_state"])
         # A backup and two compares: reads only, nothing written.
         self.assertEqual((state["crc"], state["blocks"], state["transactions"]),
-                         (f"{zlib.crc32(PATTERN):08X}", "0", str(3 * WHOLE_READ_TRANSACTIONS)))
+                         (f"{zlib.crc32(PATTERN):08X}", "0", str(BACKUP_TRANSACTIONS + 2 * WHOLE_READ_TRANSACTIONS)))
 
     def test_backup_never_overwrites_a_file(self) -> None:
         self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
@@ -405,6 +412,17 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_file("old.bin", OLD_FILE)
         # Refused before the first E2PROM read.
         self.assertEqual(chip_state(self.results["backup_exists_state"])["transactions"], str(SCAN_TRANSACTIONS))
+
+    def test_backup_reads_again_what_the_passes_disagree_on(self) -> None:
+        screen = backup_screen("ignored.bin", PATTERN)
+        self.expect("backup_ignored", SUCCESS, screen[:-1] + [
+            " Note: 1 E2PROM byte was read again until two reads agreed."] + screen[-1:])
+        self.expect_file("ignored.bin", PATTERN)
+
+    def test_backup_refuses_an_option_as_its_name(self) -> None:
+        self.expect("backup_option_name", INVALID_PARAMETER, BANNER + [
+            " Error: -d needs a file name, -v is an option, program exit."])
+        self.assertNotIn("-v", next(iter(self.results.values())).run.disk_files)
 
     def test_bench_script_needs_both_names(self) -> None:
         self.assertNotIn(q.CLEAR_SCREEN, self.results["bench_usage"].raw)
@@ -421,7 +439,7 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_file("bench1.bin", PATTERN)
         state = chip_state(self.results["bench_pass_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(IMAGE):08X}", "1024"))
-        self.assertEqual(state["transactions"], str(2 * WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS))
+        self.assertEqual(state["transactions"], str(BACKUP_TRANSACTIONS + WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS))
 
     def test_bench_script_never_updates_without_a_backup(self) -> None:
         self.expect_runs("bench_backup_taken", BENCH_NO_BACKUP, [SCANNED + [
