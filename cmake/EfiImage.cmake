@@ -2,6 +2,11 @@
 # clang++ for the freestanding x86_64 UEFI target and lld-link. The image
 # links nothing but its own objects. The warnings are the host build's,
 # ZK48_WARNINGS, which the includer sets.
+#
+# -mgeneral-regs-only: whether the SSE registers work when an image starts is
+# the firmware's choice, and one that leaves them off stops the image at the
+# first instruction that uses them. The tool does no floating point; the
+# compiler would use them only to clear and copy memory faster.
 
 find_program(EFI_CLANGXX NAMES clang++-14 clang++ REQUIRED)
 find_program(EFI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
@@ -9,7 +14,7 @@ find_program(EFI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
 set(EFI_OUTPUT_DIR ${CMAKE_BINARY_DIR}/efi)
 set(EFI_CXX_FLAGS
   --target=x86_64-unknown-windows -std=c++20 -ffreestanding -fno-exceptions -fno-rtti
-  -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -fshort-wchar -Os
+  -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -fshort-wchar -mgeneral-regs-only -Os
   ${ZK48_WARNINGS}
   -I${CMAKE_SOURCE_DIR})
 
