@@ -80,14 +80,19 @@ OLD_FILE = b"an earlier backup, not to be overwritten\r\n"
 # three writes, three polls until ready, one read), to aim a fault at one
 # stretch of a bench run.
 SCAN_TRANSACTIONS = 2
-WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * 7
+BYTE_READ_TRANSACTIONS = 7
+WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * BYTE_READ_TRANSACTIONS
 # A backup reads the whole E2PROM twice.
-BACKUP_TRANSACTIONS = SCAN_TRANSACTIONS + 2 * 8192 * 7
+BACKUP_TRANSACTIONS = SCAN_TRANSACTIONS + 2 * 8192 * BYTE_READ_TRANSACTIONS
+# A compare reads each byte that differs once more, to confirm it: the update's lost block.
+DROPPED_BLOCK_DIFFERENCES = sum(a != b for a, b in zip(IMAGE[DROPPED_BLOCK:DROPPED_BLOCK + 8],
+                                                       PATTERN[DROPPED_BLOCK:DROPPED_BLOCK + 8]))
 UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + 7
 # The restore's write of the block at 0x0300: in the middle of a write phase,
 # so that a count off by a few still lands on a block write.
 RESTORE_BLOCK = 0x0300
 RESTORE_BLOCK_TRANSACTION = (BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
+                             + DROPPED_BLOCK_DIFFERENCES * BYTE_READ_TRANSACTIONS
                              + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
 # Half way through the update's block writes.
 UPDATE_MIDDLE_TRANSACTION = BACKUP_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
@@ -402,9 +407,9 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect("compare_one_byte", CRC_ERROR, compare_screen("onebyte.bin", ONE_BYTE_OFF, PATTERN))
         self.assertIn(f" Address 0x{ONE_BYTE_ADDRESS:04X}: ", self.results["compare_one_byte"].text)
         state = chip_state(self.results["compare_state"])
-        # A backup and two compares: reads only, nothing written.
+        # A backup and two compares, the differing byte read again: reads only, nothing written.
         self.assertEqual((state["crc"], state["blocks"], state["transactions"]),
-                         (f"{zlib.crc32(PATTERN):08X}", "0", str(BACKUP_TRANSACTIONS + 2 * WHOLE_READ_TRANSACTIONS)))
+                         (f"{zlib.crc32(PATTERN):08X}", "0", str(BACKUP_TRANSACTIONS + 2 * WHOLE_READ_TRANSACTIONS + BYTE_READ_TRANSACTIONS)))
 
     def test_backup_never_overwrites_a_file(self) -> None:
         self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
