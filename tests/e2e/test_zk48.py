@@ -86,19 +86,22 @@ OLD_FILE = b"an earlier backup, not to be overwritten\r\n"
 
 # SMBus transactions of clean runs on the simulator (an E2PROM byte read is
 # three writes, three polls until ready, one read), to aim a fault at one
-# stretch of a bench run. The backup reads the E2PROM twice; a compare reads
-# each byte that differs from the image once more, to confirm it.
+# stretch of a bench run.
 SCAN_TRANSACTIONS = 2
-BYTE_TRANSACTIONS = 7
-WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * BYTE_TRANSACTIONS
-BACKUP_TRANSACTIONS = SCAN_TRANSACTIONS + 2 * 8192 * BYTE_TRANSACTIONS
-UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + BYTE_TRANSACTIONS
-# The restore's write of the block at 0x0300, after the compare that found
-# the dropped block: in the middle of a write phase.
+BYTE_READ_TRANSACTIONS = 7
+WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * BYTE_READ_TRANSACTIONS
+# A backup reads the whole E2PROM twice.
+BACKUP_TRANSACTIONS = SCAN_TRANSACTIONS + 2 * 8192 * BYTE_READ_TRANSACTIONS
+# A compare reads each byte that differs once more, to confirm it: the update's lost block.
+DROPPED_BLOCK_DIFFERENCES = sum(a != b for a, b in zip(IMAGE[DROPPED_BLOCK:DROPPED_BLOCK + 8],
+                                                       PATTERN[DROPPED_BLOCK:DROPPED_BLOCK + 8]))
+UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + 7
+# The restore's write of the block at 0x0300: in the middle of a write phase,
+# so that a count off by a few still lands on a block write.
 RESTORE_BLOCK = 0x0300
-DROPPED_BYTES = sum(IMAGE[a] != PATTERN[a] for a in range(DROPPED_BLOCK, DROPPED_BLOCK + 8))
 RESTORE_BLOCK_TRANSACTION = (BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
-                             + DROPPED_BYTES * BYTE_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
+                             + DROPPED_BLOCK_DIFFERENCES * BYTE_READ_TRANSACTIONS
+                             + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
 # Half way through the update's block writes.
 UPDATE_MIDDLE_TRANSACTION = BACKUP_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
 # The first E2PROM read of the compare after the update.
@@ -148,6 +151,11 @@ SCENARIOS = [
     q.Scenario("compare_state", "Zk48SimCtl.efi show"),
     q.Scenario("backup_exists", "Zk48SimCtl.efi reset fill=pattern\nZk48Update.efi -d old.bin"),
     q.Scenario("backup_exists_state", "Zk48SimCtl.efi show"),
+    # The chip takes the read command of 0x0800 in the first pass and ignores it.
+    q.Scenario("backup_ignored", "Zk48SimCtl.efi reset fill=pattern "
+                                 f"fault-at={SCAN_TRANSACTIONS + 0x0800 * 7 + 3} fault=write-ignored\n"
+                                 "Zk48Update.efi -d ignored.bin"),
+    q.Scenario("backup_option_name", "Zk48Update.efi -d -v"),
     # The shipped bench script.
     q.Scenario("bench_usage", "Zk48Bench.nsh image.bin"),
     q.Scenario("bench_pattern", "Zk48SimCtl.efi reset fill=pattern"),
@@ -488,10 +496,9 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect("compare_one_byte", CRC_ERROR, compare_screen("onebyte.bin", ONE_BYTE_OFF, PATTERN))
         self.assertIn(f" Address 0x{ONE_BYTE_ADDRESS:04X}: ", self.results["compare_one_byte"].text)
         state = chip_state(self.results["compare_state"])
-        # A backup and two compares (the one differing byte read twice): reads only, nothing written.
+        # A backup and two compares, the differing byte read again: reads only, nothing written.
         self.assertEqual((state["crc"], state["blocks"], state["transactions"]),
-                         (f"{zlib.crc32(PATTERN):08X}", "0",
-                          str(BACKUP_TRANSACTIONS + 2 * WHOLE_READ_TRANSACTIONS + BYTE_TRANSACTIONS)))
+                         (f"{zlib.crc32(PATTERN):08X}", "0", str(BACKUP_TRANSACTIONS + 2 * WHOLE_READ_TRANSACTIONS + BYTE_READ_TRANSACTIONS)))
 
     def test_backup_never_overwrites_a_file(self) -> None:
         self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
@@ -499,6 +506,17 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_file("old.bin", OLD_FILE)
         # Refused before the first E2PROM read.
         self.assertEqual(chip_state(self.results["backup_exists_state"])["transactions"], str(SCAN_TRANSACTIONS))
+
+    def test_backup_reads_again_what_the_passes_disagree_on(self) -> None:
+        screen = backup_screen("ignored.bin", PATTERN)
+        self.expect("backup_ignored", SUCCESS, screen[:-1] + [
+            " Note: 1 E2PROM byte was read again until two reads agreed."] + screen[-1:])
+        self.expect_file("ignored.bin", PATTERN)
+
+    def test_backup_refuses_an_option_as_its_name(self) -> None:
+        self.expect("backup_option_name", INVALID_PARAMETER, BANNER + [
+            " Error: -d needs a file name, -v is an option, program exit."])
+        self.assertNotIn("-v", next(iter(self.results.values())).run.disk_files)
 
     def test_bench_script_needs_both_names(self) -> None:
         self.assertNotIn(q.CLEAR_SCREEN, self.results["bench_usage"].raw)
