@@ -22,7 +22,8 @@ enum TOOL_COMMAND {
   CommandUpdate,
   CommandVersion,
   CommandBackup,
-  CommandCompare
+  CommandCompare,
+  CommandHelp
 };
 
 constexpr INT32  TOOL_MAJOR_VERSION    = 2;
@@ -38,6 +39,27 @@ ShowBanner (
   Print (u" Software support cmd-one format:xxx.efi xxx.bin.\n");
   Print (u" Software support cmd-two format:xxx.efi -v.\n");
   Print (u" Software version: %d.%d.%d\n", TOOL_MAJOR_VERSION, TOOL_MINOR_VERSION, TOOL_REVISION_VERSION);
+}
+
+/**
+  One line for each command, then where the rest is written down; touches
+  nothing. Three lines a call: each call costs code in an image kept under
+  20 KiB, and one call prints at most PRINT_MAX_CHARACTERS.
+**/
+VOID
+ShowUsage (
+  )
+{
+  Print (
+    u" Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its version byte.\n"
+    u" Zk48Update.efi -v       show the version byte the E2PROM holds.\n"
+    u" Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.\n"
+    );
+  Print (
+    u" Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\n"
+    u" Zk48Update.efi -h       show these lines; the chip is not touched.\n"
+    u" Exit statuses and the bench script Zk48Bench.nsh: see the README.\n"
+    );
 }
 
 EFI_STATUS
@@ -66,6 +88,10 @@ CommandOf (
 
   if (StrCmp (Argument, u"-d") == 0) {
     return CommandBackup;
+  }
+
+  if (StrCmp (Argument, u"-h") == 0) {
+    return CommandHelp;
   }
 
   return (StrCmp (Argument, u"-c") == 0) ? CommandCompare : CommandUpdate;
@@ -190,6 +216,11 @@ ChipUpdateMain (
   }
 
   Command = CommandOf (Argv[1]);
+  if (Command == CommandHelp) {
+    ShowUsage ();
+    return EFI_SUCCESS;
+  }
+
   NamesFile = (Command == CommandBackup) || (Command == CommandCompare);
   if (NamesFile && (Argc < 3)) {
     Print (u" Error: %s needs a file name, program exit.\n", Argv[1]);

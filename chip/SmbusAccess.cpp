@@ -78,6 +78,24 @@ LocateSmbusHc (
   }
 }
 
+EFI_STATUS
+SmbusReadByteStatus (
+  UINT8  BusAddress,
+  UINT8  Register,
+  UINT8  *Value
+  )
+{
+  UINT8       Received = 0;
+  EFI_STATUS  Status;
+
+  Status = Execute ((BusAddress >> 1) & SEVEN_BIT_ADDRESS_MASK, Register, EfiSmbusReadByte, BYTE_TRANSACTION_LENGTH, &Received);
+  if (!EFI_ERROR (Status)) {
+    *Value = Received;
+  }
+
+  return Status;
+}
+
 BOOLEAN
 SmbusTryReadByte (
   UINT8  BusAddress,
@@ -85,14 +103,7 @@ SmbusTryReadByte (
   UINT8  *Value
   )
 {
-  UINT8  Received = 0;
-
-  if (EFI_ERROR (Execute ((BusAddress >> 1) & SEVEN_BIT_ADDRESS_MASK, Register, EfiSmbusReadByte, BYTE_TRANSACTION_LENGTH, &Received))) {
-    return FALSE;
-  }
-
-  *Value = Received;
-  return TRUE;
+  return !EFI_ERROR (SmbusReadByteStatus (BusAddress, Register, Value));
 }
 
 UINT8

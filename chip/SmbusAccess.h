@@ -31,6 +31,18 @@ SmbusReadByte (
 
 /**
   Reads register Register of the device at BusAddress (8-bit form) into
+  *Value. Returns the host controller's status; *Value is left alone when
+  it is an error.
+**/
+EFI_STATUS
+SmbusReadByteStatus (
+  UINT8  BusAddress,
+  UINT8  Register,
+  UINT8  *Value
+  );
+
+/**
+  Reads register Register of the device at BusAddress (8-bit form) into
   *Value. Returns FALSE, leaving *Value alone, when the transaction failed.
 **/
 BOOLEAN

@@ -3,6 +3,7 @@
   device and function, looking for class 0x0C subclass 0x05.
 **/
 #include "chip/SmbusScan.h"
+#include "chip/ScanRecord.h"
 #include "chip/TconChip.h"
 #include "platform/IoLib.h"
 #include "platform/PrintLib.h"
@@ -99,20 +100,35 @@ ShowController (
   Print (u" %2.2X\n", mRevisionId);
 }
 
+/** Runs the device-ID check for the controller at the scan position and mSmbAddr; keeps what it saw. **/
+BOOLEAN
+CheckChip (
+  SCAN_RECORD  *Record
+  )
+{
+  SCAN_CHECK  Entry = { mBus, mDev, mFunc, mSmbAddr, {} };
+  BOOLEAN     Found = CheckTconDeviceId (&Entry.Check);
+
+  KeepScanCheck (Record, &Entry);
+  return Found;
+}
+
 /** Intel: the I/O base sits in the controller's register 0x20. **/
 BOOLEAN
 CheckIntelController (
+  SCAN_RECORD  *Record
   )
 {
   Print (u" Intel ID.\n");
   mChipAddr = ConfigAddress (R_PCI_SMBUS_BASE);
   mSmbAddr  = ConfigRead ((UINT32)mChipAddr) & B_PCI_SMBUS_BASE;
-  return CheckTconDeviceId ();
+  return CheckChip (Record);
 }
 
 /** AMD: the I/O base is one of two fixed ports; the chip is tried once for each. **/
 BOOLEAN
 CheckAmdController (
+  SCAN_RECORD  *Record
   )
 {
   Print (u" Found AMD SMBUS device.\n");
@@ -120,7 +136,7 @@ CheckAmdController (
   for (UINT32 Base : mAmdSmbusBases) {
     mSmbAddr = Base;
     Print (u" Check TCON Device ID...on 0x%X...", Base);
-    if (CheckTconDeviceId ()) {
+    if (CheckChip (Record)) {
       Print (u"Ok.\n");
       return TRUE;
     }
@@ -140,14 +156,13 @@ ReportChipFound (
   return SmbusScanChipFound;
 }
 
-} // namespace
-
 //
 // Three nested loops over bus, device and function, in the order the scan
 // must take, give the function its measured complexity; it reads plainly.
 //
 SMBUS_SCAN_RESULT
-FindSmbusController (  // NOLINT(readability-function-cognitive-complexity)
+WalkConfigSpace (  // NOLINT(readability-function-cognitive-complexity)
+  SCAN_RECORD  *Record
   )
 {
   for (mBus = 0; mBus < PCI_BUS_COUNT; mBus++) {
@@ -159,11 +174,11 @@ FindSmbusController (  // NOLINT(readability-function-cognitive-complexity)
 
         ShowController ();
         if (mVendorId == PCI_VENDOR_INTEL) {
-          if (CheckIntelController ()) {
+          if (CheckIntelController (Record)) {
             return ReportChipFound ();
           }
         } else if (mVendorId == PCI_VENDOR_AMD) {
-          return CheckAmdController () ? ReportChipFound () : SmbusScanChipMissing;
+          return CheckAmdController (Record) ? ReportChipFound () : SmbusScanChipMissing;
         } else {
           Print (u" Found unknown SMBUS device, can't support now.\n");
           Print (u"Error: can't found any supported SMBus device,exit.\n");
@@ -175,4 +190,24 @@ FindSmbusController (  // NOLINT(readability-function-cognitive-complexity)
 
   Print (u"Error: can't found any supported SMBus device,exit.\n");
   return SmbusScanNotFound;
+}
+
+} // namespace
+
+SMBUS_SCAN_RESULT
+FindSmbusController (
+  )
+{
+  SCAN_RECORD        Record = {};
+  SMBUS_SCAN_RESULT  Result = WalkConfigSpace (&Record);
+
+  //
+  // Without the chip, the technician learns after the scan's own lines
+  // what each check saw; a chip found leaves nothing to explain.
+  //
+  if (Result != SmbusScanChipFound) {
+    ShowScanChecks (&Record);
+  }
+
+  return Result;
 }

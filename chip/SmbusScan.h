@@ -26,7 +26,8 @@ extern UINT64  mSmbAddr;
 /**
   Shows every SMBus controller met on the console and confirms the chip
   behind the first supported one. Returns the outcome; every outcome but
-  SmbusScanChipFound has been explained on the console.
+  SmbusScanChipFound has been explained on the console, ending with what
+  each device-ID check saw.
 **/
 SMBUS_SCAN_RESULT
 FindSmbusController (

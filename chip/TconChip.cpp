@@ -16,7 +16,6 @@ namespace {
 // At 0x23: identity and MCU.
 //
 constexpr UINT8  R_TCON_DEVICE_ID     = 0x02;
-constexpr UINT8    V_TCON_DEVICE_ID   = 0x11;
 constexpr UINT8  R_TCON_MCU_VERSION   = 0xC0;
 
 //
@@ -31,9 +30,6 @@ constexpr UINT8    V_EEPROM_CMD_READ  = 0x02;
 constexpr UINT8  R_EEPROM_DATA        = 0xB6;
 constexpr UINT8  R_EEPROM_STATUS      = 0xB7;
 constexpr UINT8    B_EEPROM_DATA_READY = 0x80;
-
-// The chip may need a few tries before its identity answers.
-constexpr UINTN  DEVICE_ID_READS = 6;
 
 // The count byte that opens a block-write frame: the frame bytes after it.
 constexpr UINT8  BLOCK_FRAME_COUNT = (UINT8)(BLOCK_FRAME_SIZE - 1);
@@ -105,16 +101,42 @@ TryReadEepromByte (
   return SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Value) ? ChipDone : ChipFailed;
 }
 
+VOID
+RecordRefusal (
+  DEVICE_ID_CHECK  *Check,
+  EFI_STATUS       Status
+  )
+{
+  if (Check->Refused == 0) {
+    Check->RefusedStatus = Status;
+    Check->RefusedAlike  = TRUE;
+  } else if (Status != Check->RefusedStatus) {
+    Check->RefusedAlike = FALSE;
+  }
+
+  Check->Refused++;
+}
+
 } // namespace
 
 BOOLEAN
 CheckTconDeviceId (
+  DEVICE_ID_CHECK  *Check
   )
 {
+  *Check = DEVICE_ID_CHECK {};
   SmbusWriteByte (R_EEPROM_ACCESS, V_EEPROM_ACCESS_ON);
   for (UINTN Read = 0; Read < DEVICE_ID_READS; Read++) {
-    if (SmbusReadByte (BusAddressOf (TCON_ID_ADDRESS), R_TCON_DEVICE_ID) == V_TCON_DEVICE_ID) {
-      return TRUE;
+    UINT8       Value  = 0;
+    EFI_STATUS  Status = SmbusReadByteStatus (BusAddressOf (TCON_ID_ADDRESS), R_TCON_DEVICE_ID, &Value);
+
+    if (!EFI_ERROR (Status)) {
+      Check->Values[Check->Answered++] = Value;
+      if (Value == TCON_DEVICE_ID) {
+        return TRUE;
+      }
+    } else {
+      RecordRefusal (Check, Status);
     }
   }
 

@@ -44,9 +44,31 @@ enum CHIP_RESULT {
   ChipFailed      // the bus refused at every attempt, or the chip's answers cannot be trusted
 };
 
-/** Returns TRUE when the chip answers with its device ID. **/
+// The value the ZK48 gives at its device-ID register.
+constexpr UINT8  TCON_DEVICE_ID = 0x11;
+
+// The chip may need a few tries before its identity answers.
+constexpr UINTN  DEVICE_ID_READS = 6;
+
+//
+// What one device-ID check saw, so that a scan without the chip can say
+// what answered instead.
+//
+struct DEVICE_ID_CHECK {
+  UINT8         Values[DEVICE_ID_READS];   // the bytes the answered reads gave, in order
+  UINTN         Answered;                  // how many of Values were read
+  UINTN         Refused;                   // reads the bus refused
+  EFI_STATUS    RefusedStatus;             // the status of the first refusal
+  BOOLEAN       RefusedAlike;              // every refusal had that status
+};
+
+/**
+  Returns TRUE when the chip answers with its device ID. *Check receives
+  every read the check made.
+**/
 BOOLEAN
 CheckTconDeviceId (
+  DEVICE_ID_CHECK  *Check
   );
 
 /**

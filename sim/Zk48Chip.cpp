@@ -65,7 +65,7 @@ ReadIdRegister (
 
   Chip->DeviceIdReads++;
   if (Chip->AccessEnabled && Reached (Chip->DeviceIdReads, Chip->Faults.DeviceIdFromRead)) {
-    return DEVICE_ID;
+    return Chip->DeviceId;
   }
 
   return NO_ANSWER;
@@ -218,6 +218,7 @@ Zk48Reset (
   }
 
   Chip->McuVersion               = McuVersion;
+  Chip->DeviceId                 = DEVICE_ID;
   Chip->Faults.DeviceIdFromRead  = 1;
   Chip->Faults.ReadyAfterPolls   = DEFAULT_READY_AFTER_POLLS;
   Chip->Faults.DropBlockAt       = ZK48_NEVER;

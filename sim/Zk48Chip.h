@@ -46,6 +46,7 @@ struct ZK48_COUNTS {
 struct ZK48_CHIP {
   UINT8          Eeprom[ZK48_EEPROM_SIZE];
   UINT8          McuVersion;
+  UINT8          DeviceId;           // what 0x02 answers once it answers: 0x11, or another model's ID
   BOOLEAN        AccessEnabled;      // 0xB1 written with 0x08
   UINT8          AddressHigh;        // 0xB2
   UINT8          AddressLow;         // 0xB3

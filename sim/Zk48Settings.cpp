@@ -120,6 +120,8 @@ ApplyNumber (
 
   if (Is (Name, u"mcu") && IsByte) {
     Chip->McuVersion = (UINT8)Value;
+  } else if (Is (Name, u"device-id") && IsByte) {
+    Chip->DeviceId = (UINT8)Value;
   } else if (Is (Name, u"version") && IsByte) {
     Chip->Eeprom[VERSION_ADDRESS] = (UINT8)Value;
   } else if (Is (Name, u"fill") && IsByte) {

@@ -31,6 +31,7 @@ import qemu_shell as q  # noqa: E402
 ROOT = Path(__file__).resolve().parents[2]
 EFI_DIR = Path(os.environ.get("ZK48_EFI_DIR", ROOT / "build" / "efi"))
 BENCH_SCRIPT = ROOT / "examples" / "Zk48Bench.nsh"
+MANUAL_PAGE = ROOT / "app" / "Zk48Update.man"
 
 IMAGE_VERSION = 0x5A
 CHIP_VERSION = 0x4C
@@ -54,6 +55,13 @@ Q35_CONTROLLER = [" Found SMBus device:", " Bus Dev Func Vendor Device Revision"
 CHIP_FOUND = re.compile(r" Found Chip on Addr = 0x8000FB20, SMBaddr = 0x[0-9A-F]*[02468ACE]$")
 # Everything a run on the simulator shows before its own work.
 SCANNED = BANNER + ["", EQUALS] + Q35_CONTROLLER + [CHIP_FOUND, EQUALS]
+USAGE = [" Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its version byte.",
+         " Zk48Update.efi -v       show the version byte the E2PROM holds.",
+         " Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.",
+         " Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.",
+         " Zk48Update.efi -h       show these lines; the chip is not touched.",
+         " Exit statuses and the bench script Zk48Bench.nsh: see the README."]
+NOT_FOUND_LINE = "Error: can't found any supported SMBus device,exit."
 # After "reset" the chip reports the simulator's default MCU version.
 RESET_MCU = 0x10
 
@@ -106,6 +114,11 @@ def eeprom_crc(fill: int, version: int) -> str:
 
 SCENARIOS = [
     q.Scenario("no_simulator", "Zk48Update.efi -v"),
+    # Help needs no SMBus driver: the simulator is not loaded yet.
+    q.Scenario("usage", "Zk48Update.efi -h"),
+    q.Scenario("manual_by_option", "Zk48Update.efi -?"),
+    q.Scenario("manual_by_help", "help Zk48Update"),
+    q.Scenario("manual_verbose", "help Zk48Update -verbose"),
     q.Scenario("load", "load Zk48Sim.efi"),
     q.Scenario("no_argument", "Zk48Update.efi"),
     q.Scenario("version", "Zk48Update.efi -v"),
@@ -118,6 +131,8 @@ SCENARIOS = [
     q.Scenario("wrong_size", "Zk48SimCtl.efi reset\nZk48Update.efi short.bin"),
     q.Scenario("wrong_size_state", "Zk48SimCtl.efi show"),
     q.Scenario("no_device_id", "Zk48SimCtl.efi reset id-from=never\nZk48Update.efi -v"),
+    q.Scenario("other_device_id", "Zk48SimCtl.efi reset device-id=0x12\nZk48Update.efi -v"),
+    q.Scenario("bus_refuses", "Zk48SimCtl.efi reset fail-all=1\nZk48Update.efi -v"),
     q.Scenario("status_stuck", "Zk48SimCtl.efi reset ready-after=never\nZk48Update.efi -v"),
     q.Scenario("status_stuck_state", "Zk48SimCtl.efi show"),
     # Backup and compare, on a chip whose every byte tells its address.
@@ -155,7 +170,7 @@ SCENARIOS = [
 
 
 def boot_once() -> dict[str, q.ScenarioResult]:
-    files = {name: EFI_DIR / name for name in ("Zk48Update.efi", "Zk48Sim.efi", "Zk48SimCtl.efi")}
+    files = {name: EFI_DIR / name for name in ("Zk48Update.efi", "Zk48Update.man", "Zk48Sim.efi", "Zk48SimCtl.efi")}
     files.update({"image.bin": IMAGE, "short.bin": IMAGE[:100], "Zk48Sim.cfg": SETTINGS.encode(),
                   "onebyte.bin": ONE_BYTE_OFF, "old.bin": OLD_FILE, "Zk48Bench.nsh": BENCH_SCRIPT})
     return q.run_scenarios(SCENARIOS, files, timeout=300)
@@ -189,6 +204,23 @@ def tool_runs(result: q.ScenarioResult) -> list[list[str]]:
             lines.pop()
         runs.append(lines)
     return runs
+
+
+def printed_lines(result: q.ScenarioResult) -> list[str]:
+    """Every line the scenario printed, as sent, however far the screen scrolled."""
+    return q.to_text(result.raw).split("\r\n")[:-1]
+
+
+def manual_lines(verbose: bool) -> list[str]:
+    """The manual page as the shell shows it: no title or section lines, and
+    RETURN VALUES only when asked for with -verbose."""
+    lines, section = [], ""
+    for line in MANUAL_PAGE.read_text(encoding="ascii").splitlines():
+        if line.startswith(".SH "):
+            section = line[4:]
+        elif not line.startswith(".TH ") and (verbose or section != "RETURN VALUES"):
+            lines.append(line)
+    return lines
 
 
 def progress_figures(raw: bytes) -> list[int]:
@@ -374,9 +406,31 @@ class Zk48EndToEnd(unittest.TestCase):
         state = chip_state(self.results["wrong_size_state"])
         self.assertEqual((state["blocks"], state["crc"]), ("0", eeprom_crc(0xFF, 0xFF)))
 
+    def test_help_touches_nothing(self) -> None:
+        self.expect("usage", SUCCESS, BANNER + USAGE)
+
+    def test_manual_page_through_the_shell(self) -> None:
+        for name, verbose in (("manual_by_option", False), ("manual_by_help", False), ("manual_verbose", True)):
+            with self.subTest(name):
+                result = self.results[name]
+                self.assertNotIn(q.CLEAR_SCREEN, result.raw, "the shell answers, the tool does not run")
+                self.assertEqual(printed_lines(result), manual_lines(verbose))
+                self.assertEqual(result.status, SUCCESS)
+
+    def device_id_check(self, answer: str) -> str:
+        """The scan's line for the device-ID check behind q35's controller."""
+        base = re.search(r"SMBaddr = (0x[0-9A-F]+)", self.results["version"].text).group(1)
+        return f" Device ID check at 00:1F.3 (SMBus {base}): 6 reads, {answer}; the ZK48 answers 0x11."
+
     def test_device_id_never_answers(self) -> None:
         self.expect("no_device_id", NOT_FOUND, BANNER + ["", EQUALS] + Q35_CONTROLLER + [
-            "Error: can't found any supported SMBus device,exit."])
+            NOT_FOUND_LINE, self.device_id_check("all answered 0xFF")])
+
+    def test_scan_tells_another_device_from_a_silent_bus(self) -> None:
+        for name, answer in (("other_device_id", "all answered 0x12"), ("bus_refuses", "all refused (Device Error)")):
+            with self.subTest(name):
+                self.expect(name, NOT_FOUND, BANNER + ["", EQUALS] + Q35_CONTROLLER + [
+                    NOT_FOUND_LINE, self.device_id_check(answer)])
 
     def test_completion_flag_never_sets(self) -> None:
         self.expect("status_stuck", TIMEOUT, self.lines("version")[:-1] + [" Error: E2PROM read timed out, exit."])

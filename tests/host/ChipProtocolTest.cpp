@@ -64,7 +64,8 @@ CarelessExecute (
 
 class ChipProtocolTest : public FirmwareTest {
 protected:
-  size_t  Mark = 0;
+  size_t           Mark  = 0;
+  DEVICE_ID_CHECK  Check = {};
 
   void SetUp () override
   {
@@ -137,7 +138,7 @@ TEST_F (ChipProtocolTest, DeviceIdCheckWritesOnceThenReadsUpToSixTimes) {
     NewChip ();
     Sim.Chip.Faults.DeviceIdFromRead = Case.AnswersFromRead;
 
-    EXPECT_EQ (CheckTconDeviceId (), Case.Found) << "answers from read " << Case.AnswersFromRead;
+    EXPECT_EQ (CheckTconDeviceId (&Check), Case.Found) << "answers from read " << Case.AnswersFromRead;
     EXPECT_EQ (
       Traffic (),
       std::vector<std::string> { "W 21 B1 08" } + Repeated ("R 23 02 -> FF", Case.Reads - 1) + Repeated (Case.Found ? "R 23 02 -> 11" : "R 23 02 -> FF", 1)
@@ -223,7 +224,7 @@ TEST_F (ChipProtocolTest, FailedDeviceIdReadIsAMiss) {
 
   // One failed read, then the answer.
   Sim.FailCall (Call::Execute, 2, EFI_DEVICE_ERROR);
-  EXPECT_TRUE (CheckTconDeviceId ());
+  EXPECT_TRUE (CheckTconDeviceId (&Check));
   EXPECT_EQ (Traffic (), (std::vector<std::string> { "W 21 B1 08", "R 23 02 -> !", "R 23 02 -> 11" }));
 
   // Six failed reads, though the driver left the device ID in the buffer each time.
@@ -232,7 +233,7 @@ TEST_F (ChipProtocolTest, FailedDeviceIdReadIsAMiss) {
     Sim.FailCall (Call::Execute, Nth, EFI_DEVICE_ERROR);
   }
 
-  EXPECT_FALSE (CheckTconDeviceId ());
+  EXPECT_FALSE (CheckTconDeviceId (&Check));
   EXPECT_EQ (Traffic (), std::vector<std::string> { "W 21 B1 08" } + Repeated ("R 23 02 -> !", 6));
 }
 
@@ -408,6 +409,8 @@ struct LOOKUP_CASE {
 
 class SmbusHcLookupTest : public FirmwareTest, public ::testing::WithParamInterface<LOOKUP_CASE> {
 protected:
+  DEVICE_ID_CHECK  Check = {};
+
   void SetUp () override
   {
     const LOOKUP_CASE  &Case = GetParam ();
@@ -445,7 +448,7 @@ TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
   EXPECT_EQ (Sim.Timeline.size (), 0u) << "the lookup prints nothing";
   if (Case.Serving < 0) {
     EXPECT_EQ (mSmbusHc, nullptr);
-    EXPECT_FALSE (CheckTconDeviceId ());
+    EXPECT_FALSE (CheckTconDeviceId (&Check));
     EXPECT_EQ (ReadEepromVersion (&Version), ChipFailed);
     EXPECT_EQ (ReadMcuVersion (), 0x00);
     EXPECT_EQ (WriteEepromBlock (0, Data), ChipFailed);
@@ -457,7 +460,7 @@ TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
   }
 
   EXPECT_EQ (mSmbusHc, &Sim.SmbusControllers[(size_t)Case.Serving]->Protocol);
-  EXPECT_TRUE (CheckTconDeviceId ());
+  EXPECT_TRUE (CheckTconDeviceId (&Check));
   EXPECT_EQ (ReadEepromVersion (&Version), ChipDone);
   EXPECT_EQ (WriteEepromBlock (0, Data), ChipDone);
   ASSERT_FALSE (Sim.Transactions.empty ());

@@ -199,9 +199,58 @@ INSTANTIATE_TEST_SUITE_P (
     COMMAND_CASE { "DoubleDashV",        { u"--v" },                false },
     COMMAND_CASE { "V",                  { u"v" },                  false },
     COMMAND_CASE { "SlashV",             { u"/v" },                 false },
-    COMMAND_CASE { "CapitalVThenDashV",  { u"-V", u"-v" },          false }
+    COMMAND_CASE { "CapitalVThenDashV",  { u"-V", u"-v" },          false },
+    COMMAND_CASE { "CapitalH",           { u"-H" },                 false },
+    COMMAND_CASE { "DashHX",             { u"-hx" },                false }
     ),
   [](const ::testing::TestParamInfo<COMMAND_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// "-h": the banner and one line for each command, nothing scanned or read,
+// whatever follows it and whether or not the firmware has an SMBus driver.
+//
+const std::string  USAGE =
+  " Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its version byte.\r\n"
+  " Zk48Update.efi -v       show the version byte the E2PROM holds.\r\n"
+  " Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.\r\n"
+  " Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\r\n"
+  " Zk48Update.efi -h       show these lines; the chip is not touched.\r\n"
+  " Exit statuses and the bench script Zk48Bench.nsh: see the README.\r\n";
+
+struct HELP_CASE {
+  const char                     *Name;
+  std::vector<std::u16string>    Args;
+  bool                           WithoutSmbusHc;
+};
+
+class HelpTest : public RunSequenceTest, public ::testing::WithParamInterface<HELP_CASE> {};
+
+TEST_P (HelpTest, ShowsTheCommandsAndTouchesNothing) {
+  const HELP_CASE  &Case = GetParam ();
+
+  Sim.AddFile (Volume, u"image.bin", MakeImage (0x33));
+  if (Case.WithoutSmbusHc) {
+    RemoveSmbusHc ();
+  }
+
+  EXPECT_EQ (Run (Case.Args), EFI_SUCCESS);
+  EXPECT_EQ (Output (), BANNER + USAGE);
+  EXPECT_TRUE (Sim.Ports.empty ());
+  EXPECT_EQ (Sim.CallCount (Call::Execute), 0u);
+  ExpectNoFileAccess ();
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Arguments,
+  HelpTest,
+  ::testing::Values (
+    HELP_CASE { "DashH",              { u"-h" },                 false },
+    HELP_CASE { "DashHThenImage",     { u"-h", u"image.bin" },   false },
+    HELP_CASE { "DashHThenDashD",     { u"-h", u"-d" },          false },
+    HELP_CASE { "DashHWithoutSmbusHc", { u"-h" },                true  }
+    ),
+  [](const ::testing::TestParamInfo<HELP_CASE> &Info) { return std::string (Info.param.Name); }
   );
 
 //

@@ -27,10 +27,11 @@ const std::vector<std::string>  QUERY_BUS_LOG = {
   "R 21 B6 -> 5A"
 };
 
-// One identity check that never sees the device ID.
+// One identity check that never sees the device ID, and what a scan without the chip says of it.
 const std::vector<std::string>  MISSED_CHECK = {
   "W 21 B1 08", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF"
 };
+const std::string  Q35_MISSED_LINE = " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0xFF; the ZK48 answers 0x11.\r\n";
 
 class ScanOutcomeTest : public ScanTest {
 protected:
@@ -143,7 +144,7 @@ TEST_F (ScanOutcomeTest, IntelWithoutChipProbesEverythingThenGivesUp) {
   Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER;
 
   EXPECT_EQ (Run ({ u"-v" }), EFI_NOT_FOUND);
-  EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + NOT_FOUND_LINE);
+  EXPECT_EQ (Output (), SCAN_HEAD + CONTROLLER_HEADER + Q35_ROW + " Intel ID.\r\n" + NOT_FOUND_LINE + Q35_MISSED_LINE);
   EXPECT_EQ (BusLog (), MISSED_CHECK);
   EXPECT_EQ (ConfigReads (), Walk (LAST_POSITION, { { Q35_SMBUS, { 0x08, 0x20 } } }));
   EXPECT_EQ (Sim.CallCount (sim::Call::Stall), 0u);
@@ -162,6 +163,8 @@ TEST_F (ScanOutcomeTest, AmdWithoutChipEndsScanBeforeIntelAfterIt) {
     + " Found AMD SMBUS device.\r\n"
     + " Check TCON Device ID...on 0xB00...Fail.\r\n"
     + " Check TCON Device ID...on 0xB20...Fail.\r\n"
+    + " Device ID check at 00:14.0 (SMBus 0xB00): 6 reads, all answered 0xFF; the ZK48 answers 0x11.\r\n"
+    + " Device ID check at 00:14.0 (SMBus 0xB20): 6 reads, all answered 0xFF; the ZK48 answers 0x11.\r\n"
     );
 
   std::vector<std::string>  Expected = MISSED_CHECK;
@@ -199,6 +202,7 @@ TEST_F (ScanOutcomeTest, UnknownVendorAfterChiplessIntelIsStillRefused) {
     + CONTROLLER_HEADER + " 01 00 00  1106 3050 01\r\n"
     + " Found unknown SMBUS device, can't support now.\r\n"
     + NOT_FOUND_LINE
+    + Q35_MISSED_LINE
     );
   EXPECT_EQ (BusLog (), MISSED_CHECK);
 }
@@ -216,6 +220,109 @@ TEST_F (ScanOutcomeTest, NoSmbusControllerAnywhere) {
     Walk (LAST_POSITION, { { Position (0, 0, 0), { 0x08 } }, { Position (0, 0x1D, 0), { 0x08 } }, { Position (0, 0x1F, 2), { 0x08 } } })
     );
 }
+
+//
+// A scan without the chip says, after its own lines, what each device-ID
+// check saw, so that nothing at the address reads differently from another
+// device answering there.
+//
+
+struct DIAGNOSTIC_CASE {
+  const char                  *Name;
+  int                         Controllers;   // Intel controllers: the q35 one, then one on each bus from 1
+  void                        (*Arrange) (sim::SimFirmware &Sim);
+  std::vector<std::string>    Lines;         // after the scan's error line
+};
+
+class ScanDiagnosticTest : public ScanOutcomeTest, public ::testing::WithParamInterface<DIAGNOSTIC_CASE> {};
+
+TEST_P (ScanDiagnosticTest, FollowsTheErrorLine) {
+  const DIAGNOSTIC_CASE  &Case = GetParam ();
+  std::string            Expected;
+
+  AddIntelSmbus ();
+  for (int Bus = 1; Bus < Case.Controllers; Bus++) {
+    AddIntelSmbus (Bus, 0, 0, 0x0000F001 + (uint32_t)Bus * 0x20);
+  }
+
+  Case.Arrange (Sim);
+  for (const std::string &Line : Case.Lines) {
+    Expected += Line + "\r\n";
+  }
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_NOT_FOUND);
+
+  std::string  Text = Output ();
+  size_t       End  = Text.find (NOT_FOUND_LINE);
+  ASSERT_NE (End, std::string::npos) << Text;
+  EXPECT_EQ (Text.substr (End + NOT_FOUND_LINE.size ()), Expected);
+  EXPECT_EQ ((int)std::count (Text.begin (), Text.end (), '\n'), 7 + 4 * Case.Controllers + 1 + (int)Case.Lines.size ()) << "nothing else printed";
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Scan,
+  ScanDiagnosticTest,
+  ::testing::Values (
+    DIAGNOSTIC_CASE {
+      "EveryReadRefused", 1,
+      [](sim::SimFirmware &Sim) { Sim.Chip.Faults.FailAll = TRUE; },
+      { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all refused (Device Error); the ZK48 answers 0x11." }
+    },
+    DIAGNOSTIC_CASE {
+      "AnotherDeviceId", 1,
+      [](sim::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x12; },
+      { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0x12; the ZK48 answers 0x11." }
+    },
+    DIAGNOSTIC_CASE {
+      "ReadsOfZero", 1,
+      [](sim::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x00; },
+      { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0x00; the ZK48 answers 0x11." }
+    },
+    // The values in the order read; a refusal with another status is not hidden.
+    DIAGNOSTIC_CASE {
+      "ValuesAndRefusals", 1,
+      [](sim::SimFirmware &Sim) {
+        Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER;
+        Sim.Chip.Faults.FaultAt          = 4;   // counted by the chip: refused reads never reach it
+        Sim.Chip.Faults.FaultKind        = Zk48FaultReadZero;
+        Sim.FailCall (sim::Call::Execute, 2, EFI_TIMEOUT);
+        Sim.FailCall (sim::Call::Execute, 7, EFI_DEVICE_ERROR);
+      },
+      { " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, answered 0xFF 0xFF 0x00 0xFF, 2 refused (Time out, and other statuses); the ZK48 answers 0x11." }
+    },
+    DIAGNOSTIC_CASE {
+      "TwoIntelControllers", 2,
+      [](sim::SimFirmware &Sim) { Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER; },
+      {
+        " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0xFF; the ZK48 answers 0x11.",
+        " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all answered 0xFF; the ZK48 answers 0x11."
+      }
+    },
+    DIAGNOSTIC_CASE {
+      "FourShownOneMore", 5,
+      [](sim::SimFirmware &Sim) { Sim.Chip.DeviceId = 0x12; },
+      {
+        " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
+        " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
+        " Device ID check at 02:00.0 (SMBus 0xF040): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
+        " Device ID check at 03:00.0 (SMBus 0xF060): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
+        " And 1 more device ID check(s), not shown."
+      }
+    },
+    DIAGNOSTIC_CASE {
+      "FourShownThreeMore", 7,
+      [](sim::SimFirmware &Sim) { Sim.Chip.Faults.FailAll = TRUE; },
+      {
+        " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " Device ID check at 01:00.0 (SMBus 0xF020): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " Device ID check at 02:00.0 (SMBus 0xF040): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " Device ID check at 03:00.0 (SMBus 0xF060): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " And 3 more device ID check(s), not shown."
+      }
+    }
+    ),
+  [](const ::testing::TestParamInfo<DIAGNOSTIC_CASE> &Info) { return std::string (Info.param.Name); }
+  );
 
 //
 // The values of the row and chip-found lines.

@@ -1,0 +1,110 @@
+/** @file
+  What a scan without the chip tells the technician about each device-ID
+  check: a bus that refuses every read (nothing at the address) reads
+  differently from a device that answers with another ID.
+**/
+#include "chip/ScanRecord.h"
+#include "platform/PrintLib.h"
+
+namespace {
+
+BOOLEAN
+AllAnsweredAlike (
+  const DEVICE_ID_CHECK  *Check
+  )
+{
+  for (UINTN Index = 1; Index < Check->Answered; Index++) {
+    if (Check->Values[Index] != Check->Values[0]) {
+      return FALSE;
+    }
+  }
+
+  return Check->Refused == 0;
+}
+
+VOID
+ShowValuesRead (
+  const DEVICE_ID_CHECK  *Check
+  )
+{
+  if (AllAnsweredAlike (Check)) {
+    Print (u"all answered 0x%2.2X", Check->Values[0]);
+    return;
+  }
+
+  Print (u"answered");
+  for (UINTN Index = 0; Index < Check->Answered; Index++) {
+    Print (u" 0x%2.2X", Check->Values[Index]);
+  }
+}
+
+VOID
+ShowRefusals (
+  const DEVICE_ID_CHECK  *Check
+  )
+{
+  if (Check->Answered == 0) {
+    Print (u"all refused");
+  } else {
+    Print (u", %d refused", (UINT32)Check->Refused);
+  }
+
+  Print (u" (%r%s)", Check->RefusedStatus, Check->RefusedAlike ? u"" : u", and other statuses");
+}
+
+VOID
+ShowScanCheck (
+  const SCAN_CHECK  *Entry
+  )
+{
+  const DEVICE_ID_CHECK  *Check = &Entry->Check;
+
+  Print (
+    u" Device ID check at %2.2X:%2.2X.%X (SMBus 0x%lX): %d reads, ",
+    Entry->Bus,
+    Entry->Dev,
+    Entry->Func,
+    Entry->SmbusBase,
+    (UINT32)(Check->Answered + Check->Refused)
+    );
+  if (Check->Answered != 0) {
+    ShowValuesRead (Check);
+  }
+
+  if (Check->Refused != 0) {
+    ShowRefusals (Check);
+  }
+
+  Print (u"; the ZK48 answers 0x%2.2X.\n", TCON_DEVICE_ID);
+}
+
+} // namespace
+
+VOID
+KeepScanCheck (
+  SCAN_RECORD       *Record,
+  const SCAN_CHECK  *Entry
+  )
+{
+  if (Record->Count < SCAN_CHECKS_SHOWN) {
+    Record->Checks[Record->Count] = *Entry;
+  }
+
+  Record->Count++;
+}
+
+VOID
+ShowScanChecks (
+  const SCAN_RECORD  *Record
+  )
+{
+  UINTN  Shown = (Record->Count < SCAN_CHECKS_SHOWN) ? Record->Count : SCAN_CHECKS_SHOWN;
+
+  for (UINTN Index = 0; Index < Shown; Index++) {
+    ShowScanCheck (&Record->Checks[Index]);
+  }
+
+  if (Record->Count > SCAN_CHECKS_SHOWN) {
+    Print (u" And %d more device ID check(s), not shown.\n", (UINT32)(Record->Count - SCAN_CHECKS_SHOWN));
+  }
+}
