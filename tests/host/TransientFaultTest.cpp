@@ -301,6 +301,7 @@ TEST_F (TransientFaultTest, FileNameThatIsAnOptionIsRefusedBeforeTheScan) {
     { u"-d", u"-d", " Error: -d needs a file name, -d is an option, program exit.\r\n" },
     { u"-d", u"-c", " Error: -d needs a file name, -c is an option, program exit.\r\n" },
     { u"-c", u"-v", " Error: -c needs a file name, -v is an option, program exit.\r\n" },
+    { u"-c", u"-h", " Error: -c needs a file name, -h is an option, program exit.\r\n" },
   };
 
   for (const auto &Case : Cases) {
