@@ -13,6 +13,7 @@
 #include "update/EepromRead.h"
 #include "update/ImageCompare.h"
 #include "update/ImageFile.h"
+#include "update/RetryNote.h"
 
 namespace {
 
@@ -96,26 +97,35 @@ CommandOf (
   return (StrCmp (Argument, u"-c") == 0) ? CommandCompare : CommandUpdate;
 }
 
+/** The exit status of a chip operation's outcome, for every command. **/
 EFI_STATUS
-ReadStatus (
-  EEPROM_READ_RESULT  Result
+ChipStatus (
+  CHIP_RESULT  Result
   )
 {
-  return (Result == EepromReadTimeout) ? EFI_TIMEOUT : EFI_DEVICE_ERROR;
+  switch (Result) {
+    case ChipDone:
+      return EFI_SUCCESS;
+    case ChipTimedOut:
+      return EFI_TIMEOUT;
+    default:
+      return EFI_DEVICE_ERROR;
+  }
 }
 
 EFI_STATUS
 ShowEepromVersion (
   )
 {
-  UINT8               Version = 0;
-  EEPROM_READ_RESULT  Result  = ReadEepromVersion (&Version);
+  UINT8        Version = 0;
+  CHIP_RESULT  Result  = ReadEepromVersion (&Version);
 
-  if (Result != EepromReadDone) {
+  if (Result != ChipDone) {
     ShowEepromReadError (Result);
-    return ReadStatus (Result);
+    return ChipStatus (Result);
   }
 
+  ShowRetryNote (0);
   Print (u"The E2PROM version is 0x%x. \n", Version);
   return EFI_SUCCESS;
 }
@@ -131,14 +141,7 @@ UpdateFromFile (
     return ImageFile.Status;
   }
 
-  switch (UpdateChipImage (&ImageFile)) {
-    case ChipUpdateVerified:
-      return EFI_SUCCESS;
-    case ChipUpdateReadTimeout:
-      return EFI_TIMEOUT;
-    default:
-      return EFI_DEVICE_ERROR;
-  }
+  return ChipStatus (UpdateChipImage (&ImageFile));
 }
 
 EFI_STATUS
@@ -149,7 +152,7 @@ BackupToFile (
   EEPROM_BACKUP  Backup = {};
 
   SaveEepromBackup (FileName, &Backup);
-  return Backup.Status;
+  return (Backup.Read != ChipDone) ? ChipStatus (Backup.Read) : Backup.Status;
 }
 
 EFI_STATUS
@@ -158,21 +161,18 @@ CompareWithFile (
   )
 {
   CHIP_IMAGE_FILE  ImageFile = {};
+  IMAGE_COMPARE    Compare;
 
   if (!LoadImageFile (FileName, &ImageFile)) {
     return ImageFile.Status;
   }
 
-  switch (CompareChipImage (&ImageFile)) {
-    case ImageCompareIdentical:
-      return EFI_SUCCESS;
-    case ImageCompareDiffers:
-      return EFI_CRC_ERROR;
-    case ImageCompareReadTimeout:
-      return EFI_TIMEOUT;
-    default:
-      return EFI_DEVICE_ERROR;
+  CompareChipImage (&ImageFile, &Compare);
+  if (Compare.Read != ChipDone) {
+    return ChipStatus (Compare.Read);
   }
+
+  return (Compare.Differences != 0) ? EFI_CRC_ERROR : EFI_SUCCESS;
 }
 
 /** Runs the command on the confirmed chip; returns the exit status. **/
@@ -204,7 +204,9 @@ ChipUpdateMain (
 {
   EFI_STATUS    Status;
   TOOL_COMMAND  Command;
+  BOOLEAN       NamesFile;
 
+  mTransactionsResent = 0;
   LocateSmbusHc ();
   gST->ConOut->ClearScreen (gST->ConOut);
   ShowBanner ();
@@ -219,8 +221,17 @@ ChipUpdateMain (
     return EFI_SUCCESS;
   }
 
-  if (((Command == CommandBackup) || (Command == CommandCompare)) && (Argc < 3)) {
+  NamesFile = (Command == CommandBackup) || (Command == CommandCompare);
+  if (NamesFile && (Argc < 3)) {
     Print (u" Error: %s needs a file name, program exit.\n", Argv[1]);
+    return EFI_INVALID_PARAMETER;
+  }
+
+  //
+  // A backup named like an option could never be written back by name.
+  //
+  if (NamesFile && (CommandOf (Argv[2]) != CommandUpdate)) {
+    Print (u" Error: %s needs a file name, %s is an option, program exit.\n", Argv[1], Argv[2]);
     return EFI_INVALID_PARAMETER;
   }
 

@@ -5,8 +5,10 @@
 #include "chip/TconChip.h"
 #include "chip/SmbusAccess.h"
 #include "chip/TconAddress.h"
+#include "platform/UefiLib.h"
 
-UINT8  mBlockFrame[BLOCK_FRAME_SIZE];
+UINT8   mBlockFrame[BLOCK_FRAME_SIZE];
+UINT32  mTransactionsResent;
 
 namespace {
 
@@ -49,7 +51,7 @@ StartEepromRead (
   the read; when the last poll was refused too, the bus is gone rather than
   the chip slow.
 **/
-EEPROM_READ_RESULT
+CHIP_RESULT
 WaitForEepromData (
   )
 {
@@ -60,11 +62,43 @@ WaitForEepromData (
 
     Answered = SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_STATUS, &Status);
     if ((Status & B_EEPROM_DATA_READY) != 0) {
-      return EepromReadDone;
+      return ChipDone;
     }
   }
 
-  return Answered ? EepromReadTimeout : EepromReadFailed;
+  return Answered ? ChipTimedOut : ChipFailed;
+}
+
+/**
+  One attempt at the byte at Address. *Refused: TRUE when a transaction the
+  bus refused ended it, so that the read may start over; FALSE when the
+  completion wait ran out, having already waited its bound.
+**/
+CHIP_RESULT
+TryReadEepromByte (
+  UINT16   Address,
+  UINT8    *Value,
+  BOOLEAN  *Refused
+  )
+{
+  CHIP_RESULT  Result;
+
+  //
+  // A write the chip did not take would leave it reading another address,
+  // and a failed data read delivers nothing: the byte did not arrive.
+  //
+  *Refused = TRUE;
+  if (!StartEepromRead (Address)) {
+    return ChipFailed;
+  }
+
+  Result = WaitForEepromData ();
+  if (Result != ChipDone) {
+    *Refused = FALSE;
+    return Result;
+  }
+
+  return SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Value) ? ChipDone : ChipFailed;
 }
 
 VOID
@@ -109,31 +143,24 @@ CheckTconDeviceId (
   return FALSE;
 }
 
-EEPROM_READ_RESULT
+CHIP_RESULT
 ReadEepromByte (
   UINT16  Address,
   UINT8   *Value
   )
 {
-  EEPROM_READ_RESULT  Result;
+  BOOLEAN      Refused;
+  CHIP_RESULT  Result = TryReadEepromByte (Address, Value, &Refused);
 
-  //
-  // A write the chip did not take would leave it reading another address,
-  // and a failed data read delivers nothing: the byte did not arrive.
-  //
-  if (!StartEepromRead (Address)) {
-    return EepromReadFailed;
+  for (UINTN Attempt = 1; (Result == ChipFailed) && Refused && (Attempt < CHIP_ATTEMPTS); Attempt++) {
+    mTransactionsResent++;
+    Result = TryReadEepromByte (Address, Value, &Refused);
   }
 
-  Result = WaitForEepromData ();
-  if (Result != EepromReadDone) {
-    return Result;
-  }
-
-  return SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Value) ? EepromReadDone : EepromReadFailed;
+  return Result;
 }
 
-EEPROM_READ_RESULT
+CHIP_RESULT
 ReadEepromVersion (
   UINT8  *Version
   )
@@ -148,7 +175,7 @@ ReadMcuVersion (
   return SmbusReadByte (BusAddressOf (TCON_ID_ADDRESS), R_TCON_MCU_VERSION);
 }
 
-BOOLEAN
+CHIP_RESULT
 WriteEepromBlock (
   UINT16       Address,
   const UINT8  *Data
@@ -161,5 +188,19 @@ WriteEepromBlock (
     mBlockFrame[3 + Index] = Data[Index];
   }
 
-  return SmbusWriteBlock (mBlockFrame, BLOCK_FRAME_SIZE);
+  //
+  // The same frame to the same address stores the same bytes: sending it
+  // again is safe, once the write cycle a refused attempt may have started
+  // has had its time.
+  //
+  for (UINTN Attempt = 1; !SmbusWriteBlock (mBlockFrame, BLOCK_FRAME_SIZE); Attempt++) {
+    if (Attempt == CHIP_ATTEMPTS) {
+      return ChipFailed;
+    }
+
+    gBS->Stall (BLOCK_WRITE_PAUSE_US);
+    mTransactionsResent++;
+  }
+
+  return ChipDone;
 }

@@ -1,7 +1,8 @@
 /** @file
   The ZK48's own operations: confirm its identity, read any E2PROM byte
   (the version byte among them) and the MCU version, and write one 8-byte
-  E2PROM block.
+  E2PROM block. A transaction the bus refuses is sent again, a bounded
+  number of times, and counted.
   None prints; none returns a firmware status.
 **/
 #ifndef CHIP_TCON_CHIP_H_
@@ -16,15 +17,31 @@ constexpr UINT16  EEPROM_VERSION_ADDRESS = 0x112F;
 // The block-write frame: a count byte, the address high then low, 8 data bytes.
 constexpr UINTN  BLOCK_FRAME_SIZE = 3 + EEPROM_BLOCK_SIZE;
 
+// The E2PROM's write cycle needs this long after each block.
+constexpr UINTN  BLOCK_WRITE_PAUSE_US = 4000;
+
+//
+// How hard the tool tries. The SMBus is shared and the chip may be busy, so
+// a refused transaction is sent again; the chip protocol carries no
+// checksum, so a byte that must be trusted is read until two reads agree.
+//
 // Enough for any chip to finish an E2PROM read; a chip that never does ends the wait.
 constexpr UINTN  EEPROM_READ_POLL_LIMIT = 10000;
+// A block write, or a byte read from its first address write on, at most this many times.
+constexpr UINTN  CHIP_ATTEMPTS = 3;
+// Reads of one E2PROM byte in which two in a row must agree.
+constexpr UINTN  EEPROM_AGREEING_READS_LIMIT = 5;
 
 extern UINT8  mBlockFrame[BLOCK_FRAME_SIZE];
 
-enum EEPROM_READ_RESULT {
-  EepromReadDone,      // the byte arrived
-  EepromReadTimeout,   // the chip never signalled the byte ready
-  EepromReadFailed     // a transaction of the read failed on the bus
+// Refused transactions sent again since the run began.
+extern UINT32  mTransactionsResent;
+
+// How a chip operation ended; the same for every operation and every layer above.
+enum CHIP_RESULT {
+  ChipDone,       // the chip did what was asked
+  ChipTimedOut,   // the chip never signalled an E2PROM byte ready
+  ChipFailed      // the bus refused at every attempt, or the chip's answers cannot be trusted
 };
 
 // The value the ZK48 gives at its device-ID register.
@@ -55,17 +72,19 @@ CheckTconDeviceId (
   );
 
 /**
-  Reads the E2PROM byte at Address into *Value. Returns EepromReadDone, or
-  why the byte did not arrive, leaving *Value alone.
+  Reads the E2PROM byte at Address into *Value. A refused transaction starts
+  the read over from its address, CHIP_ATTEMPTS times in all; a completion
+  wait that runs out is not tried again. Returns ChipDone, or why the byte
+  did not arrive, leaving *Value alone.
 **/
-EEPROM_READ_RESULT
+CHIP_RESULT
 ReadEepromByte (
   UINT16  Address,
   UINT8   *Value
   );
 
 /** Reads the E2PROM's version byte into *Version, as ReadEepromByte does. **/
-EEPROM_READ_RESULT
+CHIP_RESULT
 ReadEepromVersion (
   UINT8  *Version
   );
@@ -76,10 +95,11 @@ ReadMcuVersion (
   );
 
 /**
-  Writes the 8 bytes of Data to the E2PROM at Address. Returns TRUE when
-  the host controller reported the block write done.
+  Writes the 8 bytes of Data to the E2PROM at Address; a refused frame is
+  sent again after the write-cycle pause, CHIP_ATTEMPTS times in all.
+  Returns ChipDone when the host controller reported one of them done.
 **/
-BOOLEAN
+CHIP_RESULT
 WriteEepromBlock (
   UINT16       Address,
   const UINT8  *Data

@@ -40,6 +40,70 @@ constexpr UINT32  DEFAULT_READY_AFTER_POLLS = 3;
 // Odd, so each of the 32 pages gets its own mask over the address's low byte.
 constexpr UINTN  PATTERN_PAGE_FACTOR = 0x35;
 
+// The random faults' generator: a 64-bit counter stepped by the golden
+// ratio and mixed (SplitMix64), small, and the same on every build.
+constexpr UINT64  RANDOM_STEP    = 0x9E3779B97F4A7C15;
+constexpr UINT64  RANDOM_MIX_1   = 0xBF58476D1CE4E5B9;
+constexpr UINT64  RANDOM_MIX_2   = 0x94D049BB133111EB;
+constexpr UINT32  RANDOM_SHIFT_1 = 30;
+constexpr UINT32  RANDOM_SHIFT_2 = 27;
+constexpr UINT32  RANDOM_SHIFT_3 = 31;
+
+UINT64
+NextRandom (
+  UINT64  *State
+  )
+{
+  UINT64  Mixed;
+
+  *State += RANDOM_STEP;
+  Mixed   = *State;
+  Mixed   = (Mixed ^ (Mixed >> RANDOM_SHIFT_1)) * RANDOM_MIX_1;
+  Mixed   = (Mixed ^ (Mixed >> RANDOM_SHIFT_2)) * RANDOM_MIX_2;
+  return Mixed ^ (Mixed >> RANDOM_SHIFT_3);
+}
+
+/** Draws at Rate; a rate of never draws nothing, so it shifts no other draw. **/
+BOOLEAN
+Chance (
+  ZK48_CHIP  *Chip,
+  ZK48_RATE  Rate
+  )
+{
+  if ((Rate.Numerator == 0) || (Rate.Denominator == 0)) {
+    return FALSE;
+  }
+
+  return (NextRandom (&Chip->Faults.RandomState) % Rate.Denominator) < Rate.Numerator;
+}
+
+/** Whether the bus refuses this transaction, by count or at random. **/
+BOOLEAN
+Refused (
+  ZK48_CHIP  *Chip
+  )
+{
+  BOOLEAN  Counted = FALSE;
+
+  if (Chip->Faults.RefuseEvery != ZK48_NEVER) {
+    Chip->Faults.SinceRefusal++;
+    if (Chip->Faults.SinceRefusal >= Chip->Faults.RefuseEvery) {
+      Chip->Faults.SinceRefusal = 0;
+      Counted                   = TRUE;
+    }
+  }
+
+  return Chance (Chip, Chip->Faults.RefuseRate) || Counted;
+}
+
+BOOLEAN
+IsWrite (
+  EFI_SMBUS_OPERATION  Operation
+  )
+{
+  return (Operation == EfiSmbusWriteByte) || (Operation == EfiSmbusWriteBlock);
+}
+
 BOOLEAN
 Reached (
   UINT32  Count,
@@ -148,10 +212,13 @@ WriteBlock (
     Ignored                  = TRUE;
   }
 
-  if (!Ignored) {
-    for (UINTN Index = 0; Index < FRAME_DATA_SIZE; Index++) {
-      Chip->Eeprom[Address + Index] = Frame[3 + Index];
-    }
+  if (Ignored) {
+    Chip->Counts.Ignored++;
+    return EFI_SUCCESS;
+  }
+
+  for (UINTN Index = 0; Index < FRAME_DATA_SIZE; Index++) {
+    Chip->Eeprom[Address + Index] = Frame[3 + Index];
   }
 
   return EFI_SUCCESS;
@@ -188,7 +255,9 @@ Respond (
   }
 
   if ((Operation == EfiSmbusWriteByte) && (Length >= 1) && (Address == CHIP_EEPROM_ADDRESS)) {
-    if (!Ignored) {
+    if (Ignored) {
+      Chip->Counts.Ignored++;
+    } else {
       WriteEepromRegister (Chip, Command, Buffer[0]);
     }
 
@@ -223,6 +292,20 @@ Zk48Reset (
   Chip->Faults.ReadyAfterPolls   = DEFAULT_READY_AFTER_POLLS;
   Chip->Faults.DropBlockAt       = ZK48_NEVER;
   Chip->Faults.FailStatus        = EFI_DEVICE_ERROR;
+  Chip->Faults.RefuseEvery       = ZK48_NEVER;
+  Chip->Faults.RefuseRate        = { 0, 1 };
+  Chip->Faults.IgnoreRate        = { 0, 1 };
+  Zk48Seed (Chip, 0);
+}
+
+VOID
+Zk48Seed (
+  ZK48_CHIP  *Chip,
+  UINT32     Seed
+  )
+{
+  Chip->Faults.Seed        = Seed;
+  Chip->Faults.RandomState = Seed;
 }
 
 VOID
@@ -255,6 +338,12 @@ Zk48Execute (
 
   if (Fault == Zk48FaultStatusStuck) {
     Chip->StatusStuck = TRUE;
+  }
+
+  if (Refused (Chip)) {
+    Fault = Zk48FaultNack;
+  } else if ((Fault == Zk48FaultNone) && IsWrite (Operation) && Chance (Chip, Chip->Faults.IgnoreRate)) {
+    Fault = Zk48FaultWriteIgnored;
   }
 
   if (Chip->Faults.FailAll || (Fault == Zk48FaultNack) || (Length == nullptr) || (Buffer == nullptr)) {

@@ -25,6 +25,15 @@ enum ZK48_FAULT_KIND : UINT8 {
   Zk48FaultStatusStuck    // from this transaction on, 0xB7 never sets bit 7
 };
 
+//
+// A chance of Numerator in Denominator, drawn afresh for each transaction
+// it concerns; Numerator 0 is never.
+//
+struct ZK48_RATE {
+  UINT32    Numerator;
+  UINT32    Denominator;
+};
+
 struct ZK48_FAULTS {
   UINT32             DeviceIdFromRead;   // the device ID answers from this read of 0x02 on (1 = at once); ZK48_NEVER
   UINT32             ReadyAfterPolls;    // polls of 0xB7 after a read command until bit 7 sets; ZK48_NEVER
@@ -34,6 +43,16 @@ struct ZK48_FAULTS {
   UINT32             DropBlockAt;        // the E2PROM address whose next acknowledged block write changes nothing; ZK48_NEVER
   ZK48_FAULT_KIND    FaultKind;
   EFI_STATUS         FailStatus;         // what a failing Execute reports
+  //
+  // Faults of a shared bus, over whole runs: refused transactions change
+  // nothing and report FailStatus; ignored writes are acknowledged.
+  //
+  UINT32             RefuseEvery;        // every Nth transaction since the setting is refused; ZK48_NEVER
+  UINT32             SinceRefusal;       // transactions since the setting or the last of those refusals
+  ZK48_RATE          RefuseRate;         // any transaction, at random
+  ZK48_RATE          IgnoreRate;         // a byte or block write, at random
+  UINT32             Seed;               // where the random draws start, as set, so that a run can be repeated
+  UINT64             RandomState;        // the draws' generator, started from Seed
 };
 
 struct ZK48_COUNTS {
@@ -42,6 +61,7 @@ struct ZK48_COUNTS {
   UINT32    ByteWrites;
   UINT32    BlockWrites;
   UINT32    Failed;
+  UINT32    Ignored;        // writes acknowledged that changed nothing, whatever the switch
 };
 
 struct ZK48_CHIP {
@@ -91,6 +111,13 @@ Zk48Execute (
   EFI_SMBUS_OPERATION  Operation,
   UINTN                *Length,
   UINT8                *Buffer
+  );
+
+/** Starts the random draws of the fault rates over from Seed. **/
+VOID
+Zk48Seed (
+  ZK48_CHIP  *Chip,
+  UINT32     Seed
   );
 
 /** The CRC-32 (IEEE 802.3) of the E2PROM contents. **/

@@ -8,6 +8,7 @@ namespace {
 constexpr UINTN  MAX_SETTING_LENGTH = 80;
 constexpr UINT8  DEFAULT_MCU_VERSION = 0x10;
 constexpr UINTN  VERSION_ADDRESS     = 0x112F;
+constexpr UINT64  MAX_COUNT          = 0xFFFFFFFF;   // a count or a seed fits 32 bits
 
 struct TEXT {
   const CHAR16    *Start;
@@ -29,6 +30,30 @@ Is (
   }
 
   return Index == Text.Length;
+}
+
+/** Splits Text at its first Mark into *Before and *After; FALSE when there is none. **/
+BOOLEAN
+SplitAt (
+  TEXT    Text,
+  CHAR16  Mark,
+  TEXT    *Before,
+  TEXT    *After
+  )
+{
+  UINTN  Length = 0;
+
+  while ((Length < Text.Length) && (Text.Start[Length] != Mark)) {
+    Length++;
+  }
+
+  if (Length == Text.Length) {
+    return FALSE;
+  }
+
+  *Before = { Text.Start, Length };
+  *After  = { Text.Start + Length + 1, Text.Length - Length - 1 };
+  return TRUE;
 }
 
 /** Reads a decimal number, a 0x-prefixed hexadecimal one, or "never". **/
@@ -78,6 +103,88 @@ ParseNumber (
   }
 
   *Value = Result;
+  return TRUE;
+}
+
+/** Reads a number that fits 32 bits, and not "never": a count or a seed. **/
+BOOLEAN
+ParseCount (
+  TEXT    Text,
+  UINT32  *Value
+  )
+{
+  UINT64  Number;
+
+  if (Is (Text, u"never") || !ParseNumber (Text, &Number) || (Number > MAX_COUNT)) {
+    return FALSE;
+  }
+
+  *Value = (UINT32)Number;
+  return TRUE;
+}
+
+/** Reads a rate: "0" for never, or "N/D", N chances in D (D at least 1, N at most D). **/
+BOOLEAN
+ParseRate (
+  TEXT       Text,
+  ZK48_RATE  *Rate
+  )
+{
+  TEXT       Numerator;
+  TEXT       Denominator;
+  ZK48_RATE  Parsed;
+
+  if (Is (Text, u"0")) {
+    *Rate = { 0, 1 };
+    return TRUE;
+  }
+
+  if (!SplitAt (Text, u'/', &Numerator, &Denominator)
+      || !ParseCount (Numerator, &Parsed.Numerator) || !ParseCount (Denominator, &Parsed.Denominator)
+      || (Parsed.Denominator == 0) || (Parsed.Numerator > Parsed.Denominator))
+  {
+    return FALSE;
+  }
+
+  *Rate = Parsed;
+  return TRUE;
+}
+
+/** The faults of a shared bus: refusals counted or at random, ignored writes, the draws' seed. **/
+BOOLEAN
+ApplyBusFault (
+  ZK48_CHIP  *Chip,
+  TEXT       Name,
+  TEXT       Value
+  )
+{
+  UINT64  Every;
+  UINT32  Seed;
+
+  if (Is (Name, u"refuse-every")) {
+    if (!ParseNumber (Value, &Every) || (Every == 0) || (Every > ZK48_NEVER)) {
+      return FALSE;
+    }
+
+    // Counted from here, so that the refusals fall where the technician aims them.
+    Chip->Faults.RefuseEvery  = (UINT32)Every;
+    Chip->Faults.SinceRefusal = 0;
+    return TRUE;
+  }
+
+  if (Is (Name, u"refuse-rate")) {
+    return ParseRate (Value, &Chip->Faults.RefuseRate);
+  }
+
+  if (Is (Name, u"ignore-rate")) {
+    return ParseRate (Value, &Chip->Faults.IgnoreRate);
+  }
+
+  if (!ParseCount (Value, &Seed)) {
+    return FALSE;
+  }
+
+  Zk48Seed (Chip, Seed);
   return TRUE;
 }
 
@@ -159,7 +266,7 @@ Zk48ApplySetting (
   )
 {
   TEXT             Whole = { Text, Length };
-  TEXT             Name  = { Text, 0 };
+  TEXT             Name;
   TEXT             Value;
   UINT64           Number;
   ZK48_FAULT_KIND  Kind;
@@ -169,15 +276,14 @@ Zk48ApplySetting (
     return TRUE;
   }
 
-  while ((Name.Length < Length) && (Text[Name.Length] != u'=')) {
-    Name.Length++;
-  }
-
-  if ((Name.Length == Length) || (Length > MAX_SETTING_LENGTH)) {
+  if (!SplitAt (Whole, u'=', &Name, &Value) || (Length > MAX_SETTING_LENGTH)) {
     return FALSE;
   }
 
-  Value = { Text + Name.Length + 1, Length - Name.Length - 1 };
+  if (Is (Name, u"refuse-every") || Is (Name, u"refuse-rate") || Is (Name, u"ignore-rate") || Is (Name, u"seed")) {
+    return ApplyBusFault (Chip, Name, Value);
+  }
+
   if (Is (Name, u"fault")) {
     if (!ParseFault (Value, &Kind)) {
       return FALSE;

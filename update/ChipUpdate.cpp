@@ -8,13 +8,11 @@
 #include "platform/UefiLib.h"
 #include "update/EepromRead.h"
 #include "update/Progress.h"
+#include "update/RetryNote.h"
 
 UINT32  mBlockOffset;
 
 namespace {
-
-// The E2PROM's write cycle needs this long after each block.
-constexpr UINTN  BLOCK_WRITE_PAUSE_US = 4000;
 
 constexpr UINT32  BLOCK_COUNT = EEPROM_SIZE / EEPROM_BLOCK_SIZE;
 
@@ -30,7 +28,7 @@ ShowVersions (
   Print (u"================================================ \n");
 }
 
-/** Sends every block in ascending order; returns how many the host controller refused. **/
+/** Sends every block in ascending order; returns how many the host controller refused at every attempt. **/
 UINT32
 WriteAllBlocks (
   const UINT8  *Image
@@ -40,7 +38,7 @@ WriteAllBlocks (
   UINT32    Failed   = 0;
 
   for (mBlockOffset = 0; mBlockOffset < EEPROM_SIZE; mBlockOffset += EEPROM_BLOCK_SIZE) {
-    if (!WriteEepromBlock ((UINT16)mBlockOffset, &Image[mBlockOffset])) {
+    if (WriteEepromBlock ((UINT16)mBlockOffset, &Image[mBlockOffset]) != ChipDone) {
       Failed++;
     }
 
@@ -54,39 +52,40 @@ WriteAllBlocks (
   return Failed;
 }
 
-CHIP_UPDATE_RESULT
+CHIP_RESULT
 Verify (
   UINT8   Expected,
   UINT32  FailedBlocks
   )
 {
-  CHIP_UPDATE_RESULT  Result = ChipUpdateVerified;
-  UINT8               ReadBack = 0;
-  EEPROM_READ_RESULT  Read     = ReadEepromVersion (&ReadBack);
+  UINT8        ReadBack = 0;
+  CHIP_RESULT  Result   = ReadEepromVersion (&ReadBack);
 
-  if (Read != EepromReadDone) {
-    ShowEepromReadError (Read);
-    Result = (Read == EepromReadTimeout) ? ChipUpdateReadTimeout : ChipUpdateReadFailed;
+  if (Result != ChipDone) {
+    ShowEepromReadError (Result);
   } else if (ReadBack != Expected) {
     Print (u" Version information validation error,the bin version is 0x%x and the E2PROM version is 0x%x. \n", Expected, ReadBack);
-    Result = ChipUpdateMismatch;
+    Result = ChipFailed;
   } else {
     Print (u" Version information verified successfully,the version is 0x%x. \n", ReadBack);
   }
 
   //
-  // Refused blocks explain a mismatch, so their count is the outcome that
-  // names the cause. A read-back that failed or timed out says more: the
-  // bus itself stopped answering, which the refused blocks only follow
-  // from, and nothing is known of what the E2PROM holds.
+  // Refused blocks explain a mismatch, so their failure is the outcome that
+  // names the cause. A read-back that timed out says more: the chip itself
+  // stopped answering, which the refused blocks only follow from, and
+  // nothing is known of what the E2PROM holds. A read-back the bus refused
+  // at every attempt fails the update either way.
   //
   if (FailedBlocks != 0) {
     Print (u" Error: %d of 1024 block writes failed, the E2PROM image is incomplete.\n", FailedBlocks);
-    return (Result == ChipUpdateReadTimeout) || (Result == ChipUpdateReadFailed) ? Result : ChipUpdateBlocksFailed;
+    return (Result == ChipTimedOut) ? Result : ChipFailed;
   }
 
-  if (Result == ChipUpdateVerified) {
-    Print (u"\n E2PROM update finished.\n");
+  if (Result == ChipDone) {
+    Print (u"\n");
+    ShowRetryNote (0);
+    Print (u" E2PROM update finished.\n");
   }
 
   return Result;
@@ -94,14 +93,14 @@ Verify (
 
 } // namespace
 
-CHIP_UPDATE_RESULT
+CHIP_RESULT
 UpdateChipImage (
   CHIP_IMAGE_FILE  *ImageFile
   )
 {
-  UINT8               Current = ReadMcuVersion ();
-  UINT8               New     = ImageFile->Image[EEPROM_VERSION_ADDRESS];
-  CHIP_UPDATE_RESULT  Result;
+  UINT8        Current = ReadMcuVersion ();
+  UINT8        New     = ImageFile->Image[EEPROM_VERSION_ADDRESS];
+  CHIP_RESULT  Result;
 
   static_assert (BLOCK_COUNT == 1024, "the failure line names 1024 blocks");
   ShowVersions (Current, New);

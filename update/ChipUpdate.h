@@ -5,24 +5,19 @@
 #ifndef UPDATE_CHIP_UPDATE_H_
 #define UPDATE_CHIP_UPDATE_H_
 
+#include "chip/TconChip.h"
 #include "platform/Base.h"
 #include "update/ImageFile.h"
-
-enum CHIP_UPDATE_RESULT {
-  ChipUpdateVerified,       // every block written, version byte read back equal
-  ChipUpdateMismatch,       // the version byte read back differs from the image's
-  ChipUpdateBlocksFailed,   // the host controller refused one or more block writes
-  ChipUpdateReadTimeout,    // the chip never signalled the version byte ready
-  ChipUpdateReadFailed      // a bus transaction of the version read failed
-};
 
 extern UINT32  mBlockOffset;
 
 /**
   Writes all blocks of the loaded image, verifies the version byte, then
-  releases ImageFile. Returns how the update ended; the console says why.
+  releases ImageFile. Returns ChipDone when every block was stored and the
+  version byte reads back equal; ChipFailed for a block refused at every
+  attempt or a version that differs; the console says why.
 **/
-CHIP_UPDATE_RESULT
+CHIP_RESULT
 UpdateChipImage (
   CHIP_IMAGE_FILE  *ImageFile
   );

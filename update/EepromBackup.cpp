@@ -1,13 +1,16 @@
 /** @file
   The backup: a new file created before the chip is read, so that a name
-  that cannot be used costs no read; written whole, flushed and closed, and
-  deleted again when any of it fails.
+  that cannot be used costs no read; the E2PROM read twice and every byte
+  the passes disagree on read until two reads agree; the file written
+  whole, flushed, closed, opened again and read back; and deleted again
+  when any of it fails.
 **/
 #include "update/EepromBackup.h"
 #include "chip/TconChip.h"
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
 #include "update/EepromRead.h"
+#include "update/RetryNote.h"
 
 namespace {
 
@@ -101,17 +104,18 @@ CreateBackupFile (
   return TRUE;
 }
 
-/** Writes the copy into the file, flushes and closes it; FALSE, with the reason shown, when any step fails. **/
+/** Writes Content into the file, flushes and closes it; FALSE, with the reason shown, when any step fails. **/
 BOOLEAN
 WriteBackupFile (
-  EEPROM_BACKUP  *Backup
+  EEPROM_BACKUP  *Backup,
+  const UINT8    *Content
   )
 {
   EFI_FILE_PROTOCOL  *File = Backup->File;
   UINTN              Size  = EEPROM_SIZE;
   EFI_STATUS         Status;
 
-  Status = File->Write (File, &Size, mEepromCopy);
+  Status = File->Write (File, &Size, Content);
   if (EFI_ERROR (Status) || (Size != EEPROM_SIZE)) {
     Status = EFI_ERROR (Status) ? Status : EFI_VOLUME_FULL;
     Print (u" Error: writing %s failed: %r, exit.\n", Backup->FileName, Status);
@@ -132,6 +136,53 @@ WriteBackupFile (
   if (EFI_ERROR (Status)) {
     Print (u" Error: closing %s failed: %r, exit.\n", Backup->FileName, Status);
     return Fail (Backup, Status);
+  }
+
+  return TRUE;
+}
+
+/**
+  Opens the closed file again and reads it whole into ReadBack (one byte
+  more than the E2PROM, so that a longer file shows); FALSE, with the
+  reason shown, unless it holds Content byte for byte.
+**/
+BOOLEAN
+CheckBackupFile (
+  EEPROM_BACKUP  *Backup,
+  const UINT8    *Content,
+  UINT8          *ReadBack
+  )
+{
+  EFI_FILE_PROTOCOL  *File = nullptr;
+  UINTN              Size  = EEPROM_SIZE + 1;
+  BOOLEAN            Same;
+  EFI_STATUS         Status;
+
+  Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, EFI_FILE_MODE_READ, 0);
+  if (!EFI_ERROR (Status) && (File == nullptr)) {
+    Status = EFI_NOT_FOUND;
+  }
+
+  if (!EFI_ERROR (Status)) {
+    Status = File->Read (File, &Size, ReadBack);
+    if (EFI_ERROR (File->Close (File))) {
+      Print (u"close: fail\r\n");
+    }
+  }
+
+  if (EFI_ERROR (Status)) {
+    Print (u" Error: reading %s back failed: %r, exit.\n", Backup->FileName, Status);
+    return Fail (Backup, Status);
+  }
+
+  Same = (Size == EEPROM_SIZE);
+  for (UINTN Index = 0; Same && (Index < EEPROM_SIZE); Index++) {
+    Same = (ReadBack[Index] == Content[Index]);
+  }
+
+  if (!Same) {
+    Print (u" Error: %s does not read back as it was written, exit.\n", Backup->FileName);
+    return Fail (Backup, EFI_VOLUME_CORRUPTED);
   }
 
   return TRUE;
@@ -171,11 +222,12 @@ DeleteIncompleteBackup (
 
 VOID
 ShowBackupSaved (
-  const EEPROM_BACKUP  &Backup
+  const EEPROM_BACKUP  &Backup,
+  const UINT8          *Content
   )
 {
   UINT32      Crc    = 0;
-  EFI_STATUS  Status = gBS->CalculateCrc32 (mEepromCopy, EEPROM_SIZE, &Crc);
+  EFI_STATUS  Status = gBS->CalculateCrc32 (Content, EEPROM_SIZE, &Crc);
 
   if (EFI_ERROR (Status)) {
     Print (u" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Status);
@@ -197,19 +249,58 @@ ReleaseBackupVolume (
   Backup->Root = nullptr;
 }
 
+/**
+  Reads the E2PROM twice, into Agreed and Second; a byte the two passes
+  disagree on is read until two reads in a row agree, and that goes into
+  Agreed. A chip protocol without a checksum gives no other sign of a
+  stray read.
+**/
+CHIP_RESULT
+ReadAgreedEeprom (
+  EEPROM_BACKUP  *Backup,
+  UINT8          *Agreed,
+  UINT8          *Second
+  )
+{
+  EEPROM_READING  Reading;
+  CHIP_RESULT     Result;
+
+  StartEepromReading (&Reading, 2);
+  Result = ReadEepromPass (&Reading, 0, Agreed);
+  if (Result == ChipDone) {
+    Result = ReadEepromPass (&Reading, 1, Second);
+  }
+
+  if (Result != ChipDone) {
+    return Result;
+  }
+
+  EndEepromReading ();
+  for (UINT32 Address = 0; (Address < EEPROM_SIZE) && (Result == ChipDone); Address++) {
+    if (Agreed[Address] != Second[Address]) {
+      Agreed[Address] = Second[Address];
+      Result          = ReadAgreeingByte ((UINT16)Address, 2, &Agreed[Address]);
+      Backup->BytesReread++;
+    }
+  }
+
+  return Result;
+}
+
 /** The backup from the created file on; FALSE when the file had to be given up. **/
 BOOLEAN
 FillBackupFile (
-  EEPROM_BACKUP  *Backup
+  EEPROM_BACKUP  *Backup,
+  UINT8          *Agreed,
+  UINT8          *Second
   )
 {
-  EEPROM_READ_RESULT  Read = ReadWholeEeprom ();
-
-  if (Read != EepromReadDone) {
-    return Fail (Backup, (Read == EepromReadTimeout) ? EFI_TIMEOUT : EFI_DEVICE_ERROR);
+  Backup->Read = ReadAgreedEeprom (Backup, Agreed, Second);
+  if (Backup->Read != ChipDone) {
+    return FALSE;
   }
 
-  return WriteBackupFile (Backup);
+  return WriteBackupFile (Backup, Agreed) && CheckBackupFile (Backup, Agreed, Second);
 }
 
 } // namespace
@@ -220,6 +311,8 @@ SaveEepromBackup (
   EEPROM_BACKUP  *Backup
   )
 {
+  UINT8    Agreed[EEPROM_SIZE];
+  UINT8    Second[EEPROM_SIZE + 1];   // the second pass, then the file read back
   BOOLEAN  Saved = FALSE;
 
   *Backup          = EEPROM_BACKUP {};
@@ -227,7 +320,7 @@ SaveEepromBackup (
   Print (u" Backup file is: %s\n", FileName);
   if (OpenBackupVolume (Backup)) {
     if (CheckNameIsFree (Backup) && CreateBackupFile (Backup)) {
-      Saved = FillBackupFile (Backup);
+      Saved = FillBackupFile (Backup, Agreed, Second);
       if (!Saved) {
         DeleteIncompleteBackup (Backup);
       }
@@ -237,7 +330,8 @@ SaveEepromBackup (
   }
 
   if (Saved) {
-    ShowBackupSaved (*Backup);
+    ShowRetryNote (Backup->BytesReread);
+    ShowBackupSaved (*Backup, Agreed);
     Backup->Status = EFI_SUCCESS;
   }
 

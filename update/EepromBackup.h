@@ -5,6 +5,7 @@
 #ifndef UPDATE_EEPROM_BACKUP_H_
 #define UPDATE_EEPROM_BACKUP_H_
 
+#include "chip/TconChip.h"
 #include "platform/Base.h"
 #include "platform/SimpleFileSystem.h"
 
@@ -15,15 +16,17 @@
 struct EEPROM_BACKUP {
   const CHAR16         *FileName;
   EFI_FILE_PROTOCOL    *Root;
-  EFI_FILE_PROTOCOL    *File;     // the new file, until it is closed or deleted
-  EFI_STATUS           Status;    // how the backup ended; EFI_SUCCESS once the file is whole
+  EFI_FILE_PROTOCOL    *File;          // the new file, until it is closed or deleted
+  CHIP_RESULT          Read;          // how reading the E2PROM ended; ChipDone too when it was never reached
+  UINT32               BytesReread;   // bytes the two passes disagreed on
+  EFI_STATUS           Status;        // how the file ended; EFI_SUCCESS once it is whole and reads back
 };
 
 /**
-  Reads the whole E2PROM into the new file FileName, which must not exist.
-  Returns TRUE when the file holds all of it, flushed and closed. FALSE:
-  the console and Backup->Status say why, and no file of that name was
-  left behind by this run.
+  Reads the whole E2PROM twice into the new file FileName, which must not
+  exist. Returns TRUE when the file holds all of it, flushed, closed and
+  read back equal. FALSE: the console, and Backup->Read or Backup->Status,
+  say why, and no file of that name was left behind by this run.
 **/
 BOOLEAN
 SaveEepromBackup (

@@ -4,26 +4,35 @@
 **/
 #include "update/EepromRead.h"
 #include "platform/PrintLib.h"
-#include "update/Progress.h"
-
-UINT8  mEepromCopy[EEPROM_SIZE];
 
 namespace {
 
 // Redraws cost console time; the figure is drawn only when it changes.
 constexpr UINT32  NO_FIGURE = 0xFFFFFFFF;
 
-// The last byte's figure is the whole, so the loop draws the final one itself.
 constexpr UINT32  WHOLE_FIGURE = 100;
-static_assert (ProgressFigure (EEPROM_SIZE - 1) == WHOLE_FIGURE, "the last byte shows 100%");
+
+/**
+  The figure once the byte at Address of pass Pass is read: the bytes done
+  as a share of all passes, in whole percent; the last byte shows 100%.
+**/
+UINT32
+ReadingFigure (
+  const EEPROM_READING  &Reading,
+  UINT32                Pass,
+  UINT32                Address
+  )
+{
+  return ((Pass * (UINT32)EEPROM_SIZE + Address + 1) * WHOLE_FIGURE) / (Reading.Passes * (UINT32)EEPROM_SIZE);
+}
 
 VOID
 ShowEepromReadErrorAt (
-  EEPROM_READ_RESULT  Result,
-  UINT32              Address
+  CHIP_RESULT  Result,
+  UINT32       Address
   )
 {
-  if (Result == EepromReadTimeout) {
+  if (Result == ChipTimedOut) {
     Print (u" Error: E2PROM read timed out at address 0x%4.4X, exit.\n", Address);
   } else {
     Print (u" Error: E2PROM read failed at address 0x%4.4X, exit.\n", Address);
@@ -34,38 +43,83 @@ ShowEepromReadErrorAt (
 
 VOID
 ShowEepromReadError (
-  EEPROM_READ_RESULT  Result
+  CHIP_RESULT  Result
   )
 {
-  if (Result == EepromReadTimeout) {
+  if (Result == ChipTimedOut) {
     Print (u" Error: E2PROM read timed out, exit.\n");
   } else {
     Print (u" Error: E2PROM read failed, exit.\n");
   }
 }
 
-EEPROM_READ_RESULT
-ReadWholeEeprom (
+VOID
+StartEepromReading (
+  EEPROM_READING  *Reading,
+  UINT32          Passes
   )
 {
-  PROGRESS  Progress = StartProgress (u" Reading E2PROM:      ");
-  UINT32    Shown    = NO_FIGURE;
+  Reading->Progress = StartProgress (u" Reading E2PROM:      ");
+  Reading->Passes   = Passes;
+  Reading->Shown    = NO_FIGURE;
+}
 
+CHIP_RESULT
+ReadEepromPass (
+  EEPROM_READING  *Reading,
+  UINT32          Pass,
+  UINT8           *Copy
+  )
+{
   for (UINT32 Address = 0; Address < EEPROM_SIZE; Address++) {
-    EEPROM_READ_RESULT  Result = ReadEepromByte ((UINT16)Address, &mEepromCopy[Address]);
+    CHIP_RESULT  Result = ReadEepromByte ((UINT16)Address, &Copy[Address]);
+    UINT32       Figure = ReadingFigure (*Reading, Pass, Address);
 
-    if (Result != EepromReadDone) {
+    if (Result != ChipDone) {
       Print (u"\n");
       ShowEepromReadErrorAt (Result, Address);
       return Result;
     }
 
-    if (ProgressFigure (Address) != Shown) {
-      Shown = ProgressFigure (Address);
-      ShowProgress (Progress, Shown);
+    if (Figure != Reading->Shown) {
+      Reading->Shown = Figure;
+      ShowProgress (Reading->Progress, Figure);
     }
   }
 
+  return ChipDone;
+}
+
+VOID
+EndEepromReading (
+  )
+{
   Print (u"\n================================================\n");
-  return EepromReadDone;
+}
+
+CHIP_RESULT
+ReadAgreeingByte (
+  UINT16  Address,
+  UINTN   Reads,
+  UINT8   *Value
+  )
+{
+  for ( ; Reads < EEPROM_AGREEING_READS_LIMIT; Reads++) {
+    UINT8        Again  = 0;
+    CHIP_RESULT  Result = ReadEepromByte (Address, &Again);
+
+    if (Result != ChipDone) {
+      ShowEepromReadErrorAt (Result, Address);
+      return Result;
+    }
+
+    if (Again == *Value) {
+      return ChipDone;
+    }
+
+    *Value = Again;
+  }
+
+  Print (u" Error: E2PROM read failed at address 0x%4.4X: no two of %d reads in a row agreed, exit.\n", (UINT32)Address, (UINT32)EEPROM_AGREEING_READS_LIMIT);
+  return ChipFailed;
 }

@@ -1,12 +1,13 @@
 /** @file
-  The comparison: the whole E2PROM read, then byte by byte against the
-  image, the first few differences shown.
+  The comparison: the whole E2PROM read, a byte that differs read again
+  until two reads agree, then byte by byte against the image, the first
+  few differences shown.
 **/
 #include "update/ImageCompare.h"
-#include "chip/TconChip.h"
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
 #include "update/EepromRead.h"
+#include "update/RetryNote.h"
 
 namespace {
 
@@ -15,7 +16,8 @@ constexpr UINT32  DIFFERENCES_SHOWN = 8;
 
 VOID
 ShowCrcs (
-  const UINT8  *Image
+  const UINT8  *Image,
+  const UINT8  *Eeprom
   )
 {
   UINT32      ImageCrc  = 0;
@@ -24,7 +26,7 @@ ShowCrcs (
 
   Status = gBS->CalculateCrc32 (Image, EEPROM_SIZE, &ImageCrc);
   if (!EFI_ERROR (Status)) {
-    Status = gBS->CalculateCrc32 (mEepromCopy, EEPROM_SIZE, &EepromCrc);
+    Status = gBS->CalculateCrc32 (Eeprom, EEPROM_SIZE, &EepromCrc);
   }
 
   if (EFI_ERROR (Status)) {
@@ -36,13 +38,14 @@ ShowCrcs (
 
 UINT32
 CountDifferences (
-  const UINT8  *Image
+  const UINT8  *Image,
+  const UINT8  *Eeprom
   )
 {
   UINT32  Count = 0;
 
   for (UINTN Address = 0; Address < EEPROM_SIZE; Address++) {
-    Count += (Image[Address] != mEepromCopy[Address]) ? 1 : 0;
+    Count += (Image[Address] != Eeprom[Address]) ? 1 : 0;
   }
 
   return Count;
@@ -50,52 +53,90 @@ CountDifferences (
 
 VOID
 ShowFirstDifferences (
-  const UINT8  *Image
+  const UINT8  *Image,
+  const UINT8  *Eeprom
   )
 {
   UINT32  Shown = 0;
 
   for (UINT32 Address = 0; (Address < EEPROM_SIZE) && (Shown < DIFFERENCES_SHOWN); Address++) {
-    if (Image[Address] != mEepromCopy[Address]) {
-      Print (u" Address 0x%4.4X: image 0x%2.2X, E2PROM 0x%2.2X\n", Address, Image[Address], mEepromCopy[Address]);
+    if (Image[Address] != Eeprom[Address]) {
+      Print (u" Address 0x%4.4X: image 0x%2.2X, E2PROM 0x%2.2X\n", Address, Image[Address], Eeprom[Address]);
       Shown++;
     }
   }
 }
 
-IMAGE_COMPARE_RESULT
-Compare (
-  const UINT8  *Image
+/**
+  Reads the E2PROM into Eeprom; a byte that differs from the image is read
+  again, and what two reads in a row agree on replaces it: one stray read
+  must neither make a difference nor hide one.
+**/
+CHIP_RESULT
+ReadForComparison (
+  const UINT8    *Image,
+  UINT8          *Eeprom,
+  IMAGE_COMPARE  *Compare
   )
 {
-  EEPROM_READ_RESULT  Read = ReadWholeEeprom ();
-  UINT32              Differences;
+  EEPROM_READING  Reading;
+  CHIP_RESULT     Result;
 
-  if (Read != EepromReadDone) {
-    return (Read == EepromReadTimeout) ? ImageCompareReadTimeout : ImageCompareReadFailed;
+  StartEepromReading (&Reading, 1);
+  Result = ReadEepromPass (&Reading, 0, Eeprom);
+  if (Result != ChipDone) {
+    return Result;
   }
 
-  ShowCrcs (Image);
-  Differences = CountDifferences (Image);
-  if (Differences == 0) {
+  EndEepromReading ();
+  for (UINT32 Address = 0; Address < EEPROM_SIZE; Address++) {
+    if (Eeprom[Address] != Image[Address]) {
+      Result = ReadAgreeingByte ((UINT16)Address, 1, &Eeprom[Address]);
+      if (Result != ChipDone) {
+        return Result;
+      }
+
+      Compare->BytesReread += (Eeprom[Address] == Image[Address]) ? 1 : 0;
+    }
+  }
+
+  return ChipDone;
+}
+
+VOID
+CompareWithImage (
+  const UINT8    *Image,
+  IMAGE_COMPARE  *Compare
+  )
+{
+  UINT8  Eeprom[EEPROM_SIZE];
+
+  Compare->Read = ReadForComparison (Image, Eeprom, Compare);
+  if (Compare->Read != ChipDone) {
+    return;
+  }
+
+  ShowCrcs (Image, Eeprom);
+  Compare->Differences = CountDifferences (Image, Eeprom);
+  if (Compare->Differences == 0) {
+    ShowRetryNote (Compare->BytesReread);
     Print (u" The E2PROM is identical to the image.\n");
-    return ImageCompareIdentical;
+    return;
   }
 
-  Print (u" Error: %d of %d bytes differ from the image:\n", Differences, (UINT32)EEPROM_SIZE);
-  ShowFirstDifferences (Image);
-  return ImageCompareDiffers;
+  Print (u" Error: %d of %d bytes differ from the image:\n", Compare->Differences, (UINT32)EEPROM_SIZE);
+  ShowFirstDifferences (Image, Eeprom);
 }
 
 } // namespace
 
-IMAGE_COMPARE_RESULT
+VOID
 CompareChipImage (
-  CHIP_IMAGE_FILE  *ImageFile
+  CHIP_IMAGE_FILE  *ImageFile,
+  IMAGE_COMPARE    *Compare
   )
 {
-  IMAGE_COMPARE_RESULT  Result = Compare (ImageFile->Image);
-
+  *Compare = IMAGE_COMPARE {};
+  CompareWithImage (ImageFile->Image, Compare);
   ReleaseImageFile (ImageFile);
-  return Result;
 }

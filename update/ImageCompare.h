@@ -4,24 +4,26 @@
 #ifndef UPDATE_IMAGE_COMPARE_H_
 #define UPDATE_IMAGE_COMPARE_H_
 
+#include "chip/TconChip.h"
 #include "platform/Base.h"
 #include "update/ImageFile.h"
 
-enum IMAGE_COMPARE_RESULT {
-  ImageCompareIdentical,    // every E2PROM byte equals the image's
-  ImageCompareDiffers,      // one or more bytes differ
-  ImageCompareReadTimeout,  // the chip never signalled a byte ready
-  ImageCompareReadFailed    // a bus transaction of the read failed
+// How a comparison ended.
+struct IMAGE_COMPARE {
+  CHIP_RESULT    Read;          // how reading the E2PROM ended; the counts below only with ChipDone
+  UINT32         Differences;   // bytes that differ from the image, each by two reads that agree
+  UINT32         BytesReread;   // bytes that differed once and matched the image when read again
 };
 
 /**
-  Reads the whole E2PROM and compares it with the loaded image, then
-  releases ImageFile. Returns how the comparison ended; the console shows
-  both CRC-32 values and the first bytes that differ.
+  Reads the whole E2PROM and compares it with the loaded image, reading a
+  byte that differs again before it counts, then releases ImageFile. The
+  console shows both CRC-32 values and the first bytes that differ.
 **/
-IMAGE_COMPARE_RESULT
+VOID
 CompareChipImage (
-  CHIP_IMAGE_FILE  *ImageFile
+  CHIP_IMAGE_FILE  *ImageFile,
+  IMAGE_COMPARE    *Compare
   );
 
 #endif

@@ -15,13 +15,27 @@ namespace {
 
 constexpr UINTN  VERSION_ADDRESS = 0x112F;
 
+/** A rate in the form its setting takes: " refuse-rate=1/1000", or "=0" for never. **/
+VOID
+ShowRate (
+  const CHAR16  *Name,
+  ZK48_RATE     Rate
+  )
+{
+  if (Rate.Numerator == 0) {
+    Print (u" %s=0", Name);
+  } else {
+    Print (u" %s=%ld/%ld", Name, (UINT64)Rate.Numerator, (UINT64)Rate.Denominator);
+  }
+}
+
 VOID
 ShowState (
   const ZK48_CHIP  *Chip
   )
 {
   Print (
-    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d bus-khz=%d",
+    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d ignored=%d bus-khz=%d",
     Zk48EepromCrc32 (Chip),
     Chip->Eeprom[VERSION_ADDRESS],
     Chip->McuVersion,
@@ -30,8 +44,23 @@ ShowState (
     Chip->Counts.ByteWrites,
     Chip->Counts.BlockWrites,
     Chip->Counts.Failed,
+    Chip->Counts.Ignored,
     Chip->Wire.Khz
     );
+  //
+  // The bus faults as their settings take them, so that a run seen can be
+  // set up again; through %ld, since %d would show the top half of a
+  // 32-bit value as negative.
+  //
+  if (Chip->Faults.RefuseEvery == ZK48_NEVER) {
+    Print (u" refuse-every=never");
+  } else {
+    Print (u" refuse-every=%ld", (UINT64)Chip->Faults.RefuseEvery);
+  }
+
+  ShowRate (u"refuse-rate", Chip->Faults.RefuseRate);
+  ShowRate (u"ignore-rate", Chip->Faults.IgnoreRate);
+  Print (u" seed=%ld", (UINT64)Chip->Faults.Seed);
   //
   // Last, and in the form the setting takes, so that a script sees whether
   // the drop is still to come.

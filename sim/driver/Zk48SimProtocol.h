@@ -13,7 +13,7 @@ inline constexpr EFI_GUID  gZk48SimProtocolGuid = {
 };
 
 // Raised whenever ZK48_CHIP changes: a control program must not write into a chip laid out otherwise.
-constexpr UINT32  ZK48_SIM_PROTOCOL_REVISION = 2;
+constexpr UINT32  ZK48_SIM_PROTOCOL_REVISION = 3;
 
 struct ZK48_SIM_PROTOCOL {
   UINT32       Revision;

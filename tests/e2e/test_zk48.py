@@ -93,15 +93,27 @@ OLD_FILE = b"an earlier backup, not to be overwritten\r\n"
 # three writes, three polls until ready, one read), to aim a fault at one
 # stretch of a bench run.
 SCAN_TRANSACTIONS = 2
-WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * 7
+BYTE_READ_TRANSACTIONS = 7
+WHOLE_READ_TRANSACTIONS = SCAN_TRANSACTIONS + 8192 * BYTE_READ_TRANSACTIONS
+# A backup reads the whole E2PROM twice.
+BACKUP_TRANSACTIONS = SCAN_TRANSACTIONS + 2 * 8192 * BYTE_READ_TRANSACTIONS
+# A compare reads each byte that differs once more, to confirm it: the update's lost block.
+DROPPED_BLOCK_DIFFERENCES = sum(a != b for a, b in zip(IMAGE[DROPPED_BLOCK:DROPPED_BLOCK + 8],
+                                                       PATTERN[DROPPED_BLOCK:DROPPED_BLOCK + 8]))
 UPDATE_TRANSACTIONS = SCAN_TRANSACTIONS + 1 + 1024 + 7
 # The restore's write of the block at 0x0300: in the middle of a write phase,
 # so that a count off by a few still lands on a block write.
 RESTORE_BLOCK = 0x0300
-RESTORE_BLOCK_TRANSACTION = (WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
+RESTORE_BLOCK_TRANSACTION = (BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + WHOLE_READ_TRANSACTIONS
+                             + DROPPED_BLOCK_DIFFERENCES * BYTE_READ_TRANSACTIONS
                              + SCAN_TRANSACTIONS + 1 + RESTORE_BLOCK // 8 + 1)
 # Half way through the update's block writes.
-UPDATE_MIDDLE_TRANSACTION = WHOLE_READ_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
+UPDATE_MIDDLE_TRANSACTION = BACKUP_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
+# The first E2PROM read of the compare after the update.
+COMPARE_START_TRANSACTION = BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + SCAN_TRANSACTIONS + 1
+# The seed of the bench run on a bus that refuses at random.
+REFUSING_SEED = 13
+RETRY_NOTE = re.compile(r" Note: (\d+) bus transactions? (?:was|were) refused and sent again\.")
 
 
 # The simulator's wire time at bus-khz (sim/Zk48Wire.h): the start, a
@@ -149,6 +161,8 @@ SCENARIOS = [
     q.Scenario("bus_refuses", "Zk48SimCtl.efi reset fail-all=1\nZk48Update.efi -v"),
     q.Scenario("status_stuck", "Zk48SimCtl.efi reset ready-after=never\nZk48Update.efi -v"),
     q.Scenario("status_stuck_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bus_faults_shown", "Zk48SimCtl.efi reset refuse-every=5 refuse-rate=1/1000 ignore-rate=0x1/10000 "
+                                   "seed=4294967295\nZk48SimCtl.efi show"),
     # Backup and compare, on a chip whose every byte tells its address.
     q.Scenario("pattern", "Zk48SimCtl.efi reset fill=pattern"),
     q.Scenario("backup", "Zk48Update.efi -d backup.bin"),
@@ -158,6 +172,11 @@ SCENARIOS = [
     q.Scenario("compare_state", "Zk48SimCtl.efi show"),
     q.Scenario("backup_exists", "Zk48SimCtl.efi reset fill=pattern\nZk48Update.efi -d old.bin"),
     q.Scenario("backup_exists_state", "Zk48SimCtl.efi show"),
+    # The chip takes the read command of 0x0800 in the first pass and ignores it.
+    q.Scenario("backup_ignored", "Zk48SimCtl.efi reset fill=pattern "
+                                 f"fault-at={SCAN_TRANSACTIONS + 0x0800 * 7 + 3} fault=write-ignored\n"
+                                 "Zk48Update.efi -d ignored.bin"),
+    q.Scenario("backup_option_name", "Zk48Update.efi -d -v"),
     # The shipped bench script.
     q.Scenario("bench_usage", "Zk48Bench.nsh image.bin"),
     q.Scenario("bench_pattern", "Zk48SimCtl.efi reset fill=pattern"),
@@ -175,6 +194,13 @@ SCENARIOS = [
     q.Scenario("bench_unknown", f"Zk48SimCtl.efi reset fill=pattern fault-at={UPDATE_MIDDLE_TRANSACTION} "
                                 "fault=status-stuck\nZk48Bench.nsh image.bin bench4.bin"),
     q.Scenario("bench_unknown_state", "Zk48SimCtl.efi show"),
+    q.Scenario("bench_not_compared", f"Zk48SimCtl.efi reset fill=pattern fault-at={COMPARE_START_TRANSACTION} "
+                                     "fault=status-stuck\nZk48Bench.nsh image.bin bench5.bin"),
+    q.Scenario("bench_not_compared_state", "Zk48SimCtl.efi show"),
+    # A shared bus: one transaction in a thousand refused, the same ones on every boot.
+    q.Scenario("bench_refusing", f"Zk48SimCtl.efi reset fill=pattern seed={REFUSING_SEED} refuse-rate=1/1000\n"
+                                 "Zk48Bench.nsh image.bin bench6.bin"),
+    q.Scenario("bench_refusing_state", "Zk48SimCtl.efi show"),
     # A bus at 100 kHz: every transaction takes its time on the wire.
     q.Scenario("bus_khz", f"Zk48SimCtl.efi reset bus-khz={BUS_KHZ}"),
     q.Scenario("timed_version", "Zk48Update.efi -v"),
@@ -320,6 +346,15 @@ def compare_screen(name: str, image: bytes, eeprom: bytes) -> list[str | re.Patt
     if count == 0:
         return lines + [" The E2PROM is identical to the image."]
     return lines + [f" Error: {count} of 8192 bytes differ from the image:"] + differences(image, eeprom)
+
+
+TIMED_OUT = [" Error: E2PROM read timed out, exit."]
+
+
+def compare_timed_out(name: str) -> list[str | re.Pattern[str]]:
+    """A compare whose first E2PROM read never completes."""
+    return SCANNED + [f" Image name is: {name} FileSize:8KB", " Reading E2PROM:",
+                      " Error: E2PROM read timed out at address 0x0000, exit."]
 
 
 def with_block(eeprom: bytes, address: int, source: bytes) -> bytes:
@@ -508,13 +543,25 @@ class Zk48EndToEnd(unittest.TestCase):
         # The device-ID write and read, three set-up writes, then the bounded wait.
         self.assertEqual(state["transactions"], str(2 + 3 + 10000))
 
+    def test_simulator_shows_its_bus_faults_as_set(self) -> None:
+        defaults = chip_state(self.results["update_state"])
+        self.assertEqual({name: defaults[name] for name in ("ignored", "refuse-every", "refuse-rate", "ignore-rate", "seed")},
+                         {"ignored": "0", "refuse-every": "never", "refuse-rate": "0", "ignore-rate": "0", "seed": "0"})
+        shown = chip_state(self.results["bus_faults_shown"])
+        self.assertEqual({name: shown[name] for name in ("refuse-every", "refuse-rate", "ignore-rate", "seed", "drop-block")},
+                         {"refuse-every": "5", "refuse-rate": "1/1000", "ignore-rate": "1/10000", "seed": "4294967295",
+                          "drop-block": "never"})
+        self.assertEqual(list(shown)[-1], "drop-block")
+        # Every write of ignore-writes=1 counts as ignored.
+        self.assertEqual(chip_state(self.results["ignored_state"])["ignored"], "1024")
+
     def test_backup_of_every_byte(self) -> None:
         self.expect("backup", SUCCESS, backup_screen("backup.bin", PATTERN))
         self.expect_file("backup.bin", PATTERN)
         state = chip_state(self.results["backup_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "0"))
         # The aim of the bench faults below rests on this count.
-        self.assertEqual(state["transactions"], str(WHOLE_READ_TRANSACTIONS))
+        self.assertEqual(state["transactions"], str(BACKUP_TRANSACTIONS))
 
     def test_backup_progress_is_redrawn_only_when_it_changes(self) -> None:
         result = self.results["backup"]
@@ -531,9 +578,9 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect("compare_one_byte", CRC_ERROR, compare_screen("onebyte.bin", ONE_BYTE_OFF, PATTERN))
         self.assertIn(f" Address 0x{ONE_BYTE_ADDRESS:04X}: ", self.results["compare_one_byte"].text)
         state = chip_state(self.results["compare_state"])
-        # A backup and two compares: reads only, nothing written.
+        # A backup and two compares, the differing byte read again: reads only, nothing written.
         self.assertEqual((state["crc"], state["blocks"], state["transactions"]),
-                         (f"{zlib.crc32(PATTERN):08X}", "0", str(3 * WHOLE_READ_TRANSACTIONS)))
+                         (f"{zlib.crc32(PATTERN):08X}", "0", str(BACKUP_TRANSACTIONS + 2 * WHOLE_READ_TRANSACTIONS + BYTE_READ_TRANSACTIONS)))
 
     def test_backup_never_overwrites_a_file(self) -> None:
         self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
@@ -541,6 +588,17 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_file("old.bin", OLD_FILE)
         # Refused before the first E2PROM read.
         self.assertEqual(chip_state(self.results["backup_exists_state"])["transactions"], str(SCAN_TRANSACTIONS))
+
+    def test_backup_reads_again_what_the_passes_disagree_on(self) -> None:
+        screen = backup_screen("ignored.bin", PATTERN)
+        self.expect("backup_ignored", SUCCESS, screen[:-1] + [
+            " Note: 1 E2PROM byte was read again until two reads agreed."] + screen[-1:])
+        self.expect_file("ignored.bin", PATTERN)
+
+    def test_backup_refuses_an_option_as_its_name(self) -> None:
+        self.expect("backup_option_name", INVALID_PARAMETER, BANNER + [
+            " Error: -d needs a file name, -v is an option, program exit."])
+        self.assertNotIn("-v", next(iter(self.results.values())).run.disk_files)
 
     def test_bench_script_needs_both_names(self) -> None:
         self.assertNotIn(q.CLEAR_SCREEN, self.results["bench_usage"].raw)
@@ -557,7 +615,7 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_file("bench1.bin", PATTERN)
         state = chip_state(self.results["bench_pass_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(IMAGE):08X}", "1024"))
-        self.assertEqual(state["transactions"], str(2 * WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS))
+        self.assertEqual(state["transactions"], str(BACKUP_TRANSACTIONS + WHOLE_READ_TRANSACTIONS + UPDATE_TRANSACTIONS))
 
     def test_bench_script_never_updates_without_a_backup(self) -> None:
         self.expect_runs("bench_backup_taken", BENCH_NO_BACKUP, [SCANNED + [
@@ -576,7 +634,7 @@ class Zk48EndToEnd(unittest.TestCase):
             compare_screen("image.bin", IMAGE, written),
             update_screen("bench2.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
             compare_screen("bench2.bin", PATTERN, PATTERN) + [
-                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin, the backup was written back.",
+                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin; the backup was written back, and the E2PROM is identical to it.",
                 "ZK48 BENCH: FAIL, the panel holds its previous image again, the backup is in bench2.bin."]])
         # Else the lost block would not show.
         self.assertNotEqual(IMAGE[DROPPED_BLOCK:DROPPED_BLOCK + 8], PATTERN[DROPPED_BLOCK:DROPPED_BLOCK + 8])
@@ -592,26 +650,54 @@ class Zk48EndToEnd(unittest.TestCase):
             compare_screen("image.bin", IMAGE, with_block(IMAGE, DROPPED_BLOCK, PATTERN)),
             update_screen("bench3.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
             compare_screen("bench3.bin", PATTERN, left) + [
-                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin, writing the backup back did not restore it.",
+                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin; the backup was written back, but the E2PROM differs from it.",
                 "ZK48 BENCH: FAIL, the panel does NOT hold its previous image, the backup is in bench3.bin."]])
         self.expect_file("bench3.bin", PATTERN)
         state = chip_state(self.results["bench_not_restored_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(left):08X}", "2048"))
 
     def test_bench_script_does_not_guess_when_the_chip_cannot_be_read(self) -> None:
-        timed_out = [" Error: E2PROM read timed out, exit."]
         self.expect_runs("bench_unknown", BENCH_UNKNOWN, [
             backup_screen("bench4.bin", PATTERN),
-            update_screen("image.bin", IMAGE, RESET_MCU) + timed_out,
-            update_screen("bench4.bin", PATTERN, RESET_MCU) + timed_out,
-            SCANNED + [" Image name is: bench4.bin FileSize:8KB", " Reading E2PROM:",
-                       " Error: E2PROM read timed out at address 0x0000, exit.",
-                       "ZK48 BENCH: the update with image.bin failed, then the E2PROM could not be compared with the backup.",
-                       "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench4.bin."]])
+            update_screen("image.bin", IMAGE, RESET_MCU) + TIMED_OUT,
+            update_screen("bench4.bin", PATTERN, RESET_MCU) + TIMED_OUT,
+            compare_timed_out("bench4.bin") + [
+                "ZK48 BENCH: the update with image.bin failed; writing the backup back failed (status 0x12), "
+                "then the E2PROM could not be compared with it.",
+                "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench4.bin."]])
         self.expect_file("bench4.bin", PATTERN)
         # The backup did go back: only reading could not show it.
         state = chip_state(self.results["bench_unknown_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
+
+    def test_bench_script_tells_a_compare_not_made_from_a_difference(self) -> None:
+        self.expect_runs("bench_not_compared", BENCH_UNKNOWN, [
+            backup_screen("bench5.bin", PATTERN),
+            update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
+            compare_timed_out("image.bin"),
+            update_screen("bench5.bin", PATTERN, RESET_MCU) + TIMED_OUT,
+            compare_timed_out("bench5.bin") + [
+                "ZK48 BENCH: after the update the E2PROM could not be compared with image.bin; writing the backup back "
+                "failed (status 0x12), then the E2PROM could not be compared with it.",
+                "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench5.bin."]])
+        self.expect_file("bench5.bin", PATTERN)
+        state = chip_state(self.results["bench_not_compared_state"])
+        self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
+
+    def test_bench_script_passes_on_a_bus_that_refuses_at_random(self) -> None:
+        result = self.results["bench_refusing"]
+        runs = tool_runs(result)
+        self.assertEqual(len(runs), 3, result.text)
+        self.assertEqual(runs[-1][-1], "ZK48 BENCH: PASS, image.bin written and identical, the backup is in bench6.bin.")
+        self.assertEqual(result.status, BENCH_PASS)
+        self.expect_file("bench6.bin", PATTERN)
+        state = chip_state(self.results["bench_refusing_state"])
+        self.assertEqual((state["crc"], state["refuse-rate"], state["seed"]),
+                         (f"{zlib.crc32(IMAGE):08X}", "1/1000", str(REFUSING_SEED)))
+        # Each run that met a refusal says how many it sent again: no more than the bus refused.
+        resent = [int(match.group(1)) for run in runs for line in run if (match := RETRY_NOTE.fullmatch(line))]
+        self.assertGreater(len(resent), 0, result.text)
+        self.assertLessEqual(sum(resent), int(state["failed"]))
 
     def test_bus_at_100khz_takes_the_wire_time(self) -> None:
         self.expect("timed_version", SUCCESS, SCANNED + ["The E2PROM version is 0xFF."])

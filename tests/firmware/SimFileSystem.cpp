@@ -155,6 +155,11 @@ SimFileWrite (
   }
 
   std::memcpy (Data.data () + File->Position, Buffer, Count);
+  if ((File->Volume->CorruptOffset >= File->Position) && (File->Volume->CorruptOffset < File->Position + Count)) {
+    Data[File->Volume->CorruptOffset] ^= 0xFF;
+    File->Volume->CorruptOffset        = UINT64_MAX;
+  }
+
   File->Position            += Count;
   File->Volume->FreeBytes   -= (File->Volume->FreeBytes == UINT64_MAX) ? 0 : Count;
   Status                     = (Count < *BufferSize) ? EFI_VOLUME_FULL : EFI_SUCCESS;

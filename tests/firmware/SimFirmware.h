@@ -207,6 +207,9 @@ public:
   bool     ImageIsDriver          = false;
   // Keep the site of every counted call in CallSites (K-1 its index).
   bool     RecordCallSites        = false;
+  // Log every Execute in Transactions and Timeline; runs by the thousand
+  // (the soak) do without.
+  bool     LogTransactions        = true;
 
   // --- observation ---
   ZK48_CHIP                         Chip;
@@ -293,6 +296,7 @@ struct SimVolume {
   std::vector<std::u16string>                       Directories;
   bool                                              ReadOnly = false;     // opens for writing answer EFI_WRITE_PROTECTED
   uint64_t                                          FreeBytes = UINT64_MAX;   // what writes may still add
+  uint64_t                                          CorruptOffset = UINT64_MAX;   // the next write over this file offset stores its byte inverted, once
 };
 
 struct SimFile {

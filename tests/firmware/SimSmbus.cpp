@@ -70,6 +70,9 @@ SimExecute (
   SmbusTransaction  Entry       = { Controller->Index, RawAddress, Command, Operation, PecCheck, Length != nullptr ? *Length : 0, {}, EFI_SUCCESS };
 
   CheckRequest (Sim, Entry);
+  if (!Sim.LogTransactions) {
+    return EFI_ERROR (Status) ? Status : Zk48Execute (&Sim.Chip, RawAddress, Command, Operation, Length, (UINT8 *)Buffer);
+  }
 
   if ((Operation == EfiSmbusWriteByte) || (Operation == EfiSmbusWriteBlock)) {
     Entry.Data.assign ((const uint8_t *)Buffer, (const uint8_t *)Buffer + Entry.Length);

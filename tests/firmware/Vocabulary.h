@@ -21,12 +21,15 @@ constexpr uint8_t   R_DEVICE_ID        = 0x02;   // at 0x23
 constexpr uint8_t     V_DEVICE_ID      = 0x11;
 constexpr uint8_t   R_ADDRESS_HIGH     = 0xB2;   // at 0x21, like the rest
 constexpr uint8_t   R_ADDRESS_LOW      = 0xB3;
+constexpr uint8_t   R_COMMAND          = 0xB5;
 constexpr uint8_t   R_EEPROM_DATA      = 0xB6;
 constexpr uint8_t   R_EEPROM_STATUS    = 0xB7;
 constexpr uint8_t     B_DATA_READY     = 0x80;
 constexpr size_t    EEPROM_BYTES       = 0x2000;
 constexpr size_t    BLOCK_BYTES        = 8;
 constexpr uint16_t  VERSION_ADDRESS    = 0x112F;
+// The scan's device-ID check (0xB1 written, 0x02 read) comes before the first E2PROM byte.
+constexpr uint32_t  SCAN_TRANSACTIONS  = 2;
 
 struct Event;
 

@@ -9,6 +9,12 @@
 // (below 0xC0 success, else one of the statuses below) and, for a read, the
 // byte the buffer receives (also on failure: the driver promises nothing
 // then). An input that has run out is a bus where nobody answers.
+//
+// The log of the run is read back as the chip would see it: E2PROM read
+// attempts, grouped into byte reads (a refused attempt tried again, three
+// in all), and block frames (the same, sent again); then the reads are
+// held against what a backup or a comparison must ask for, and the
+// outcome against what the bytes delivered allow.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -35,6 +41,7 @@ using harness::R_DEVICE_ID;
 using harness::V_DEVICE_ID;
 using harness::R_ADDRESS_HIGH;
 using harness::R_ADDRESS_LOW;
+using harness::R_COMMAND;
 using harness::R_EEPROM_DATA;
 using harness::R_EEPROM_STATUS;
 using harness::B_DATA_READY;
@@ -47,10 +54,15 @@ constexpr size_t  DEVICE_ID_READS = 6;
 constexpr size_t  CHIP_CHECKS     = 2;
 constexpr size_t  BLOCK_COUNT     = EEPROM_SIZE / EEPROM_BLOCK_SIZE;
 
+// What the tool may spend: three attempts at a block or a byte, five reads of a byte the reads disagree on.
+constexpr size_t  ATTEMPTS       = 3;
+constexpr size_t  AGREEING_READS = 5;
+
 // Every transaction a run may make: the checks, the MCU read, the blocks,
-// one version read, or a read of every E2PROM byte.
+// one version read, or two reads of every E2PROM byte and the reads again.
 constexpr size_t  BYTE_READ_TRANSACTIONS = 3 + EEPROM_READ_POLL_LIMIT + 1;
-constexpr size_t  MAX_TRANSACTIONS       = CHIP_CHECKS * (1 + DEVICE_ID_READS) + 1 + BLOCK_COUNT + EEPROM_SIZE * BYTE_READ_TRANSACTIONS;
+constexpr size_t  MAX_TRANSACTIONS       = CHIP_CHECKS * (1 + DEVICE_ID_READS) + 1 + ATTEMPTS * BLOCK_COUNT
+                                           + ATTEMPTS * (2 + AGREEING_READS) * EEPROM_SIZE * BYTE_READ_TRANSACTIONS;
 
 const EFI_STATUS  FAILURES[] = {
   EFI_DEVICE_ERROR, EFI_TIMEOUT, EFI_NO_RESPONSE, EFI_INVALID_PARAMETER,
@@ -141,6 +153,146 @@ Is (
   return (Entry.Address == Address) && (Entry.Command == Command) && (Entry.Operation == Operation);
 }
 
+// One E2PROM byte as the tool asked for it, over all its attempts.
+struct BYTE_READ {
+  size_t     Address;
+  size_t     Known;      // the bits of Address its writes showed: a refused high byte shows no low byte
+  size_t     Attempts;
+  bool       Refused;    // the last attempt ended at a refused transaction
+  bool       Done;       // the last attempt delivered Value
+  uint8_t    Value;
+};
+
+//
+// The E2PROM read attempts of the log, from each address-high write on:
+// the address, the command, the polls, the data byte, each step only after
+// the one before went through. An attempt that a refusal ended is followed
+// by another of the same address, three in all.
+//
+std::vector<BYTE_READ>
+ByteReadsOf (
+  const std::vector<Transaction>  &Log
+  )
+{
+  std::vector<BYTE_READ>  Reads;
+
+  for (size_t Index = 0; Index < Log.size (); Index++) {
+    BYTE_READ  Attempt = { 0, 0xFF00, 1, true, false, 0 };
+    size_t     Step    = Index;
+
+    if (!Is (Log[Index], EEPROM_BUS_ADDRESS, R_ADDRESS_HIGH, EfiSmbusWriteByte)) {
+      continue;
+    }
+
+    Attempt.Address = (size_t)Log[Step].Data[0] << 8;
+    if (!EFI_ERROR (Log[Step].Status)) {
+      FUZZ_CHECK (++Step < Log.size () && Is (Log[Step], EEPROM_BUS_ADDRESS, R_ADDRESS_LOW, EfiSmbusWriteByte));
+      Attempt.Address |= Log[Step].Data[0];
+      Attempt.Known    = 0xFFFF;
+    }
+
+    if (!EFI_ERROR (Log[Step].Status) && (Step > Index)) {
+      FUZZ_CHECK (++Step < Log.size () && Is (Log[Step], EEPROM_BUS_ADDRESS, R_COMMAND, EfiSmbusWriteByte) && Log[Step].Data[0] == 0x02);
+    }
+
+    // The data byte is read only right after a status read that showed it ready.
+    if (!EFI_ERROR (Log[Step].Status) && (Step == Index + 2)) {
+      while ((Step + 1 < Log.size ()) && Is (Log[Step + 1], EEPROM_BUS_ADDRESS, R_EEPROM_STATUS, EfiSmbusReadByte)) {
+        Step++;
+      }
+
+      const bool  Ready = Is (Log[Step], EEPROM_BUS_ADDRESS, R_EEPROM_STATUS, EfiSmbusReadByte) && !EFI_ERROR (Log[Step].Status) && ((Log[Step].Data[0] & B_DATA_READY) != 0);
+
+      Attempt.Refused = false;
+      if (Ready) {
+        FUZZ_CHECK (++Step < Log.size () && Is (Log[Step], EEPROM_BUS_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte));
+        Attempt.Done    = !EFI_ERROR (Log[Step].Status);
+        Attempt.Refused = !Attempt.Done;
+        Attempt.Value   = Log[Step].Data[0];
+      }
+    }
+
+    if (!Reads.empty () && Reads.back ().Refused && (Reads.back ().Attempts < ATTEMPTS)) {
+      FUZZ_CHECK ((Reads.back ().Address & Attempt.Known) == (Attempt.Address & Reads.back ().Known));
+      Attempt.Attempts = Reads.back ().Attempts + 1;
+      Attempt.Address  = Reads.back ().Known == 0xFFFF ? Reads.back ().Address : Attempt.Address;
+      Attempt.Known   |= Reads.back ().Known;
+      Reads.back ()    = Attempt;
+    } else {
+      Reads.push_back (Attempt);
+    }
+
+    Index = Step;
+  }
+
+  return Reads;
+}
+
+//
+// What a whole read must have asked for, one byte read after another, and
+// what it found: every address once a pass (two passes for a backup), then
+// each byte in doubt read until two reads in a row agree. Returns FALSE
+// when the reads ran out, or one failed, before the content was settled.
+//
+bool
+SettleWholeRead (
+  const std::vector<BYTE_READ>  &Reads,
+  bool                          Backup,
+  const std::vector<uint8_t>    &Image,
+  std::vector<uint8_t>          &Content
+  )
+{
+  std::vector<uint8_t>  Second (EEPROM_SIZE);
+  size_t                Next = 0;
+
+  Content.assign (EEPROM_SIZE, 0);
+  for (size_t Pass = 0; Pass < (Backup ? 2u : 1u); Pass++) {
+    for (size_t Address = 0; Address < EEPROM_SIZE; Address++, Next++) {
+      if (Next == Reads.size ()) {
+        return false;
+      }
+
+      FUZZ_CHECK (Reads[Next].Address == (Address & Reads[Next].Known));
+      if (!Reads[Next].Done) {
+        FUZZ_CHECK (Next + 1 == Reads.size ());
+        return false;
+      }
+
+      (Pass == 0 ? Content : Second)[Address] = Reads[Next].Value;
+    }
+  }
+
+  for (size_t Address = 0; Address < EEPROM_SIZE; Address++) {
+    size_t   Made = Backup ? 2 : 1;
+    uint8_t  Last = Backup ? Second[Address] : Content[Address];
+
+    if (Backup ? (Content[Address] == Second[Address]) : (Content[Address] == Image[Address])) {
+      continue;
+    }
+
+    for (bool Agreed = false; !Agreed; Made++) {
+      if ((Made == AGREEING_READS) || (Next == Reads.size ())) {
+        FUZZ_CHECK (Next == Reads.size ());
+        return false;
+      }
+
+      FUZZ_CHECK (Reads[Next].Address == (Address & Reads[Next].Known));
+      if (!Reads[Next++].Done) {
+        FUZZ_CHECK (Next == Reads.size ());
+        return false;
+      }
+
+      Agreed = Reads[Next - 1].Value == Last;
+      Last   = Reads[Next - 1].Value;
+    }
+
+    Content[Address] = Last;
+  }
+
+  FUZZ_CHECK (Next == Reads.size ());
+  return true;
+}
+
 } // namespace
 
 extern "C" int
@@ -188,10 +340,11 @@ LLVMFuzzerTestOneInput (
 
   const std::vector<Transaction>  &Log = mLog;
   bool                            Confirmed = false;
-  size_t                          Blocks    = 0;
-  bool                            AllAcked  = true;
-  std::vector<uint8_t>            Delivered;   // the data bytes read, in order
-  const Transaction               *Last     = Log.empty () ? nullptr : &Log.back ();
+  size_t                          Blocks    = 0;      // blocks sent, each over all its attempts
+  size_t                          Attempts  = 0;      // of the block being sent
+  bool                            AllStored = true;   // every block acknowledged at one of its attempts
+  const std::vector<BYTE_READ>    Reads     = ByteReadsOf (Log);
+  std::vector<uint8_t>            Content;
 
   FUZZ_CHECK (Sim.Violations.empty ());
   FUZZ_CHECK (Sim.LedgerProblems ().empty ());
@@ -209,65 +362,53 @@ LLVMFuzzerTestOneInput (
       FUZZ_CHECK (Confirmed);
     }
 
-    // The data byte is read only right after a status read that showed it ready.
-    if (Is (Entry, EEPROM_BUS_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte)) {
-      FUZZ_CHECK (Index > 0);
-      const Transaction  &Before = Log[Index - 1];
-      FUZZ_CHECK (Is (Before, EEPROM_BUS_ADDRESS, R_EEPROM_STATUS, EfiSmbusReadByte));
-      FUZZ_CHECK (!EFI_ERROR (Before.Status) && (Before.Data[0] & B_DATA_READY) != 0);
-      if (!EFI_ERROR (Entry.Status)) {
-        Delivered.push_back (Entry.Data[0]);
-      }
-    }
-
-    // A whole read asks for each address in turn, high byte first; the others for the version byte.
-    if ((Entry.Operation == EfiSmbusWriteByte) && ((Entry.Command == R_ADDRESS_HIGH) || (Entry.Command == R_ADDRESS_LOW))) {
-      size_t  Address = Whole ? Delivered.size () : EEPROM_VERSION_ADDRESS;
-
-      FUZZ_CHECK (Entry.Data[0] == (uint8_t)(Entry.Command == R_ADDRESS_HIGH ? Address >> 8 : Address));
-    }
-
     if (Entry.Operation == EfiSmbusWriteBlock) {
-      size_t  Offset = Blocks * EEPROM_BLOCK_SIZE;
+      size_t  Offset;
+
+      // A frame the bus refused is sent again, three times in all; then the next block.
+      Attempts = (Attempts != 0) && (Attempts < ATTEMPTS) && EFI_ERROR (Log[Index - 1].Status) ? Attempts + 1 : 1;
+      Blocks  += (Attempts == 1) ? 1 : 0;
+      Offset   = (Blocks - 1) * EEPROM_BLOCK_SIZE;
 
       // The blocks in order, each frame the count, the address and the image's bytes there.
-      FUZZ_CHECK (Update && Blocks < BLOCK_COUNT);
+      FUZZ_CHECK (Update && Blocks <= BLOCK_COUNT);
+      FUZZ_CHECK (Attempts == 1 || Log[Index - 1].Operation == EfiSmbusWriteBlock);
       FUZZ_CHECK (Entry.Size == BLOCK_FRAME_SIZE && Entry.Data[0] == BLOCK_FRAME_SIZE - 1);
       FUZZ_CHECK (Entry.Data[1] == (uint8_t)(Offset >> 8) && Entry.Data[2] == (uint8_t)Offset);
       FUZZ_CHECK (std::equal (Entry.Data + 3, Entry.Data + BLOCK_FRAME_SIZE, Image.begin () + (ptrdiff_t)Offset));
-      AllAcked = AllAcked && !EFI_ERROR (Entry.Status);
-      Blocks++;
+      if (EFI_ERROR (Entry.Status) && ((Attempts == ATTEMPTS) || (Index + 1 == Log.size ()) || (Log[Index + 1].Operation != EfiSmbusWriteBlock))) {
+        AllStored = false;
+      }
     }
   }
 
   //
-  // Success only for a run whose last transaction delivered the version
+  // Success only for a run whose last byte read delivered the version
   // byte; for an update besides, every block acknowledged and that byte the
   // image's. The other way round, such a run must succeed.
   //
-  bool  VersionRead = (Last != nullptr) && Is (*Last, EEPROM_BUS_ADDRESS, R_EEPROM_DATA, EfiSmbusReadByte) && !EFI_ERROR (Last->Status);
-  bool  Succeeds    = VersionRead && (!Update || ((Blocks == BLOCK_COUNT) && AllAcked && (Last->Data[0] == Version)));
+  bool  VersionRead = !Reads.empty () && Reads.back ().Done && (Reads.back ().Address == EEPROM_VERSION_ADDRESS) && (Reads.size () == 1);
+  bool  Succeeds    = VersionRead && (!Update || ((Blocks == BLOCK_COUNT) && AllStored && (Reads.back ().Value == Version)));
 
   //
-  // A backup succeeds exactly when every byte arrived, and then the file
-  // holds them; otherwise no file is left. A comparison says "identical"
-  // exactly when every byte arrived equal to the image's.
+  // A backup succeeds exactly when its reads settled every byte, and then
+  // the file holds them; otherwise no file is left. A comparison says
+  // "identical" exactly when the settled bytes are the image's.
   //
   if (Whole) {
-    bool  AllRead = Delivered.size () == EEPROM_SIZE;
+    bool  Settled = SettleWholeRead (Reads, Backup, Image, Content);
 
-    Succeeds = AllRead && (Backup || (Delivered == Image));
-    FUZZ_CHECK (Delivered.size () <= EEPROM_SIZE);
+    Succeeds = Settled && (Backup || (Content == Image));
     FUZZ_CHECK (Sim.HasFile (Volume, u"backup.bin") == (Backup && Succeeds));
-    FUZZ_CHECK (!Backup || !Succeeds || (Sim.FileData (Volume, u"backup.bin") == Delivered));
-    FUZZ_CHECK (!Compare || ((Status == EFI_CRC_ERROR) == (AllRead && (Delivered != Image))));
+    FUZZ_CHECK (!Backup || !Succeeds || (Sim.FileData (Volume, u"backup.bin") == Content));
+    FUZZ_CHECK (!Compare || ((Status == EFI_CRC_ERROR) == (Settled && (Content != Image))));
   }
 
   FUZZ_CHECK ((Status == EFI_SUCCESS) == Succeeds);
   FUZZ_CHECK (Blocks == 0 || Blocks == BLOCK_COUNT);
   if (Succeeds && !Update && !Whole) {
     char  Line[40];
-    std::snprintf (Line, sizeof (Line), "The E2PROM version is 0x%X. \r\n", Last->Data[0]);
+    std::snprintf (Line, sizeof (Line), "The E2PROM version is 0x%X. \r\n", Reads.back ().Value);
     FUZZ_CHECK (Sim.RawText ().find (Line) != std::string::npos);
   }
 

@@ -3,6 +3,7 @@
 // lines before it apply cleanly on their own, and every setting it applied
 // leaves the chip in a state the model knows.
 #include <cstring>
+#include <initializer_list>
 
 #include "sim/Zk48Settings.h"
 #include "tests/fuzz/FuzzInput.h"
@@ -41,7 +42,11 @@ SameSettings (
          && (A.Faults.FaultAt == B.Faults.FaultAt) && (A.Faults.FaultKind == B.Faults.FaultKind)
          && (A.Faults.DropBlockAt == B.Faults.DropBlockAt)
          && (A.Faults.FailStatus == B.Faults.FailStatus)
-         && (A.Wire.Khz == B.Wire.Khz) && (A.Wire.Carry == B.Wire.Carry);
+         && (A.Wire.Khz == B.Wire.Khz) && (A.Wire.Carry == B.Wire.Carry)
+         && (A.Faults.RefuseEvery == B.Faults.RefuseEvery) && (A.Faults.SinceRefusal == B.Faults.SinceRefusal)
+         && (A.Faults.RefuseRate.Numerator == B.Faults.RefuseRate.Numerator) && (A.Faults.RefuseRate.Denominator == B.Faults.RefuseRate.Denominator)
+         && (A.Faults.IgnoreRate.Numerator == B.Faults.IgnoreRate.Numerator) && (A.Faults.IgnoreRate.Denominator == B.Faults.IgnoreRate.Denominator)
+         && (A.Faults.Seed == B.Faults.Seed) && (A.Faults.RandomState == B.Faults.RandomState);
 }
 
 } // namespace
@@ -69,6 +74,13 @@ LLVMFuzzerTestOneInput (
   FUZZ_CHECK (Chip.Faults.FaultAt != ZK48_NEVER);
   FUZZ_CHECK ((Chip.Faults.DropBlockAt < ZK48_EEPROM_SIZE) || (Chip.Faults.DropBlockAt == ZK48_NEVER));
   FUZZ_CHECK ((Chip.Wire.Khz <= ZK48_WIRE_MAX_KHZ) && (Chip.Wire.Carry == 0));
+  FUZZ_CHECK (Chip.Faults.RefuseEvery >= 1);
+  // A rate is a chance: some in at least one. The draws start from the seed as set.
+  for (const ZK48_RATE &Rate : { Chip.Faults.RefuseRate, Chip.Faults.IgnoreRate }) {
+    FUZZ_CHECK ((Rate.Denominator >= 1) && (Rate.Numerator <= Rate.Denominator));
+  }
+
+  FUZZ_CHECK (Chip.Faults.RandomState == Chip.Faults.Seed);
 
   // The same text gives the same chip: parsing depends on nothing else.
   Zk48Reset (&Again, 0x10);

@@ -334,19 +334,31 @@ TEST_F (RunSequenceTest, VersionQueryOnAChipThatNeverSignalsReadyTimesOut) {
   ExpectNoFileAccess ();
 }
 
-// A transaction of the read refused on the bus is not a slow chip: each one fails in turn.
-TEST_F (RunSequenceTest, VersionQueryWithAFailedTransactionSaysSoWithoutAVersion) {
+//
+// A transaction of the read refused on the bus is not a slow chip: the read
+// starts over from its address, and only a refusal at every attempt fails.
+//
+TEST_F (RunSequenceTest, VersionQueryWithARefusedTransactionTriesAgainThenSaysSo) {
   // After the scan's two transactions: the three set-up writes, three polls, the data read.
   for (UINT32 At : { 3u, 4u, 5u, 9u }) {
-    harness::SimFirmware  Bench;
+    for (bool Always : { false, true }) {
+      harness::SimFirmware  Bench;
 
-    SetUpBench (Bench);
-    Bench.Chip.Faults.FaultAt   = At;
-    Bench.Chip.Faults.FaultKind = Zk48FaultNack;
-    Bench.SetArguments ({ u"Zk48Update.efi", u"-v" });
-    EXPECT_EQ (Bench.RunImage (), EFI_DEVICE_ERROR) << At;
-    EXPECT_EQ (Bench.RawText (), UP_TO_CHIP + " Error: E2PROM read failed, exit.\r\n") << At;
-    EXPECT_EQ (Bench.LedgerProblems (), std::vector<std::string> {});
+      SetUpBench (Bench);
+      Bench.Chip.Eeprom[0x112F] = 0x5A;
+      if (Always) {
+        Bench.Fail (harness::FromThenOn (Call::Execute, At, EFI_DEVICE_ERROR));
+      } else {
+        Bench.Chip.Faults.FaultAt   = At;
+        Bench.Chip.Faults.FaultKind = Zk48FaultNack;
+      }
+
+      Bench.SetArguments ({ u"Zk48Update.efi", u"-v" });
+      EXPECT_EQ (Bench.RunImage (), Always ? EFI_DEVICE_ERROR : EFI_SUCCESS) << At;
+      EXPECT_EQ (Bench.RawText (), UP_TO_CHIP + (Always ? " Error: E2PROM read failed, exit.\r\n"
+                                                        : " Note: 1 bus transaction was refused and sent again.\r\nThe E2PROM version is 0x5A. \r\n")) << At;
+      EXPECT_EQ (Bench.LedgerProblems (), std::vector<std::string> {});
+    }
   }
 }
 

@@ -103,6 +103,23 @@ protected:
     return Line;
   }
 
+  // The host controller refuses each of Blocks (ascending) at all three attempts.
+  void
+  RefuseAtEveryAttempt (
+    const std::vector<size_t>  &Blocks
+    )
+  {
+    uint64_t  Resent = 0;
+
+    for (size_t Block : Blocks) {
+      for (uint64_t Attempt = 0; Attempt < 3; Attempt++) {
+        Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block + Resent + Attempt, EFI_DEVICE_ERROR));
+      }
+
+      Resent += 2;
+    }
+  }
+
   // The bus log lines of the block writes, in the order sent.
   std::vector<std::string>
   BlockLog (
@@ -298,23 +315,23 @@ TEST_F (UpdateTest, ReleaseAfterTheVerdictReportsEachFailedClose) {
 }
 
 //
-// Block writes the host controller refuses: all 1024 are still sent in
-// order, and the run does not claim success.
+// Block writes the host controller refuses at every attempt: all 1024 are
+// still sent in order, and the run does not claim success.
 //
 TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
-  const size_t              Refused[] = { 0, 511, 1023 };
+  const std::vector<size_t>  Refused   = { 0, 511, 1023 };
   std::vector<std::string>  Expected;
   std::vector<uint8_t>      Written   = Image;
 
+  RefuseAtEveryAttempt (Refused);
   for (size_t Block : Refused) {
-    Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block, EFI_DEVICE_ERROR));
     std::fill (Written.begin () + (ptrdiff_t)(Block * 8), Written.begin () + (ptrdiff_t)(Block * 8 + 8), 0xFF);
   }
 
   for (size_t Block = 0; Block < BLOCKS; Block++) {
     bool  Failed = (Block == 0) || (Block == 511) || (Block == 1023);
 
-    Expected.push_back (BlockLine (Block) + (Failed ? " !" : ""));
+    Expected.insert (Expected.end (), Failed ? 3 : 1, BlockLine (Block) + (Failed ? " !" : ""));
   }
 
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
@@ -324,13 +341,13 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
 }
 
 TEST_F (UpdateTest, RefusedVersionBlockShowsMismatchThenTheCount) {
-  Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + VERSION_ADDRESS / 8, EFI_DEVICE_ERROR));
+  RefuseAtEveryAttempt ({ VERSION_ADDRESS / 8 });
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () +
              " Version information validation error,the bin version is 0x5A and the E2PROM version is 0xFF. \r\n"
              " Error: 1 of 1024 block writes failed, the E2PROM image is incomplete.\r\n");
-  EXPECT_EQ (BlockLog ().size (), BLOCKS);
-  EXPECT_EQ (BlockLog ()[VERSION_ADDRESS / 8], BlockLine (VERSION_ADDRESS / 8) + " !");
+  EXPECT_EQ (BlockLog ().size (), BLOCKS + 2);
+  EXPECT_EQ (BlockLog ()[VERSION_ADDRESS / 8 + 2], BlockLine (VERSION_ADDRESS / 8) + " !");
 }
 
 TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
@@ -349,9 +366,8 @@ TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
 }
 
 TEST_F (UpdateTest, ReadBackWithARefusedTransactionFailsWithoutAVersion) {
-  // The first set-up write of the read-back, right after the last block.
-  Sim.Chip.Faults.FaultAt   = (UINT32)(EXECUTES_BEFORE_BLOCKS + BLOCKS + 1);
-  Sim.Chip.Faults.FaultKind = Zk48FaultNack;
+  // From the first set-up write of the read-back on, right after the last block.
+  Sim.Fail (harness::FromThenOn (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + BLOCKS + 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read failed, exit.\r\n");
   EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);

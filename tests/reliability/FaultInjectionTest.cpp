@@ -661,6 +661,23 @@ TEST_F (FaultInjection, RulesOfTheReadingModesCatchWrongEnds) {
   EXPECT_NE (NeverIdenticalWhenChipDiffers (COMPARE_DIFFERS, Differs), "") << "success with only the last byte different";
 }
 
+// Every block write the bus refused was followed by the same frame, acknowledged.
+bool
+RefusedBlocksWereSentAgain (
+  const SimFirmware  &Sim
+  )
+{
+  std::map<std::vector<uint8_t>, bool>  Stored;   // by frame: did its last attempt go through
+
+  for (const harness::SmbusTransaction &Entry : Sim.Transactions) {
+    if (Entry.Operation == EfiSmbusWriteBlock) {
+      Stored[Entry.Data] = !EFI_ERROR (Entry.Status);
+    }
+  }
+
+  return std::all_of (Stored.begin (), Stored.end (), [](const auto &Frame) { return Frame.second; });
+}
+
 TEST_F (FaultInjection, NoChipFaultFakesASuccessfulUpdate) {
   const ZK48_FAULT_KIND      KINDS[] = { Zk48FaultNack, Zk48FaultReadZero, Zk48FaultWriteIgnored, Zk48FaultStatusStuck };
   const char *const          NAMES[] = { "nack", "read-zero", "write-ignored", "status-stuck" };
@@ -685,11 +702,8 @@ TEST_F (FaultInjection, NoChipFaultFakesASuccessfulUpdate) {
 
       Runs++;
       Successes += Run.Status == EFI_SUCCESS;
-      for (const harness::SmbusTransaction &Entry : Run.Sim->Transactions) {
-        if ((Entry.Operation == EfiSmbusWriteBlock) && EFI_ERROR (Entry.Status) && (Run.Status == EFI_SUCCESS)) {
-          Wrong += "success after a refused block write; ";
-          break;
-        }
+      if ((Run.Status == EFI_SUCCESS) && !RefusedBlocksWereSentAgain (*Run.Sim)) {
+        Wrong += "success with a block refused and not sent again; ";
       }
 
       if (!Wrong.empty ()) {
@@ -700,6 +714,72 @@ TEST_F (FaultInjection, NoChipFaultFakesASuccessfulUpdate) {
     mChipFaultRuns += Runs;
     std::printf ("chip faults: %s runs=%llu (of %llu transactions), successes=%llu\n", NAMES[Kind],
       (unsigned long long)Runs, (unsigned long long)T, (unsigned long long)Successes);
+  }
+
+  EXPECT_TRUE (Failures.empty ()) << FirstOf (Failures);
+}
+
+//
+// The chip faults of a bench, in the runs that read the whole E2PROM: a
+// transaction refused once, refused from then on, a write acknowledged and
+// ignored once; each at the first, the last and three transactions between
+// of every transaction site of a clean run, so that each pass of a backup
+// meets them in its middle too. A fault that passes must change nothing.
+//
+TEST_F (FaultInjection, ChipFaultsNeverFakeABackupOrAComparison) {
+  enum FAULT { RefusedOnce, RefusedFromThenOn, IgnoredOnce };
+  const char *const         NAMES[] = { "refused once", "refused from then on", "ignored once" };
+  std::vector<std::string>  Failures;
+
+  for (const RUN_MODE *Mode : { &BACKUP, &COMPARE_IDENTICAL, &COMPARE_DIFFERS }) {
+    OUTCOME                                         Clean  = RunOnce (*Mode, CLEAN_RUN_BUDGET, [](SimFirmware &Sim) { Sim.RecordCallSites = true; });
+    uint64_t                                        Budget = 10 * Clean.Sim->TotalCalls () + 20000;
+    std::map<harness::CallSite, std::vector<uint32_t>>  AtSite;   // the transactions of each site, counted from 1
+    uint32_t                                        Transaction = 0;
+    uint64_t                                        Runs = 0, Successes = 0;
+
+    for (const harness::CallSite &Site : Clean.Sim->CallSites) {
+      if (Site.Kind == Call::Execute) {
+        AtSite[Site].push_back (++Transaction);
+      }
+    }
+
+    for (const auto &[Site, Transactions] : AtSite) {
+      const size_t  Count = Transactions.size ();
+
+      for (uint32_t At : std::set<uint32_t> { Transactions.front (), Transactions[Count / 4], Transactions[Count / 2], Transactions[Count * 3 / 4], Transactions.back () }) {
+        for (FAULT Fault : { RefusedOnce, RefusedFromThenOn, IgnoredOnce }) {
+          OUTCOME      Run   = RunOnce (*Mode, Budget, [&](SimFirmware &Sim) {
+            if (Fault == RefusedFromThenOn) {
+              Sim.Fail (harness::FromThenOn (Call::Execute, At, EFI_DEVICE_ERROR));
+            } else {
+              Sim.Chip.Faults.FaultAt   = At;
+              Sim.Chip.Faults.FaultKind = (Fault == RefusedOnce) ? Zk48FaultNack : Zk48FaultWriteIgnored;
+            }
+          });
+          std::string  Wrong = Judge (*Mode, Run);
+
+          Runs++;
+          Successes += Run.Status == EFI_SUCCESS;
+          //
+          // The scan's device-ID check is not sent again; everything after it
+          // is. An ignored read command may leave the chip with no read to
+          // finish: that wait runs out.
+          //
+          if ((Fault != RefusedFromThenOn) && (At > harness::SCAN_TRANSACTIONS) && (Run.Status != Mode->Clean) && !((Fault == IgnoredOnce) && (Run.Status == EFI_TIMEOUT))) {
+            Wrong += std::string ("a fault met once changed the status to ") + Hex (Run.Status) + "; ";
+          }
+
+          if (!Wrong.empty ()) {
+            Failures.push_back (std::string (Mode->Name) + ", " + NAMES[Fault] + " at " + harness::CallSiteName (Site) + " (transaction " + std::to_string (At) + "): " + Wrong);
+          }
+        }
+      }
+    }
+
+    mChipFaultRuns += Runs;
+    std::printf ("chip faults: mode %s runs=%llu at %zu transaction sites, successes=%llu\n", Mode->Name,
+      (unsigned long long)Runs, AtSite.size (), (unsigned long long)Successes);
   }
 
   EXPECT_TRUE (Failures.empty ()) << FirstOf (Failures);

@@ -1,5 +1,6 @@
 // The ZK48 model's own settings as the tool meets them on the bus: the
-// pattern fill, and a block write dropped on purpose.
+// pattern fill, a block write dropped on purpose, and the faults of a
+// shared bus.
 #include "tests/firmware/FirmwareTest.h"
 
 #include "chip/SmbusAccess.h"
@@ -53,7 +54,7 @@ TEST_F (Zk48ChipTest, FillPatternGivesEveryAddressItsOwnByte) {
 
   // All 8192 bytes at once: the CRC-32 worked out apart from the model.
   EXPECT_EQ (Zk48EepromCrc32 (&Sim.Chip), 0x05C8C018u);
-  EXPECT_EQ (ReadEepromVersion (&Version), EepromReadDone);
+  EXPECT_EQ (ReadEepromVersion (&Version), ChipDone);
   EXPECT_EQ (Version, 0xAA);
 
   // A version setting after it lands on the pattern; a byte fill still works.
@@ -69,15 +70,13 @@ TEST_F (Zk48ChipTest, FillPatternGivesEveryAddressItsOwnByte) {
 TEST_F (Zk48ChipTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly) {
   const struct {
     UINT16     Address;
-    BOOLEAN    Acknowledged;
     bool       Lands;
   } Writes[] = {
-    { 0x1128, FALSE, false },   // refused by the bus: the drop waits for the retry
-    { 0x1120, TRUE,  true  },
-    { 0x0128, TRUE,  true  },   // the same low byte in another page
-    { 0x1128, TRUE,  false },
-    { 0x1128, TRUE,  true  },
-    { 0x1130, TRUE,  true  },
+    { 0x1128, false },   // refused by the bus once: the drop waits for the frame sent again
+    { 0x1120, true  },
+    { 0x0128, true  },   // the same low byte in another page
+    { 0x1128, true  },
+    { 0x1130, true  },
   };
 
   NewChip ();
@@ -88,7 +87,7 @@ TEST_F (Zk48ChipTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly) {
     const std::vector<uint8_t>  Data (8, (uint8_t)(0xA0 + Index));
     const std::vector<uint8_t>  Before = Block (Writes[Index].Address);
 
-    EXPECT_EQ (WriteEepromBlock (Writes[Index].Address, Data.data ()), Writes[Index].Acknowledged) << Index;
+    EXPECT_EQ (WriteEepromBlock (Writes[Index].Address, Data.data ()), ChipDone) << Index;
     EXPECT_EQ (Block (Writes[Index].Address), Writes[Index].Lands ? Data : Before) << Index;
   }
 
@@ -98,8 +97,106 @@ TEST_F (Zk48ChipTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly) {
     ASSERT_TRUE (Apply (u"drop-block=0x0000"));
     EXPECT_FALSE (Apply (u"drop-block=0x2000"));
     ASSERT_TRUE (Apply (Disarm));
-    EXPECT_TRUE (WriteEepromBlock (0x0000, std::vector<uint8_t> (8, 0x11).data ()));
+    EXPECT_EQ (WriteEepromBlock (0x0000, std::vector<uint8_t> (8, 0x11).data ()), ChipDone);
     EXPECT_EQ (Block (0x0000), std::vector<uint8_t> (8, 0x11)) << harness::Utf8 (Disarm);
+  }
+}
+
+//
+// The faults of a shared bus: a transaction refused by count or at random,
+// a write acknowledged and ignored at random, the draws repeatable by seed.
+// The workload alternates a block write, one transaction each, with a read
+// of the MCU version.
+//
+TEST_F (Zk48ChipTest, BusFaultSettingsRefuseAndIgnoreAsSet) {
+  constexpr size_t  Rounds = 1000;
+  const struct {
+    std::vector<std::u16string>    Settings;
+    size_t                         Every;        // refused exactly every Nth transaction; 0: by the range below
+    size_t                         RefusedMin, RefusedMax;
+    size_t                         IgnoredMin, IgnoredMax;
+  } Cases[] = {
+    { { u"refuse-every=3" },                               3, 0,   0,    0,   0    },
+    { { u"refuse-every=1" },                               1, 0,   0,    0,   0    },
+    { { u"refuse-every=3", u"refuse-every=never" },        0, 0,   0,    0,   0    },
+    { { u"refuse-rate=1/1" },                              1, 0,   0,    0,   0    },
+    { { u"refuse-rate=1/4", u"seed=7" },                   0, 440, 560,  0,   0    },
+    { { u"refuse-rate=0x1/0x4", u"seed=8" },               0, 440, 560,  0,   0    },
+    { { u"ignore-rate=1/10", u"seed=1" },                  0, 0,   0,    65,  135  },
+    { { u"ignore-rate=1/1" },                              0, 0,   0,    1000, 1000 },
+    { { u"refuse-rate=1/4", u"ignore-rate=1/4" },          0, 440, 560,  140, 235  },
+    { { u"refuse-rate=1/4", u"ignore-rate=1/4", u"reset" }, 0, 0,  0,    0,   0    },   // and the MCU back to 0x10
+    { { u"refuse-rate=1/4", u"refuse-rate=0" },            0, 0,   0,    0,   0    },
+  };
+  std::vector<std::vector<std::string>>  LogOf;
+
+  for (size_t CaseIndex = 0; CaseIndex < sizeof (Cases) / sizeof (Cases[0]); CaseIndex++) {
+    const auto                &Case = Cases[CaseIndex];
+    std::vector<std::string>  Seen[2];
+
+    // Twice on a fresh chip: the same settings give the same bus.
+    for (std::vector<std::string> &Log : Seen) {
+      size_t  Refused = 0;
+      size_t  Ignored = 0;
+
+      NewChip ();
+      const size_t  Mark = Sim.Transactions.size ();
+      for (const std::u16string &Setting : Case.Settings) {
+        ASSERT_TRUE (Apply (Setting)) << harness::Utf8 (Setting);
+      }
+
+      for (size_t Round = 0; Round < Rounds; Round++) {
+        const UINT16                At        = (UINT16)(Round * 8);
+        UINT8                       Frame[11] = { 0x0A, (UINT8)(At >> 8), (UINT8)At, (UINT8)(Round % 251) };
+        const std::vector<uint8_t>  Data (Frame + 3, Frame + sizeof (Frame));
+        const std::vector<uint8_t>  Before    = Block (At);
+        const BOOLEAN               Took      = SmbusWriteBlock (Frame, sizeof (Frame));
+        const bool                  Landed    = Block (At) == Data;
+
+        EXPECT_TRUE (Landed || (Block (At) == Before)) << "case " << CaseIndex << ", round " << Round;
+        EXPECT_FALSE (!Took && Landed) << "a refused write changed the E2PROM, case " << CaseIndex;
+        Ignored += (Took && !Landed) ? 1 : 0;
+        SmbusReadByte (0x46, 0xC0);
+      }
+
+      Log = BusLog ();
+      Log.erase (Log.begin (), Log.begin () + (std::ptrdiff_t)Mark);
+      for (size_t Index = 0; Index < Log.size (); Index++) {
+        const bool  WasRefused = Log[Index].ends_with (" !");
+
+        Refused += WasRefused ? 1 : 0;
+        if (Case.Every != 0) {
+          EXPECT_EQ (WasRefused, (Index + 1) % Case.Every == 0) << "case " << CaseIndex << ", transaction " << Index + 1;
+        }
+
+        // A read is never ignored: every one answered gives the MCU version.
+        if (Log[Index].starts_with ("R ") && !WasRefused) {
+          EXPECT_EQ (Log[Index], Sim.Chip.McuVersion == 0x5C ? "R 23 C0 -> 5C" : "R 23 C0 -> 10") << CaseIndex;
+        }
+      }
+
+      if (Case.Every == 0) {
+        EXPECT_GE (Refused, Case.RefusedMin) << CaseIndex;
+        EXPECT_LE (Refused, Case.RefusedMax) << CaseIndex;
+      }
+
+      EXPECT_GE (Ignored, Case.IgnoredMin) << CaseIndex;
+      EXPECT_LE (Ignored, Case.IgnoredMax) << CaseIndex;
+      EXPECT_EQ (Sim.Chip.Counts.Ignored, Ignored) << CaseIndex;
+      EXPECT_EQ (Sim.Chip.Counts.Failed, Refused) << CaseIndex;
+    }
+
+    EXPECT_EQ (Seen[0], Seen[1]) << "case " << CaseIndex << " does not repeat";
+    LogOf.push_back (Seen[0]);
+  }
+
+  // Another seed, another sequence.
+  EXPECT_NE (LogOf[4], LogOf[5]);
+
+  for (const char16_t *Refused : { u"refuse-every=0", u"refuse-rate=2/1", u"refuse-rate=1/0", u"refuse-rate=1", u"refuse-rate=1/",
+                                   u"refuse-rate=/4", u"refuse-rate=never/4", u"ignore-rate=1/1/1", u"ignore-rate=1/0x100000000",
+                                   u"seed=never", u"seed=0x100000000", u"seed=" }) {
+    EXPECT_FALSE (Apply (Refused)) << harness::Utf8 (Refused);
   }
 }
 
