@@ -345,7 +345,7 @@ TEST_F (RunSequenceTest, VersionQueryWithARefusedTransactionTriesAgainThenSaysSo
       harness::SimFirmware  Bench;
 
       SetUpBench (Bench);
-      Bench.Chip.Eeprom[0x112F] = 0x5A;
+      Bench.Chip.Eeprom[harness::VERSION_ADDRESS] = 0x5A;
       if (Always) {
         Bench.Fail (harness::FromThenOn (Call::Execute, At, EFI_DEVICE_ERROR));
       } else {
