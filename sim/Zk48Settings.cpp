@@ -215,27 +215,17 @@ ParseFault (
   return FALSE;
 }
 
+/** The chip's faults that take a number: when it answers, and what it drops or fails. **/
 BOOLEAN
-ApplyNumber (
+ApplyFaultNumber (
   ZK48_CHIP  *Chip,
   TEXT       Name,
   UINT64     Value
   )
 {
-  BOOLEAN  IsByte = (Value <= 0xFF);
   BOOLEAN  IsFlag = (Value <= 1);
 
-  if (Is (Name, u"mcu") && IsByte) {
-    Chip->McuVersion = (UINT8)Value;
-  } else if (Is (Name, u"device-id") && IsByte) {
-    Chip->DeviceId = (UINT8)Value;
-  } else if (Is (Name, u"version") && IsByte) {
-    Chip->Eeprom[VERSION_ADDRESS] = (UINT8)Value;
-  } else if (Is (Name, u"fill") && IsByte) {
-    for (UINT8 &Byte : Chip->Eeprom) {
-      Byte = (UINT8)Value;
-    }
-  } else if (Is (Name, u"id-from") && (Value <= ZK48_NEVER)) {
+  if (Is (Name, u"id-from") && (Value <= ZK48_NEVER)) {
     Chip->Faults.DeviceIdFromRead = (UINT32)Value;
   } else if (Is (Name, u"ready-after") && (Value <= ZK48_NEVER)) {
     Chip->Faults.ReadyAfterPolls = (UINT32)Value;
@@ -247,10 +237,36 @@ ApplyNumber (
     Chip->Faults.FaultAt = (UINT32)Value;
   } else if (Is (Name, u"drop-block") && ((Value < ZK48_EEPROM_SIZE) || (Value == ZK48_NEVER))) {
     Chip->Faults.DropBlockAt = (UINT32)Value;
+  } else {
+    return FALSE;
+  }
+
+  return TRUE;
+}
+
+BOOLEAN
+ApplyNumber (
+  ZK48_CHIP  *Chip,
+  TEXT       Name,
+  UINT64     Value
+  )
+{
+  BOOLEAN  IsByte = (Value <= 0xFF);
+
+  if (Is (Name, u"mcu") && IsByte) {
+    Chip->McuVersion = (UINT8)Value;
+  } else if (Is (Name, u"device-id") && IsByte) {
+    Chip->DeviceId = (UINT8)Value;
+  } else if (Is (Name, u"version") && IsByte) {
+    Chip->Eeprom[VERSION_ADDRESS] = (UINT8)Value;
+  } else if (Is (Name, u"fill") && IsByte) {
+    for (UINT8 &Byte : Chip->Eeprom) {
+      Byte = (UINT8)Value;
+    }
   } else if (Is (Name, u"bus-khz") && (Value <= ZK48_WIRE_MAX_KHZ)) {
     Chip->Wire = { (UINT32)Value, 0 };
   } else {
-    return FALSE;
+    return ApplyFaultNumber (Chip, Name, Value);
   }
 
   return TRUE;
