@@ -24,7 +24,7 @@ open(f"{sys.argv[1]}/Zk48Sim.cfg", "w").write("mcu=0x21\nversion=0x4C\nbus-khz=1
 PY
 
 exec /usr/bin/python3 tests/e2e/qemu_shell.py live --timeout 180 \
-  --file build/efi/Zk48Update.efi --file build/efi/Zk48Sim.efi \
+  --file build/efi/Zk48Update.efi --file build/efi/Zk48Update.man --file build/efi/Zk48Sim.efi \
   --file "$sample/sample.bin" --file "$sample/Zk48Sim.cfg" \
   --cmd "load Zk48Sim.efi" \
   --cmd "Zk48Update.efi -v" \

@@ -30,7 +30,11 @@ E2E_FIRMWARE=u-boot ZK48_EFI_DIR=build/efi /usr/bin/python3 tests/e2e/test_zk48.
 echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK48_SANITIZE=ON -DZK48_EFI=OFF >/dev/null
 cmake --build build-sanitize -j 2
+# The check that the sampled sweep ends runs as the full sweep does compares
+# the harness's two ways of sweeping the same update, not new product paths:
+# the plain build runs it, and under the sanitizers it alone took 3.5 minutes.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  GTEST_FILTER=-FaultInjection.SampledSweepEndsRunsAsTheFullSweepDoes \
   ctest --test-dir build-sanitize --output-on-failure
 
 echo "== static checks: clang-tidy and cppcheck =="
