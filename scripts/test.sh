@@ -35,7 +35,7 @@ cmake --build build-sanitize -j 2
 # the plain build runs it, and under the sanitizers it alone took 3.5 minutes.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   GTEST_FILTER=-FaultInjection.SampledSweepEndsRunsAsTheFullSweepDoes \
-  ctest --test-dir build-sanitize --output-on-failure
+  ctest --test-dir build-sanitize --output-on-failure -j 2
 
 echo "== static checks: clang-tidy and cppcheck =="
 bash scripts/static-checks.sh
