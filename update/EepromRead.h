@@ -32,8 +32,9 @@ StartEepromReading (
 
 /**
   Reads every E2PROM byte into Copy (EEPROM_SIZE bytes), address N at index
-  N, as pass Pass (from 0) of the reading: ascending, odd passes descending. Returns ChipDone, or
-  why the read stopped; the console then says at which address.
+  N, as pass Pass (from 0) of the reading: ascending, odd passes descending.
+  Returns ChipDone, or why the read stopped; the console then says at which
+  address.
 **/
 CHIP_RESULT
 ReadEepromPass (
