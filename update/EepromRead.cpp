@@ -13,17 +13,17 @@ constexpr UINT32  NO_FIGURE = 0xFFFFFFFF;
 constexpr UINT32  WHOLE_FIGURE = 100;
 
 /**
-  The figure once the byte at Address of pass Pass is read: the bytes done
-  as a share of all passes, in whole percent; the last byte shows 100%.
+  The figure once Done bytes of pass Pass are read: the bytes done as a
+  share of all passes, in whole percent; the last byte shows 100%.
 **/
 UINT32
 ReadingFigure (
   const EEPROM_READING  &Reading,
   UINT32                Pass,
-  UINT32                Address
+  UINT32                Done
   )
 {
-  return ((Pass * (UINT32)EEPROM_SIZE + Address + 1) * WHOLE_FIGURE) / (Reading.Passes * (UINT32)EEPROM_SIZE);
+  return ((Pass * (UINT32)EEPROM_SIZE + Done) * WHOLE_FIGURE) / (Reading.Passes * (UINT32)EEPROM_SIZE);
 }
 
 VOID
@@ -71,9 +71,15 @@ ReadEepromPass (
   UINT8           *Copy
   )
 {
-  for (UINT32 Address = 0; Address < EEPROM_SIZE; Address++) {
-    CHIP_RESULT  Result = ReadEepromByte ((UINT16)Address, &Copy[Address]);
-    UINT32       Figure = ReadingFigure (*Reading, Pass, Address);
+  for (UINT32 Done = 1; Done <= EEPROM_SIZE; Done++) {
+    //
+    // A write the chip acknowledges but ignores leaves it delivering the
+    // byte it read last. Odd passes run down, so that the same stray write
+    // in two passes gives different neighbours and the passes disagree.
+    //
+    UINT32       Address = ((Pass & 1) != 0) ? EEPROM_SIZE - Done : Done - 1;
+    CHIP_RESULT  Result  = ReadEepromByte ((UINT16)Address, &Copy[Address]);
+    UINT32       Figure  = ReadingFigure (*Reading, Pass, Done);
 
     if (Result != ChipDone) {
       Print (u"\n");

@@ -31,9 +31,10 @@ StartEepromReading (
   );
 
 /**
-  Reads every E2PROM byte, ascending, into Copy (EEPROM_SIZE bytes), address
-  N at index N, as pass Pass (from 0) of the reading. Returns ChipDone, or
-  why the read stopped; the console then says at which address.
+  Reads every E2PROM byte into Copy (EEPROM_SIZE bytes), address N at index
+  N, as pass Pass (from 0) of the reading: ascending, odd passes descending.
+  Returns ChipDone, or why the read stopped; the console then says at which
+  address.
 **/
 CHIP_RESULT
 ReadEepromPass (

@@ -247,7 +247,9 @@ SettleWholeRead (
 
   Content.assign (EEPROM_SIZE, 0);
   for (size_t Pass = 0; Pass < (Backup ? 2u : 1u); Pass++) {
-    for (size_t Address = 0; Address < EEPROM_SIZE; Address++, Next++) {
+    for (size_t Done = 0; Done < EEPROM_SIZE; Done++, Next++) {
+      size_t  Address = (Pass == 0) ? Done : EEPROM_SIZE - 1 - Done;   // the second pass runs down
+
       if (Next == Reads.size ()) {
         return false;
       }
