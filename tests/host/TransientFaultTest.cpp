@@ -27,17 +27,24 @@ const char  NOTE_RESENT[] = " Note: 1 bus transaction was refused and sent again
 const char  NOTE_REREAD[] = " Note: 1 E2PROM byte was read again until two reads agreed.\r\n";
 
 //
-// A host controller in front of the simulated one whose reads of one
-// E2PROM byte never come back the same twice, as a failing cell or a
-// marginal bus would deliver them.
+// A host controller in front of the simulated one, straying at one E2PROM
+// byte in one of two ways: its reads never come back the same twice, as a
+// failing cell or a marginal bus would deliver them; or the chip ignores
+// the first two read commands for it, whenever they come, the same stray
+// write in both passes of a backup.
 //
+enum STRAY_KIND {
+  StrayUnsteadyReads,
+  StrayTwiceIgnoredCommand
+};
+
 EFI_SMBUS_HC_EXECUTE_OPERATION  mSimExecute;
 ZK48_CHIP                       *mChip;
-uint32_t                        mUnsteadyReads;
-uint32_t                        mIgnoredCommands;
+STRAY_KIND                      mStrayKind;
+uint32_t                        mStrays;      // reads altered, or commands ignored
 
 EFI_STATUS EFIAPI
-UnsteadyExecute (
+StrayExecute (
   const EFI_SMBUS_HC_PROTOCOL  *This,
   EFI_SMBUS_DEVICE_ADDRESS     SlaveAddress,
   EFI_SMBUS_DEVICE_COMMAND     Command,
@@ -47,41 +54,35 @@ UnsteadyExecute (
   VOID                         *Buffer
   )
 {
-  EFI_STATUS  Status  = mSimExecute (This, SlaveAddress, Command, Operation, PecCheck, Length, Buffer);
-  uint32_t    Address = (uint32_t)mChip->AddressHigh << 8 | mChip->AddressLow;
+  const bool  AtAddress = (((uint32_t)mChip->AddressHigh << 8) | mChip->AddressLow) == UNSTEADY_ADDRESS;
+  EFI_STATUS  Status;
 
-  if (!EFI_ERROR (Status) && (Command == harness::R_EEPROM_DATA) && (Operation == EfiSmbusReadByte) && (Address == UNSTEADY_ADDRESS)) {
-    *(UINT8 *)Buffer ^= (UINT8)++mUnsteadyReads;
+  if ((mStrayKind == StrayTwiceIgnoredCommand) && AtAddress && (Command == harness::R_COMMAND) && (Operation == EfiSmbusWriteByte) && (mStrays < 2)) {
+    mStrays++;
+    mChip->Faults.FaultAt   = mChip->Counts.Transactions + 1;
+    mChip->Faults.FaultKind = Zk48FaultWriteIgnored;
+  }
+
+  Status = mSimExecute (This, SlaveAddress, Command, Operation, PecCheck, Length, Buffer);
+  if ((mStrayKind == StrayUnsteadyReads) && AtAddress && !EFI_ERROR (Status) && (Command == harness::R_EEPROM_DATA) && (Operation == EfiSmbusReadByte)) {
+    *(UINT8 *)Buffer ^= (UINT8)++mStrays;
   }
 
   return Status;
 }
 
-//
-// A host controller in front of the simulated one whose chip ignores the
-// first two read commands for UNSTEADY_ADDRESS, whenever they come: the
-// same stray write in both passes of a backup.
-//
-EFI_STATUS EFIAPI
-TwiceIgnoredCommandExecute (
-  const EFI_SMBUS_HC_PROTOCOL  *This,
-  EFI_SMBUS_DEVICE_ADDRESS     SlaveAddress,
-  EFI_SMBUS_DEVICE_COMMAND     Command,
-  EFI_SMBUS_OPERATION          Operation,
-  BOOLEAN                      PecCheck,
-  UINTN                        *Length,
-  VOID                         *Buffer
+// Puts StrayExecute in front of the bench's first SMBus controller.
+void
+InterposeStray (
+  harness::SimFirmware  &Bench,
+  STRAY_KIND            Kind
   )
 {
-  uint32_t  Address = (uint32_t)mChip->AddressHigh << 8 | mChip->AddressLow;
-
-  if ((Command == harness::R_COMMAND) && (Operation == EfiSmbusWriteByte) && (Address == UNSTEADY_ADDRESS) && (mIgnoredCommands < 2)) {
-    mIgnoredCommands++;
-    mChip->Faults.FaultAt   = mChip->Counts.Transactions + 1;
-    mChip->Faults.FaultKind = Zk48FaultWriteIgnored;
-  }
-
-  return mSimExecute (This, SlaveAddress, Command, Operation, PecCheck, Length, Buffer);
+  mSimExecute                                 = Bench.SmbusControllers[0]->Protocol.Execute;
+  mChip                                       = &Bench.Chip;
+  mStrayKind                                  = Kind;
+  mStrays                                     = 0;
+  Bench.SmbusControllers[0]->Protocol.Execute = StrayExecute;
 }
 
 class TransientFaultTest : public FirmwareTest {
@@ -224,10 +225,7 @@ TEST_F (TransientFaultTest, BackupHoldsTheChipDespiteAWriteTheChipIgnored) {
 
     Zk48FillPattern (&Bench.Chip);
     if (Case.BothPasses) {
-      mSimExecute                                 = Bench.SmbusControllers[0]->Protocol.Execute;
-      mChip                                       = &Bench.Chip;
-      mIgnoredCommands                            = 0;
-      Bench.SmbusControllers[0]->Protocol.Execute = TwiceIgnoredCommandExecute;
+      InterposeStray (Bench, StrayTwiceIgnoredCommand);
     } else {
       Bench.Chip.Faults.FaultAt   = FirstTransactionOf (UNSTEADY_ADDRESS) + Case.Step;
       Bench.Chip.Faults.FaultKind = Zk48FaultWriteIgnored;
@@ -324,15 +322,12 @@ TEST_F (TransientFaultTest, ByteThatNeverReadsTheSameTwiceEndsTheCommandAtItsAdd
 
     Zk48FillPattern (&Bench.Chip);
     Bench.AddFile (BenchVolume, u"zk48.bin", Eeprom (Bench.Chip));
-    mSimExecute                                 = Bench.SmbusControllers[0]->Protocol.Execute;
-    mChip                                       = &Bench.Chip;
-    mUnsteadyReads                              = 0;
-    Bench.SmbusControllers[0]->Protocol.Execute = UnsteadyExecute;
+    InterposeStray (Bench, StrayUnsteadyReads);
     Bench.SetArguments ({ u"Zk48Update.efi", Option, Backup ? u"backup.bin" : u"zk48.bin" });
     EXPECT_EQ (Bench.RunImage (), EFI_DEVICE_ERROR);
     EXPECT_TRUE (Bench.RawText ().ends_with (std::string (" Error: E2PROM read failed at address 0x0800: no two of 5 reads in a row agreed, exit.\r\n") +
                                              (Backup ? " The incomplete backup file was deleted.\r\n" : ""))) << Bench.RawText ().substr (Bench.RawText ().size () - 200);
-    EXPECT_EQ (mUnsteadyReads, 5u);
+    EXPECT_EQ (mStrays, 5u);
     EXPECT_FALSE (Bench.HasFile (BenchVolume, u"backup.bin"));
     EXPECT_EQ (Bench.LedgerProblems (), std::vector<std::string> {});
   }
