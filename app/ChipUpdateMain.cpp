@@ -34,11 +34,11 @@ VOID
 ShowBanner (
   )
 {
-  Print (u"================================================\n");
-  Print (u" This tool is used for updating the ZK48 Chip image.\n");
-  Print (u" Software support cmd-one format:xxx.efi xxx.bin.\n");
-  Print (u" Software support cmd-two format:xxx.efi -v.\n");
-  Print (u" Software version: %d.%d.%d\n", TOOL_MAJOR_VERSION, TOOL_MINOR_VERSION, TOOL_REVISION_VERSION);
+  Print ("================================================\n");
+  Print (" This tool is used for updating the ZK48 Chip image.\n");
+  Print (" Software support cmd-one format:xxx.efi xxx.bin.\n");
+  Print (" Software support cmd-two format:xxx.efi -v.\n");
+  Print (" Software version: %d.%d.%d\n", TOOL_MAJOR_VERSION, TOOL_MINOR_VERSION, TOOL_REVISION_VERSION);
 }
 
 /**
@@ -51,14 +51,14 @@ ShowUsage (
   )
 {
   Print (
-    u" Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its version byte.\n"
-    u" Zk48Update.efi -v       show the version byte the E2PROM holds.\n"
-    u" Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.\n"
+    " Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its version byte.\n"
+    " Zk48Update.efi -v       show the version byte the E2PROM holds.\n"
+    " Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.\n"
     );
   Print (
-    u" Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\n"
-    u" Zk48Update.efi -h       show these lines; the chip is not touched.\n"
-    u" Exit statuses and the bench script Zk48Bench.nsh: see the README.\n"
+    " Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\n"
+    " Zk48Update.efi -h       show these lines; the chip is not touched.\n"
+    " Exit statuses and the bench script Zk48Bench.nsh: see the README.\n"
     );
 }
 
@@ -126,7 +126,7 @@ ShowEepromVersion (
   }
 
   ShowRetryNote (0);
-  Print (u"The E2PROM version is 0x%x. \n", Version);
+  Print ("The E2PROM version is 0x%x. \n", Version);
   return EFI_SUCCESS;
 }
 
@@ -211,7 +211,7 @@ ChipUpdateMain (
   gST->ConOut->ClearScreen (gST->ConOut);
   ShowBanner ();
   if (Argc <= 1) {
-    Print (u" Error: No bin file name parameter or Command missing -v parameters, program exit.\n");
+    Print (" Error: No bin file name parameter or Command missing -v parameters, program exit.\n");
     return EFI_INVALID_PARAMETER;
   }
 
@@ -223,7 +223,7 @@ ChipUpdateMain (
 
   NamesFile = (Command == CommandBackup) || (Command == CommandCompare);
   if (NamesFile && (Argc < 3)) {
-    Print (u" Error: %s needs a file name, program exit.\n", Argv[1]);
+    Print (" Error: %s needs a file name, program exit.\n", Argv[1]);
     return EFI_INVALID_PARAMETER;
   }
 
@@ -231,13 +231,13 @@ ChipUpdateMain (
   // A backup named like an option could never be written back by name.
   //
   if (NamesFile && (CommandOf (Argv[2]) != CommandUpdate)) {
-    Print (u" Error: %s needs a file name, %s is an option, program exit.\n", Argv[1], Argv[2]);
+    Print (" Error: %s needs a file name, %s is an option, program exit.\n", Argv[1], Argv[2]);
     return EFI_INVALID_PARAMETER;
   }
 
-  Print (u"\n================================================ \n");
+  Print ("\n================================================ \n");
   if (mSmbusHc == nullptr) {
-    Print (u" Error: SMBus host controller protocol not found, exit.\n");
+    Print (" Error: SMBus host controller protocol not found, exit.\n");
     return EFI_NOT_FOUND;
   }
 

@@ -28,13 +28,13 @@ ShowValuesRead (
   )
 {
   if (AllAnsweredAlike (Check)) {
-    Print (u"all answered 0x%2.2X", Check->Values[0]);
+    Print ("all answered 0x%2.2X", Check->Values[0]);
     return;
   }
 
-  Print (u"answered");
+  Print ("answered");
   for (UINTN Index = 0; Index < Check->Answered; Index++) {
-    Print (u" 0x%2.2X", Check->Values[Index]);
+    Print (" 0x%2.2X", Check->Values[Index]);
   }
 }
 
@@ -44,12 +44,12 @@ ShowRefusals (
   )
 {
   if (Check->Answered == 0) {
-    Print (u"all refused");
+    Print ("all refused");
   } else {
-    Print (u", %d refused", (UINT32)Check->Refused);
+    Print (", %d refused", (UINT32)Check->Refused);
   }
 
-  Print (u" (%r%s)", Check->RefusedStatus, Check->RefusedAlike ? u"" : u", and other statuses");
+  Print (" (%r%a)", Check->RefusedStatus, Check->RefusedAlike ? "" : ", and other statuses");
 }
 
 VOID
@@ -60,7 +60,7 @@ ShowScanCheck (
   const DEVICE_ID_CHECK  *Check = &Entry->Check;
 
   Print (
-    u" Device ID check at %2.2X:%2.2X.%X (SMBus 0x%lX): %d reads, ",
+    " Device ID check at %2.2X:%2.2X.%X (SMBus 0x%lX): %d reads, ",
     Entry->Bus,
     Entry->Dev,
     Entry->Func,
@@ -75,7 +75,7 @@ ShowScanCheck (
     ShowRefusals (Check);
   }
 
-  Print (u"; the ZK48 answers 0x%2.2X.\n", TCON_DEVICE_ID);
+  Print ("; the ZK48 answers 0x%2.2X.\n", TCON_DEVICE_ID);
 }
 
 } // namespace
@@ -105,6 +105,6 @@ ShowScanChecks (
   }
 
   if (Record->Count > SCAN_CHECKS_SHOWN) {
-    Print (u" And %d more device ID check(s), not shown.\n", (UINT32)(Record->Count - SCAN_CHECKS_SHOWN));
+    Print (" And %d more device ID check(s), not shown.\n", (UINT32)(Record->Count - SCAN_CHECKS_SHOWN));
   }
 }

@@ -95,11 +95,11 @@ VOID
 ShowController (
   )
 {
-  Print (u" Found SMBus device:\n");
-  Print (u" Bus Dev Func Vendor Device Revision\n");
-  Print (u" %2.2X %2.2X %2.2X ", mBus, mDev, mFunc);
-  Print (u" %4.4X %4.4X", mVendorId, mDeviceId);
-  Print (u" %2.2X\n", mRevisionId);
+  Print (" Found SMBus device:\n");
+  Print (" Bus Dev Func Vendor Device Revision\n");
+  Print (" %2.2X %2.2X %2.2X ", mBus, mDev, mFunc);
+  Print (" %4.4X %4.4X", mVendorId, mDeviceId);
+  Print (" %2.2X\n", mRevisionId);
 }
 
 /** Runs the device-ID check for the controller at the scan position and mSmbAddr; keeps what it saw. **/
@@ -121,7 +121,7 @@ CheckIntelController (
   SCAN_RECORD  *Record
   )
 {
-  Print (u" Intel ID.\n");
+  Print (" Intel ID.\n");
   mChipAddr = ConfigAddress (R_PCI_SMBUS_BASE);
   mSmbAddr  = ConfigRead ((UINT32)mChipAddr) & B_PCI_SMBUS_BASE;
   return CheckChip (Record);
@@ -133,17 +133,17 @@ CheckAmdController (
   SCAN_RECORD  *Record
   )
 {
-  Print (u" Found AMD SMBUS device.\n");
+  Print (" Found AMD SMBUS device.\n");
   mChipAddr = 0;
   for (UINT32 Base : mAmdSmbusBases) {
     mSmbAddr = Base;
-    Print (u" Check TCON Device ID...on 0x%X...", Base);
+    Print (" Check TCON Device ID...on 0x%X...", Base);
     if (CheckChip (Record)) {
-      Print (u"Ok.\n");
+      Print ("Ok.\n");
       return TRUE;
     }
 
-    Print (u"Fail.\n");
+    Print ("Fail.\n");
   }
 
   return FALSE;
@@ -153,8 +153,8 @@ SMBUS_SCAN_RESULT
 ReportChipFound (
   )
 {
-  Print (u" Found Chip on Addr = 0x%lx, SMBaddr = 0x%lx\n", mChipAddr, mSmbAddr);
-  Print (u"================================================ \n");
+  Print (" Found Chip on Addr = 0x%lx, SMBaddr = 0x%lx\n", mChipAddr, mSmbAddr);
+  Print ("================================================ \n");
   return SmbusScanChipFound;
 }
 
@@ -189,15 +189,15 @@ WalkConfigSpace (  // NOLINT(readability-function-cognitive-complexity)
         } else if (mVendorId == PCI_VENDOR_AMD) {
           return CheckAmdController (Record) ? ReportChipFound () : SmbusScanChipMissing;
         } else {
-          Print (u" Found unknown SMBUS device, can't support now.\n");
-          Print (u"Error: can't found any supported SMBus device,exit.\n");
+          Print (" Found unknown SMBUS device, can't support now.\n");
+          Print ("Error: can't found any supported SMBus device,exit.\n");
           return SmbusScanUnsupported;
         }
       }
     }
   }
 
-  Print (u"Error: can't found any supported SMBus device,exit.\n");
+  Print ("Error: can't found any supported SMBus device,exit.\n");
   return SmbusScanNotFound;
 }
 

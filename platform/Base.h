@@ -18,6 +18,7 @@ typedef uint64_t  UINT64;
 typedef int64_t   INT64;
 typedef uint64_t  UINTN;
 typedef int64_t   INTN;
+typedef char      CHAR8;
 typedef char16_t  CHAR16;
 typedef UINT8     BOOLEAN;
 typedef void      VOID;

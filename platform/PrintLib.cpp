@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr CHAR16  mHexDigits[] = u"0123456789ABCDEF";
+constexpr CHAR8  mHexDigits[] = "0123456789ABCDEF";
 
 //
 // The digits of the widest value, a 64-bit number in decimal, fit here.
@@ -44,15 +44,27 @@ PutString (
   }
 }
 
+/** 8-bit text widens unit by unit: the formats and names are plain ASCII. **/
+VOID
+PutAscii (
+  PRINT_OUTPUT  *Output,
+  const CHAR8   *String
+  )
+{
+  for ( ; *String != 0; String++) {
+    PutUnit (Output, (UINT8)*String);
+  }
+}
+
 VOID
 PutRun (
   PRINT_OUTPUT  *Output,
-  const CHAR16  *Start,
-  const CHAR16  *End
+  const CHAR8   *Start,
+  const CHAR8   *End
   )
 {
   for ( ; Start < End; Start++) {
-    PutUnit (Output, *Start);
+    PutUnit (Output, (UINT8)*Start);
   }
 }
 
@@ -75,7 +87,7 @@ PutNumber (
   UINTN   Length;
 
   do {
-    Digits[DigitCount++] = mHexDigits[Magnitude % Radix];
+    Digits[DigitCount++] = (CHAR16)mHexDigits[Magnitude % Radix];
     Magnitude           /= Radix;
   } while (Magnitude != 0);
 
@@ -116,27 +128,35 @@ PutConversion (
   }
 
   switch (Conversion.Type) {
-    case u'd': {
+    case 'd': {
       INT64  Value = Wide ? (INT64)Arg.Value : (INT64)(INT32)(UINT32)Arg.Value;
       PutNumber (Output, Value < 0 ? 0 - (UINT64)Value : (UINT64)Value, Value < 0, 10, MinimumDigits, Conversion.Width);
       break;
     }
-    case u'x':
-    case u'X':
+    case 'x':
+    case 'X':
       PutNumber (Output, Wide ? Arg.Value : (UINT32)Arg.Value, FALSE, 16, MinimumDigits, Conversion.Width);
       break;
-    case u'r': {
-      const CHAR16  *Name = StatusName (Arg.Value);
+    case 'r': {
+      const CHAR8  *Name = StatusName (Arg.Value);
       if (Name != nullptr) {
-        PutString (Output, Name);
+        PutAscii (Output, Name);
       } else {
         PutNumber (Output, Arg.Value, FALSE, 16, STATUS_VALUE_DIGITS, 0);
       }
 
       break;
     }
+    case 'a':
+      PutAscii (Output, Arg.String != nullptr ? (const CHAR8 *)Arg.String : "<null string>");
+      break;
     default:
-      PutString (Output, Arg.String != nullptr ? Arg.String : u"<null string>");
+      if (Arg.String != nullptr) {
+        PutString (Output, (const CHAR16 *)Arg.String);
+      } else {
+        PutAscii (Output, "<null string>");
+      }
+
       break;
   }
 }
@@ -147,7 +167,7 @@ UINTN
 FormatString (
   CHAR16           *Buffer,
   UINTN            BufferUnits,
-  const CHAR16     *Format,
+  const CHAR8      *Format,
   const PRINT_ARG  *Args,
   UINTN            ArgCount
   )
@@ -162,13 +182,13 @@ FormatString (
   Output = { Buffer, BufferUnits - 1, 0 };
 
   while (*Format != 0) {
-    if ((*Format == u'\n') || (*Format == u'\r')) {
+    if ((*Format == '\n') || (*Format == '\r')) {
       //
       // A line feed, or a CR LF or LF CR pair, always leaves as CR LF.
       //
-      BOOLEAN  Pair = (Format[1] == (*Format == u'\n' ? u'\r' : u'\n'));
-      if ((*Format == u'\n') || Pair) {
-        PutString (&Output, u"\r\n");
+      BOOLEAN  Pair = (Format[1] == (*Format == '\n' ? '\r' : '\n'));
+      if ((*Format == '\n') || Pair) {
+        PutAscii (&Output, "\r\n");
       } else {
         PutUnit (&Output, u'\r');
       }
@@ -177,13 +197,13 @@ FormatString (
       continue;
     }
 
-    if (*Format != u'%') {
-      PutUnit (&Output, *Format++);
+    if (*Format != '%') {
+      PutUnit (&Output, (UINT8)*Format++);
       continue;
     }
 
     PRINT_CONVERSION  Conversion = ParseConversion (Format);
-    if (Conversion.Type == u'%') {
+    if (Conversion.Type == '%') {
       PutUnit (&Output, u'%');
     } else if ((Conversion.Takes != PrintArgNone) && (ArgUsed < ArgCount) && (Args[ArgUsed].Kind == Conversion.Takes)) {
       PutConversion (&Output, Conversion, Args[ArgUsed++]);
@@ -200,7 +220,7 @@ FormatString (
 
 UINTN
 PrintArgs (
-  const CHAR16     *Format,
+  const CHAR8      *Format,
   const PRINT_ARG  *Args,
   UINTN            ArgCount
   )

@@ -2,7 +2,9 @@
   Formatted console output. Print checks at compile time that every
   argument suits its conversion, then formats in the firmware's manner:
   line feeds out as CR LF, upper-case hexadecimal, %r as a status name,
-  at most PRINT_MAX_CHARACTERS per call.
+  at most PRINT_MAX_CHARACTERS per call. Formats are 8-bit text, widened
+  to UTF-16 while formatting: half the bytes of UTF-16 formats in an image
+  whose size is a budget.
 **/
 #ifndef PLATFORM_PRINT_LIB_H_
 #define PLATFORM_PRINT_LIB_H_
@@ -13,19 +15,20 @@ constexpr UINTN  PRINT_MAX_CHARACTERS = 320;
 
 //
 // What an argument carries: a 32-bit integer (%d, %x, %X), a 64-bit one
-// (%lx, %lX, %r) or a UTF-16 string (%s).
+// (%lx, %lX, %r), a UTF-16 string (%s) or an 8-bit one (%a).
 //
 enum PRINT_ARG_KIND : UINT8 {
   PrintArgNone,
   PrintArgInt32,
   PrintArgInt64,
-  PrintArgString
+  PrintArgString,
+  PrintArgAscii
 };
 
 struct PRINT_ARG {
   PRINT_ARG_KIND    Kind;
   UINT64            Value;
-  const CHAR16      *String;
+  const VOID        *String;    // CHAR16 for PrintArgString, CHAR8 for PrintArgAscii
 };
 
 //
@@ -33,9 +36,9 @@ struct PRINT_ARG {
 // formatter read it.
 //
 struct PRINT_CONVERSION {
-  const CHAR16      *Next;        // the format text after the conversion
+  const CHAR8       *Next;        // the format text after the conversion
   PRINT_ARG_KIND    Takes;        // PrintArgNone for %% and unknown types
-  CHAR16            Type;         // 'd', 'x', 'X', 's', 'r', '%' or another unit
+  CHAR8             Type;         // 'd', 'x', 'X', 's', 'a', 'r', '%' or another unit
   BOOLEAN           ZeroPad;
   UINTN             Width;
   UINTN             Precision;
@@ -44,29 +47,29 @@ struct PRINT_CONVERSION {
 /** Reads the conversion whose '%' is at Percent. **/
 constexpr PRINT_CONVERSION
 ParseConversion (
-  const CHAR16  *Percent
+  const CHAR8  *Percent
   )
 {
   PRINT_CONVERSION  Conversion = { Percent + 1, PrintArgNone, 0, FALSE, 0, 0 };
-  const CHAR16      *Cursor    = Percent + 1;
+  const CHAR8       *Cursor    = Percent + 1;
   BOOLEAN           Long       = FALSE;
 
-  if (*Cursor == u'0') {
+  if (*Cursor == '0') {
     Conversion.ZeroPad = TRUE;
     Cursor++;
   }
 
-  for ( ; *Cursor >= u'0' && *Cursor <= u'9'; Cursor++) {
-    Conversion.Width = Conversion.Width * 10 + (UINTN)(*Cursor - u'0');
+  for ( ; *Cursor >= '0' && *Cursor <= '9'; Cursor++) {
+    Conversion.Width = Conversion.Width * 10 + (UINTN)(*Cursor - '0');
   }
 
-  if (*Cursor == u'.') {
-    for (Cursor++; *Cursor >= u'0' && *Cursor <= u'9'; Cursor++) {
-      Conversion.Precision = Conversion.Precision * 10 + (UINTN)(*Cursor - u'0');
+  if (*Cursor == '.') {
+    for (Cursor++; *Cursor >= '0' && *Cursor <= '9'; Cursor++) {
+      Conversion.Precision = Conversion.Precision * 10 + (UINTN)(*Cursor - '0');
     }
   }
 
-  if ((*Cursor == u'l') || (*Cursor == u'L')) {
+  if ((*Cursor == 'l') || (*Cursor == 'L')) {
     Long = TRUE;
     Cursor++;
   }
@@ -79,16 +82,19 @@ ParseConversion (
 
   Conversion.Next = Cursor + 1;
   switch (*Cursor) {
-    case u'd':
-    case u'x':
-    case u'X':
+    case 'd':
+    case 'x':
+    case 'X':
       Conversion.Takes = Long ? PrintArgInt64 : PrintArgInt32;
       break;
-    case u'r':
+    case 'r':
       Conversion.Takes = PrintArgInt64;
       break;
-    case u's':
+    case 's':
       Conversion.Takes = PrintArgString;
+      break;
+    case 'a':
+      Conversion.Takes = PrintArgAscii;
       break;
     default:
       break;
@@ -105,6 +111,8 @@ PrintArgKindOf (
 {
   if constexpr (__is_same (TYPE, const CHAR16 *) || __is_same (TYPE, CHAR16 *)) {
     return PrintArgString;
+  } else if constexpr (__is_same (TYPE, const CHAR8 *) || __is_same (TYPE, CHAR8 *)) {
+    return PrintArgAscii;
   } else if constexpr (__is_integral (TYPE) && !__is_same (TYPE, bool) && (sizeof (TYPE) <= 4)) {
     return PrintArgInt32;
   } else if constexpr (__is_integral (TYPE) && (sizeof (TYPE) == 8)) {
@@ -130,24 +138,24 @@ struct TYPE_IDENTITY {
 **/
 template <typename... ARGS>
 struct PRINT_FORMAT {
-  const CHAR16    *Text;
+  const CHAR8    *Text;
 
   consteval
   PRINT_FORMAT (
-    const CHAR16  *Format
+    const CHAR8  *Format
     ) : Text (Format)
   {
     constexpr PRINT_ARG_KIND  Kinds[] = { PrintArgKindOf<ARGS>()..., PrintArgNone };
     UINTN                     Used    = 0;
 
-    for (const CHAR16 *Cursor = Format; *Cursor != 0; ) {
-      if (*Cursor != u'%') {
+    for (const CHAR8 *Cursor = Format; *Cursor != 0; ) {
+      if (*Cursor != '%') {
         Cursor++;
         continue;
       }
 
       PRINT_CONVERSION  Conversion = ParseConversion (Cursor);
-      if ((Conversion.Takes == PrintArgNone) && (Conversion.Type != u'%')) {
+      if ((Conversion.Takes == PrintArgNone) && (Conversion.Type != '%')) {
         PrintFormatDoesNotMatchArguments ();
       }
 
@@ -176,7 +184,7 @@ MakePrintArg (
 {
   constexpr PRINT_ARG_KIND  Kind = PrintArgKindOf<TYPE>();
 
-  if constexpr (Kind == PrintArgString) {
+  if constexpr ((Kind == PrintArgString) || (Kind == PrintArgAscii)) {
     return PRINT_ARG { Kind, 0, Value };
   } else if constexpr (Kind == PrintArgInt32) {
     return PRINT_ARG { Kind, (UINT32)Value, nullptr };
@@ -193,13 +201,13 @@ UINTN
 FormatString (
   CHAR16           *Buffer,
   UINTN            BufferUnits,
-  const CHAR16     *Format,
+  const CHAR8      *Format,
   const PRINT_ARG  *Args,
   UINTN            ArgCount
   );
 
 /** Returns the name the firmware's print library gives Status, or NULL. **/
-const CHAR16 *
+const CHAR8 *
 StatusName (
   EFI_STATUS  Status
   );
@@ -210,7 +218,7 @@ StatusName (
 **/
 UINTN
 PrintArgs (
-  const CHAR16     *Format,
+  const CHAR8      *Format,
   const PRINT_ARG  *Args,
   UINTN            ArgCount
   );

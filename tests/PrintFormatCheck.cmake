@@ -4,27 +4,29 @@
 # must compile. Run by CTest: cmake -DCXX=... -DSOURCE_DIR=... -DWORK_DIR=... -P.
 
 set(MUST_NOT_COMPILE
-  [=[Print (u"%d", u"text")]=]
-  [=[Print (u"%s", 5)]=]
-  [=[Print (u"%lx", (UINT32)1)]=]
-  [=[Print (u"%x", (UINT64)1)]=]
-  [=[Print (u"%2.2X", (UINT64)1)]=]
-  [=[Print (u"%r", (UINT32)0)]=]
-  [=[Print (u"%d")]=]
-  [=[Print (u"%s %d", u"text")]=]
-  [=[Print (u"%d", 1, 2)]=]
-  [=[Print (u"no conversion\n", 1)]=]
-  [=[Print (u"%s", "narrow")]=]
-  [=[Print (u"%s", (const UINT8 *)0)]=]
-  [=[Print (u"%d", 1.5)]=]
-  [=[Print (u"%d", true)]=]
-  [=[Print (u"%c", 1)]=]
+  [=[Print ("%d", u"text")]=]
+  [=[Print ("%s", 5)]=]
+  [=[Print ("%lx", (UINT32)1)]=]
+  [=[Print ("%x", (UINT64)1)]=]
+  [=[Print ("%2.2X", (UINT64)1)]=]
+  [=[Print ("%r", (UINT32)0)]=]
+  [=[Print ("%d")]=]
+  [=[Print ("%s %d", u"text")]=]
+  [=[Print ("%d", 1, 2)]=]
+  [=[Print ("no conversion\n", 1)]=]
+  [=[Print ("%s", "narrow")]=]
+  [=[Print ("%a", u"wide")]=]
+  [=[Print ("%s", (const UINT8 *)0)]=]
+  [=[Print ("%d", 1.5)]=]
+  [=[Print ("%d", true)]=]
+  [=[Print ("%c", 1)]=]
   [=[Print (mFormatKnownOnlyAtRunTime, 1)]=])
 
 set(MUST_COMPILE
-  [=[Print (u" Software version: %d.%d.%d\n", 2, 7, 2)]=]
-  [=[Print (u" %2.2X %4.4X %x %lx %s %r %%\n", (UINT8)1, (UINT16)2, (UINT32)3, (UINT64)4, u"x", EFI_SUCCESS)]=]
-  [=[Print (u"plain\n")]=])
+  [=[Print (" Software version: %d.%d.%d\n", 2, 7, 2)]=]
+  [=[Print (" %2.2X %4.4X %x %lx %s %r %%\n", (UINT8)1, (UINT16)2, (UINT32)3, (UINT64)4, u"x", EFI_SUCCESS)]=]
+  [=[Print (" (%r%a)", EFI_SUCCESS, "narrow")]=]
+  [=[Print ("plain\n")]=])
 
 # The mark of the format check in the compiler's message, so that a snippet
 # failing for another reason does not pass for one the check refused.
@@ -38,7 +40,7 @@ function(try_snippet BODY RESULT_OUT MESSAGE_OUT)
   set(SOURCE "${WORK_DIR}/snippet_${INDEX}.cpp")
   file(WRITE "${SOURCE}"
     "#include \"platform/PrintLib.h\"\n"
-    "extern const CHAR16 *mFormatKnownOnlyAtRunTime;\n"
+    "extern const CHAR8 *mFormatKnownOnlyAtRunTime;\n"
     "void Snippet () { ${BODY}; }\n")
   execute_process(
     COMMAND "${CXX}" -std=c++20 -fsyntax-only "-I${SOURCE_DIR}" "${SOURCE}"

@@ -22,10 +22,10 @@ ShowVersions (
   UINT8  New
   )
 {
-  Print (u"================================================ \n");
-  Print (u" Current E2PROM MCU version: V%x. \n", Current);
-  Print (u" The New E2PROM MCU version: V%x. \n", New);
-  Print (u"================================================ \n");
+  Print ("================================================ \n");
+  Print (" Current E2PROM MCU version: V%x. \n", Current);
+  Print (" The New E2PROM MCU version: V%x. \n", New);
+  Print ("================================================ \n");
 }
 
 /** Sends every block in ascending order; returns how many the host controller refused at every attempt. **/
@@ -34,7 +34,7 @@ WriteAllBlocks (
   const UINT8  *Image
   )
 {
-  PROGRESS  Progress = StartProgress (u" Start update Chip image:      ");
+  PROGRESS  Progress = StartProgress (" Start update Chip image:      ");
   UINT32    Failed   = 0;
 
   for (mBlockOffset = 0; mBlockOffset < EEPROM_SIZE; mBlockOffset += EEPROM_BLOCK_SIZE) {
@@ -48,7 +48,7 @@ WriteAllBlocks (
 
   ShowProgress (Progress, 100);
   gBS->Stall (BLOCK_WRITE_PAUSE_US);
-  Print (u"\n================================================\n");
+  Print ("\n================================================\n");
   return Failed;
 }
 
@@ -64,10 +64,10 @@ Verify (
   if (Result != ChipDone) {
     ShowEepromReadError (Result);
   } else if (ReadBack != Expected) {
-    Print (u" Version information validation error,the bin version is 0x%x and the E2PROM version is 0x%x. \n", Expected, ReadBack);
+    Print (" Version information validation error,the bin version is 0x%x and the E2PROM version is 0x%x. \n", Expected, ReadBack);
     Result = ChipFailed;
   } else {
-    Print (u" Version information verified successfully,the version is 0x%x. \n", ReadBack);
+    Print (" Version information verified successfully,the version is 0x%x. \n", ReadBack);
   }
 
   //
@@ -78,14 +78,14 @@ Verify (
   // at every attempt fails the update either way.
   //
   if (FailedBlocks != 0) {
-    Print (u" Error: %d of 1024 block writes failed, the E2PROM image is incomplete.\n", FailedBlocks);
+    Print (" Error: %d of 1024 block writes failed, the E2PROM image is incomplete.\n", FailedBlocks);
     return (Result == ChipTimedOut) ? Result : ChipFailed;
   }
 
   if (Result == ChipDone) {
-    Print (u"\n");
+    Print ("\n");
     ShowRetryNote (0);
-    Print (u" E2PROM update finished.\n");
+    Print (" E2PROM update finished.\n");
   }
 
   return Result;

@@ -34,7 +34,7 @@ FailCreate (
   EFI_STATUS     Status
   )
 {
-  Print (u" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
+  Print (" Error: cannot create %s: %r, exit.\n", Backup->FileName, Status);
   return Fail (Backup, Status);
 }
 
@@ -80,10 +80,10 @@ CheckNameIsFree (
   }
 
   if ((Existing != nullptr) && EFI_ERROR (Existing->Close (Existing))) {
-    Print (u"close: fail\r\n");
+    Print ("close: fail\r\n");
   }
 
-  Print (u" Error: %s already exists, it is not overwritten, exit.\n", Backup->FileName);
+  Print (" Error: %s already exists, it is not overwritten, exit.\n", Backup->FileName);
   return Fail (Backup, EFI_ACCESS_DENIED);
 }
 
@@ -118,13 +118,13 @@ WriteBackupFile (
   Status = File->Write (File, &Size, Content);
   if (EFI_ERROR (Status) || (Size != EEPROM_SIZE)) {
     Status = EFI_ERROR (Status) ? Status : EFI_VOLUME_FULL;
-    Print (u" Error: writing %s failed: %r, exit.\n", Backup->FileName, Status);
+    Print (" Error: writing %s failed: %r, exit.\n", Backup->FileName, Status);
     return Fail (Backup, Status);
   }
 
   Status = File->Flush (File);
   if (EFI_ERROR (Status)) {
-    Print (u" Error: flushing %s failed: %r, exit.\n", Backup->FileName, Status);
+    Print (" Error: flushing %s failed: %r, exit.\n", Backup->FileName, Status);
     return Fail (Backup, Status);
   }
 
@@ -134,7 +134,7 @@ WriteBackupFile (
   Backup->File = nullptr;
   Status       = File->Close (File);
   if (EFI_ERROR (Status)) {
-    Print (u" Error: closing %s failed: %r, exit.\n", Backup->FileName, Status);
+    Print (" Error: closing %s failed: %r, exit.\n", Backup->FileName, Status);
     return Fail (Backup, Status);
   }
 
@@ -166,12 +166,12 @@ CheckBackupFile (
   if (!EFI_ERROR (Status)) {
     Status = File->Read (File, &Size, ReadBack);
     if (EFI_ERROR (File->Close (File))) {
-      Print (u"close: fail\r\n");
+      Print ("close: fail\r\n");
     }
   }
 
   if (EFI_ERROR (Status)) {
-    Print (u" Error: reading %s back failed: %r, exit.\n", Backup->FileName, Status);
+    Print (" Error: reading %s back failed: %r, exit.\n", Backup->FileName, Status);
     return Fail (Backup, Status);
   }
 
@@ -181,7 +181,7 @@ CheckBackupFile (
   }
 
   if (!Same) {
-    Print (u" Error: %s does not read back as it was written, exit.\n", Backup->FileName);
+    Print (" Error: %s does not read back as it was written, exit.\n", Backup->FileName);
     return Fail (Backup, EFI_VOLUME_CORRUPTED);
   }
 
@@ -214,9 +214,9 @@ DeleteIncompleteBackup (
   }
 
   if (Status == EFI_SUCCESS) {
-    Print (u" The incomplete backup file was deleted.\n");
+    Print (" The incomplete backup file was deleted.\n");
   } else {
-    Print (u" Error: the incomplete backup file %s could not be deleted, do not use it.\n", Backup->FileName);
+    Print (" Error: the incomplete backup file %s could not be deleted, do not use it.\n", Backup->FileName);
   }
 }
 
@@ -230,9 +230,9 @@ ShowBackupSaved (
   EFI_STATUS  Status = gBS->CalculateCrc32 (Content, EEPROM_SIZE, &Crc);
 
   if (EFI_ERROR (Status)) {
-    Print (u" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Status);
+    Print (" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Status);
   } else {
-    Print (u" Backup saved to %s: %d bytes, CRC-32 0x%08X.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Crc);
+    Print (" Backup saved to %s: %d bytes, CRC-32 0x%08X.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Crc);
   }
 }
 
@@ -243,7 +243,7 @@ ReleaseBackupVolume (
   )
 {
   if ((Backup->Root != nullptr) && EFI_ERROR (Backup->Root->Close (Backup->Root))) {
-    Print (u"close: fail\r\n");
+    Print ("close: fail\r\n");
   }
 
   Backup->Root = nullptr;
@@ -317,7 +317,7 @@ SaveEepromBackup (
 
   *Backup          = EEPROM_BACKUP {};
   Backup->FileName = FileName;
-  Print (u" Backup file is: %s\n", FileName);
+  Print (" Backup file is: %s\n", FileName);
   if (OpenBackupVolume (Backup)) {
     if (CheckNameIsFree (Backup) && CreateBackupFile (Backup)) {
       Saved = FillBackupFile (Backup, Agreed, Second);

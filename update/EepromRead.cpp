@@ -33,9 +33,9 @@ ShowEepromReadErrorAt (
   )
 {
   if (Result == ChipTimedOut) {
-    Print (u" Error: E2PROM read timed out at address 0x%4.4X, exit.\n", Address);
+    Print (" Error: E2PROM read timed out at address 0x%4.4X, exit.\n", Address);
   } else {
-    Print (u" Error: E2PROM read failed at address 0x%4.4X, exit.\n", Address);
+    Print (" Error: E2PROM read failed at address 0x%4.4X, exit.\n", Address);
   }
 }
 
@@ -47,9 +47,9 @@ ShowEepromReadError (
   )
 {
   if (Result == ChipTimedOut) {
-    Print (u" Error: E2PROM read timed out, exit.\n");
+    Print (" Error: E2PROM read timed out, exit.\n");
   } else {
-    Print (u" Error: E2PROM read failed, exit.\n");
+    Print (" Error: E2PROM read failed, exit.\n");
   }
 }
 
@@ -59,7 +59,7 @@ StartEepromReading (
   UINT32          Passes
   )
 {
-  Reading->Progress = StartProgress (u" Reading E2PROM:      ");
+  Reading->Progress = StartProgress (" Reading E2PROM:      ");
   Reading->Passes   = Passes;
   Reading->Shown    = NO_FIGURE;
 }
@@ -82,7 +82,7 @@ ReadEepromPass (
     UINT32       Figure  = ReadingFigure (*Reading, Pass, Done);
 
     if (Result != ChipDone) {
-      Print (u"\n");
+      Print ("\n");
       ShowEepromReadErrorAt (Result, Address);
       return Result;
     }
@@ -100,7 +100,7 @@ VOID
 EndEepromReading (
   )
 {
-  Print (u"\n================================================\n");
+  Print ("\n================================================\n");
 }
 
 CHIP_RESULT
@@ -126,6 +126,6 @@ ReadAgreeingByte (
     *Value = Again;
   }
 
-  Print (u" Error: E2PROM read failed at address 0x%4.4X: no two of %d reads in a row agreed, exit.\n", (UINT32)Address, (UINT32)EEPROM_AGREEING_READS_LIMIT);
+  Print (" Error: E2PROM read failed at address 0x%4.4X: no two of %d reads in a row agreed, exit.\n", (UINT32)Address, (UINT32)EEPROM_AGREEING_READS_LIMIT);
   return ChipFailed;
 }

@@ -30,9 +30,9 @@ ShowCrcs (
   }
 
   if (EFI_ERROR (Status)) {
-    Print (u" CRC-32 not available: %r.\n", Status);
+    Print (" CRC-32 not available: %r.\n", Status);
   } else {
-    Print (u" Image CRC-32 0x%08X, E2PROM CRC-32 0x%08X.\n", ImageCrc, EepromCrc);
+    Print (" Image CRC-32 0x%08X, E2PROM CRC-32 0x%08X.\n", ImageCrc, EepromCrc);
   }
 }
 
@@ -61,7 +61,7 @@ ShowFirstDifferences (
 
   for (UINT32 Address = 0; (Address < EEPROM_SIZE) && (Shown < DIFFERENCES_SHOWN); Address++) {
     if (Image[Address] != Eeprom[Address]) {
-      Print (u" Address 0x%4.4X: image 0x%2.2X, E2PROM 0x%2.2X\n", Address, Image[Address], Eeprom[Address]);
+      Print (" Address 0x%4.4X: image 0x%2.2X, E2PROM 0x%2.2X\n", Address, Image[Address], Eeprom[Address]);
       Shown++;
     }
   }
@@ -120,11 +120,11 @@ CompareWithImage (
   Compare->Differences = CountDifferences (Image, Eeprom);
   if (Compare->Differences == 0) {
     ShowRetryNote (Compare->BytesReread);
-    Print (u" The E2PROM is identical to the image.\n");
+    Print (" The E2PROM is identical to the image.\n");
     return;
   }
 
-  Print (u" Error: %d of %d bytes differ from the image:\n", Compare->Differences, (UINT32)EEPROM_SIZE);
+  Print (" Error: %d of %d bytes differ from the image:\n", Compare->Differences, (UINT32)EEPROM_SIZE);
   ShowFirstDifferences (Image, Eeprom);
 }
 

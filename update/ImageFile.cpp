@@ -35,21 +35,21 @@ OpenImage (
 
   Status = gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem);
   if (EFI_ERROR (Status) || (FileSystem == nullptr)) {
-    Print (u"locate protocol: fail\r\n");
+    Print ("locate protocol: fail\r\n");
     return EFI_ERROR (Status) ? Status : EFI_NOT_FOUND;
   }
 
   ImageFile->FileSystem = FileSystem;
   Status                = FileSystem->OpenVolume (FileSystem, &Root);
   if (EFI_ERROR (Status) || (Root == nullptr)) {
-    Print (u"open volume: fail\r\n");
+    Print ("open volume: fail\r\n");
     return EFI_ERROR (Status) ? Status : EFI_NOT_FOUND;
   }
 
   ImageFile->Root = Root;
   Status          = Root->Open (Root, &File, FileName, EFI_FILE_MODE_READ, 0);
   if (EFI_ERROR (Status)) {
-    Print (u"open: fail_%r\r\n", Status);
+    Print ("open: fail_%r\r\n", Status);
     return Status;
   }
 
@@ -107,14 +107,14 @@ ReadImage (
 
   Status = gBS->AllocatePool (EfiBootServicesData, ImageFile->FileSize, (VOID **)&Image);
   if (EFI_ERROR (Status) || ((Image == nullptr) && (ImageFile->FileSize != 0))) {
-    Print (u"Allocate buffer size fail\r\n");
+    Print ("Allocate buffer size fail\r\n");
     return EFI_ERROR (Status) ? Status : EFI_OUT_OF_RESOURCES;
   }
 
   ImageFile->Image = Image;
   Status           = ImageFile->File->Read (ImageFile->File, &ReadSize, Image);
   if (EFI_ERROR (Status)) {
-    Print (u"Read file fail\r\n");
+    Print ("Read file fail\r\n");
     return Status;
   }
 
@@ -133,7 +133,7 @@ LoadImageFile (
   EFI_STATUS  Status;
 
   *ImageFile = CHIP_IMAGE_FILE {};
-  Print (u" Image name is: %s", FileName);
+  Print (" Image name is: %s", FileName);
 
   Status = OpenImage (FileName, ImageFile);
   if (EFI_ERROR (Status)) {
@@ -142,11 +142,11 @@ LoadImageFile (
 
   Status = ReadFileSize (ImageFile);
   if (EFI_ERROR (Status)) {
-    Print (u"Get file info fail\r\n");
+    Print ("Get file info fail\r\n");
     return FailLoad (ImageFile, Status);
   }
 
-  Print (u" FileSize:%dKB\r\n", (INT32)(ImageFile->FileSize >> 10));
+  Print (" FileSize:%dKB\r\n", (INT32)(ImageFile->FileSize >> 10));
   Status = ReadImage (ImageFile);
   if (EFI_ERROR (Status)) {
     return FailLoad (ImageFile, Status);
@@ -157,7 +157,7 @@ LoadImageFile (
   // like any other wrong size.
   //
   if ((ImageFile->ImageSize != EEPROM_SIZE) || (ImageFile->ImageSize > ImageFile->FileSize)) {
-    Print (u" File size %d is not right, must be 8k Byte,exit.\n", (INT32)ImageFile->ImageSize);
+    Print (" File size %d is not right, must be 8k Byte,exit.\n", (INT32)ImageFile->ImageSize);
     return FailLoad (ImageFile, EFI_BAD_BUFFER_SIZE);
   }
 
@@ -182,7 +182,7 @@ ReleaseImageFile (
 
   if (ImageFile->File != nullptr) {
     if (EFI_ERROR (ImageFile->File->Close (ImageFile->File))) {
-      Print (u"close: fail\r\n");
+      Print ("close: fail\r\n");
     }
 
     ImageFile->File = nullptr;
@@ -190,7 +190,7 @@ ReleaseImageFile (
 
   if (ImageFile->Root != nullptr) {
     if (EFI_ERROR (ImageFile->Root->Close (ImageFile->Root))) {
-      Print (u"close: fail\r\n");
+      Print ("close: fail\r\n");
     }
 
     ImageFile->Root = nullptr;

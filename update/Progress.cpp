@@ -10,10 +10,10 @@ static_assert (((UINTN)1 << EEPROM_SIZE_SHIFT) == EEPROM_SIZE, "the shift divide
 
 PROGRESS
 StartProgress (
-  const CHAR16  *Label
+  const CHAR8   *Label
   )
 {
-  Print (u"%s", Label);
+  Print ("%a", Label);
   return PROGRESS { gST->ConOut->Mode->CursorColumn, gST->ConOut->Mode->CursorRow };
 }
 
@@ -24,5 +24,5 @@ ShowProgress (
   )
 {
   gST->ConOut->SetCursorPosition (gST->ConOut, (UINTN)Progress.Column, (UINTN)Progress.Row);
-  Print (u"%d%%", Percent);
+  Print ("%d%%", Percent);
 }

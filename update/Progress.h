@@ -19,7 +19,7 @@ struct PROGRESS {
 /** Prints Label (no line end) and returns where the figure is to be drawn. **/
 PROGRESS
 StartProgress (
-  const CHAR16  *Label
+  const CHAR8   *Label
   );
 
 /** Draws Percent and a percent sign at the saved position, over the figure before. **/

@@ -14,22 +14,22 @@ ShowRetryNote (
     return;
   }
 
-  Print (u" Note: ");
+  Print (" Note: ");
   if (mTransactionsResent == 1) {
-    Print (u"1 bus transaction was refused and sent again");
+    Print ("1 bus transaction was refused and sent again");
   } else if (mTransactionsResent > 1) {
-    Print (u"%d bus transactions were refused and sent again", mTransactionsResent);
+    Print ("%d bus transactions were refused and sent again", mTransactionsResent);
   }
 
   if ((mTransactionsResent != 0) && (BytesReread != 0)) {
-    Print (u"; ");
+    Print ("; ");
   }
 
   if (BytesReread == 1) {
-    Print (u"1 E2PROM byte was read again until two reads agreed");
+    Print ("1 E2PROM byte was read again until two reads agreed");
   } else if (BytesReread > 1) {
-    Print (u"%d E2PROM bytes were read again until two reads agreed", BytesReread);
+    Print ("%d E2PROM bytes were read again until two reads agreed", BytesReread);
   }
 
-  Print (u".\n");
+  Print (".\n");
 }

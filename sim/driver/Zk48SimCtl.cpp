@@ -18,14 +18,14 @@ constexpr UINTN  VERSION_ADDRESS = 0x112F;
 /** A rate in the form its setting takes: " refuse-rate=1/1000", or "=0" for never. **/
 VOID
 ShowRate (
-  const CHAR16  *Name,
+  const CHAR8   *Name,
   ZK48_RATE     Rate
   )
 {
   if (Rate.Numerator == 0) {
-    Print (u" %s=0", Name);
+    Print (" %a=0", Name);
   } else {
-    Print (u" %s=%ld/%ld", Name, (UINT64)Rate.Numerator, (UINT64)Rate.Denominator);
+    Print (" %a=%ld/%ld", Name, (UINT64)Rate.Numerator, (UINT64)Rate.Denominator);
   }
 }
 
@@ -35,7 +35,7 @@ ShowState (
   )
 {
   Print (
-    u"ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d ignored=%d bus-khz=%d",
+    "ZK48SIM crc=%08X version=%2.2X mcu=%2.2X transactions=%d reads=%d writes=%d blocks=%d failed=%d ignored=%d bus-khz=%d",
     Zk48EepromCrc32 (Chip),
     Chip->Eeprom[VERSION_ADDRESS],
     Chip->McuVersion,
@@ -53,22 +53,22 @@ ShowState (
   // 32-bit value as negative.
   //
   if (Chip->Faults.RefuseEvery == ZK48_NEVER) {
-    Print (u" refuse-every=never");
+    Print (" refuse-every=never");
   } else {
-    Print (u" refuse-every=%ld", (UINT64)Chip->Faults.RefuseEvery);
+    Print (" refuse-every=%ld", (UINT64)Chip->Faults.RefuseEvery);
   }
 
-  ShowRate (u"refuse-rate", Chip->Faults.RefuseRate);
-  ShowRate (u"ignore-rate", Chip->Faults.IgnoreRate);
-  Print (u" seed=%ld", (UINT64)Chip->Faults.Seed);
+  ShowRate ("refuse-rate", Chip->Faults.RefuseRate);
+  ShowRate ("ignore-rate", Chip->Faults.IgnoreRate);
+  Print (" seed=%ld", (UINT64)Chip->Faults.Seed);
   //
   // Last, and in the form the setting takes, so that a script sees whether
   // the drop is still to come.
   //
   if (Chip->Faults.DropBlockAt == ZK48_NEVER) {
-    Print (u" drop-block=never\n");
+    Print (" drop-block=never\n");
   } else {
-    Print (u" drop-block=0x%4.4X\n", Chip->Faults.DropBlockAt);
+    Print (" drop-block=0x%4.4X\n", Chip->Faults.DropBlockAt);
   }
 }
 
@@ -89,7 +89,7 @@ UefiMain (
   }
 
   if (EFI_ERROR (gBS->LocateProtocol (&gZk48SimProtocolGuid, nullptr, (VOID **)&Sim)) || (Sim->Revision != ZK48_SIM_PROTOCOL_REVISION)) {
-    Print (u"Zk48SimCtl: the simulator is not loaded.\n");
+    Print ("Zk48SimCtl: the simulator is not loaded.\n");
     return EFI_NOT_FOUND;
   }
 
@@ -99,7 +99,7 @@ UefiMain (
     if (StrCmp (Argument, u"show") == 0) {
       ShowState (Sim->Chip);
     } else if (!Zk48ApplySetting (Sim->Chip, Argument, StrLen (Argument))) {
-      Print (u"Zk48SimCtl: setting not understood: %s\n", Argument);
+      Print ("Zk48SimCtl: setting not understood: %s\n", Argument);
       return EFI_INVALID_PARAMETER;
     }
   }

@@ -193,7 +193,7 @@ InstallProtocols (
 
   Status = gBS->InstallProtocolInterface (&Handle, &mSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mSmbusHc);
   if (EFI_ERROR (Status)) {
-    Print (u"Zk48Sim: cannot install the SMBus host controller: %r.\n", Status);
+    Print ("Zk48Sim: cannot install the SMBus host controller: %r.\n", Status);
     return Status;
   }
 
@@ -202,7 +202,7 @@ InstallProtocols (
     return EFI_SUCCESS;
   }
 
-  Print (u"Zk48Sim: cannot install the simulator's control protocol: %r.\n", Status);
+  Print ("Zk48Sim: cannot install the simulator's control protocol: %r.\n", Status);
 
   //
   // A driver that fails is unloaded: an interface left installed would
@@ -214,7 +214,7 @@ InstallProtocols (
     // The host controller cannot be taken back, so the image has to stay
     // where the interface points: the driver stays loaded, SMBus only.
     //
-    Print (u"Zk48Sim: cannot remove the SMBus host controller: %r; driver stays loaded without Zk48SimCtl.efi.\n", UndoStatus);
+    Print ("Zk48Sim: cannot remove the SMBus host controller: %r; driver stays loaded without Zk48SimCtl.efi.\n", UndoStatus);
     return EFI_SUCCESS;
   }
 
@@ -238,7 +238,7 @@ UefiMain (
   Zk48Reset (&mChip, DEFAULT_MCU_VERSION);
   Status = ReadSettingsFile (&Size);
   if (EFI_ERROR (Status)) {
-    Print (u"Zk48Sim: cannot read %s: %r, driver not loaded.\n", SETTINGS_FILE_NAME, Status);
+    Print ("Zk48Sim: cannot read %s: %r, driver not loaded.\n", SETTINGS_FILE_NAME, Status);
     return Status;
   }
 
@@ -246,13 +246,13 @@ UefiMain (
   // A cut file would apply a cut last line: "version=0x55" read as "version=0x5".
   //
   if (Size > MAX_SETTINGS_SIZE) {
-    Print (u"Zk48Sim: %s is longer than %d bytes, driver not loaded.\n", SETTINGS_FILE_NAME, (UINT32)MAX_SETTINGS_SIZE);
+    Print ("Zk48Sim: %s is longer than %d bytes, driver not loaded.\n", SETTINGS_FILE_NAME, (UINT32)MAX_SETTINGS_SIZE);
     return EFI_BAD_BUFFER_SIZE;
   }
 
   BadLine = Zk48ApplySettingsFile (&mChip, mSettings, Size);
   if (BadLine != 0) {
-    Print (u"Zk48Sim: %s line %d not understood, driver not loaded.\n", SETTINGS_FILE_NAME, (UINT32)BadLine);
+    Print ("Zk48Sim: %s line %d not understood, driver not loaded.\n", SETTINGS_FILE_NAME, (UINT32)BadLine);
     return EFI_INVALID_PARAMETER;
   }
 
@@ -261,6 +261,6 @@ UefiMain (
     return Status;
   }
 
-  Print (u"Zk48Sim: simulated ZK48 on SMBus, E2PROM CRC-32 %08X.\n", Zk48EepromCrc32 (&mChip));
+  Print ("Zk48Sim: simulated ZK48 on SMBus, E2PROM CRC-32 %08X.\n", Zk48EepromCrc32 (&mChip));
   return EFI_SUCCESS;
 }

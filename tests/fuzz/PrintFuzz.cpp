@@ -2,10 +2,10 @@
 // every kind and a buffer of 0 to 400 units, all decoded from the input.
 //
 // Input: buffer units (2 bytes), argument count (1 byte), each argument
-// (kind byte: bits 0-2, 0 to 3 valid kinds, 4 to 7 kinds no conversion
+// (kind byte: bits 0-2, 0 to 4 valid kinds, 5 to 7 kinds no conversion
 // takes; integers 8 bytes; strings a length byte, 0xFF for a NULL string
-// and 0xFE for a 2-byte length, then 2 bytes per unit), then the format:
-// one unit per byte, 0xFF escaping a 2-byte unit.
+// and 0xFE for a 2-byte length, then 2 bytes per UTF-16 unit or 1 per
+// 8-bit one), then the format, 8-bit, to the end of the input.
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -20,7 +20,6 @@ constexpr size_t    MAX_BUFFER_UNITS = 400;
 constexpr size_t    MAX_ARGS         = 8;
 constexpr uint8_t   NULL_STRING      = 0xFF;
 constexpr uint8_t   LONG_STRING      = 0xFE;
-constexpr uint8_t   WIDE_UNIT        = 0xFF;
 constexpr CHAR16    UNTOUCHED        = 0xFFFF;
 
 // Holds every unit a buffer of MAX_BUFFER_UNITS could show, and more.
@@ -38,23 +37,29 @@ LLVMFuzzerTestOneInput (
   size_t                       Units    = In.Word () % (MAX_BUFFER_UNITS + 1);
   size_t                       ArgCount = In.Byte () % (MAX_ARGS + 1);
   std::vector<std::u16string>  Strings (MAX_ARGS);
+  std::vector<std::string>     AsciiStrings (MAX_ARGS);
   std::vector<PRINT_ARG>       Args;
-  std::u16string               Format;
+  std::string                  Format;
+  std::u16string               Widened;
   bool                         Plain = true;
 
   for (size_t Index = 0; Index < ArgCount; Index++) {
     PRINT_ARG  Arg = { (PRINT_ARG_KIND)(In.Byte () & 7), 0, nullptr };
 
-    if (Arg.Kind == PrintArgString) {
+    if ((Arg.Kind == PrintArgString) || (Arg.Kind == PrintArgAscii)) {
       uint8_t  Length = In.Byte ();
       size_t   Count  = (Length == LONG_STRING) ? In.Word () : Length;
 
       if (Length != NULL_STRING) {
         for (size_t Unit = 0; (Unit < Count) && !In.Exhausted (); Unit++) {
-          Strings[Index] += (CHAR16)In.Word ();
+          if (Arg.Kind == PrintArgString) {
+            Strings[Index] += (CHAR16)In.Word ();
+          } else {
+            AsciiStrings[Index] += (char)In.Byte ();
+          }
         }
 
-        Arg.String = Strings[Index].c_str ();
+        Arg.String = (Arg.Kind == PrintArgString) ? (const VOID *)Strings[Index].c_str () : (const VOID *)AsciiStrings[Index].c_str ();
       }
     } else {
       Arg.Value = In.Quad ();
@@ -64,13 +69,13 @@ LLVMFuzzerTestOneInput (
   }
 
   while (!In.Exhausted ()) {
-    uint8_t  Byte = In.Byte ();
-    Format += (Byte == WIDE_UNIT) ? (CHAR16)In.Word () : (CHAR16)Byte;
+    Format += (char)In.Byte ();
   }
 
   Format = Format.c_str ();    // up to the first terminator
-  for (CHAR16 Unit : Format) {
-    Plain = Plain && (Unit != u'%') && (Unit != u'\r') && (Unit != u'\n');
+  for (char Unit : Format) {
+    Plain = Plain && (Unit != '%') && (Unit != '\r') && (Unit != '\n');
+    Widened += (CHAR16)(uint8_t)Unit;
   }
 
   //
@@ -103,7 +108,7 @@ LLVMFuzzerTestOneInput (
 
   // Text without conversions or line ends comes out as it went in.
   if (Plain) {
-    FUZZ_CHECK (std::u16string (Reference.data (), ReferenceCount) == Format.substr (0, REFERENCE_UNITS - 1));
+    FUZZ_CHECK (std::u16string (Reference.data (), ReferenceCount) == Widened.substr (0, REFERENCE_UNITS - 1));
   }
 
   return 0;

@@ -88,9 +88,35 @@ def expected_calls(sources: list[str]) -> int:
     return count
 
 
+def code_extent(objdump: str, image: Path) -> list[str]:
+    """objdump's address bounds of the code when the image's map is beside it.
+
+    The images keep their read-only data in .text, after the code (a section
+    the less, and data no firmware may write): read as instructions, the
+    strings would be noise. The map's line for the .text contributions gives
+    where the code ends.
+    """
+    map_file = image.with_suffix(".map")
+    if not map_file.exists():
+        return []
+    length = None
+    for line in map_file.read_text().splitlines():
+        fields = line.split()
+        if len(fields) >= 4 and fields[0] == "0001:00000000" and fields[2] == ".text" and fields[3] == "CODE":
+            length = int(fields[1].rstrip("H"), 16)
+            break
+    headers = subprocess.run([objdump, "-h", str(image)], check=True, capture_output=True, text=True).stdout
+    start = next((int(fields[3], 16) for fields in (line.split() for line in headers.splitlines())
+                  if len(fields) >= 4 and fields[1] == ".text"), None)
+    if length is None or start is None:
+        sys.exit(f"{map_file}: the code's extent is not in the map or the headers")
+    return [f"--start-address={start:#x}", f"--stop-address={start + length:#x}"]
+
+
 def disassemble(objdump: str, image: Path) -> list[tuple[int, str, str]]:
     """(address, mnemonic, operands) of every instruction of the image's code."""
-    text = subprocess.run([objdump, "-d", "--no-show-raw-insn", "-M", "intel", str(image)],
+    text = subprocess.run([objdump, "-d", "--no-show-raw-insn", "-M", "intel", *code_extent(objdump, image),
+                           str(image)],
                           check=True, capture_output=True, text=True).stdout
     instructions = []
     for line in text.splitlines():
