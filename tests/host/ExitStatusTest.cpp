@@ -168,6 +168,10 @@ const RUN_ENDING  RUN_ENDINGS[] = {
   { "ImageNot8192Bytes",      { u"image.bin" },
     [](ExitStatusTest &Test) { Test.AddFile (u"image.bin", MakeImage (0x5A, 8191)); },
     EFI_BAD_BUFFER_SIZE, " File size 8191 is not right" },
+  // A failing stick: never the chip's 0x7 or 0x12, which tell a script the panel may have been written.
+  { "ImageReadDeviceError",   { u"image.bin" },
+    [](ExitStatusTest &Test) { ImageFile (Test); Test.Bench ().Fail (harness::Once (Call::Read, 1, EFI_DEVICE_ERROR)); },
+    EFI_LOAD_ERROR, "Read file fail" },
   // The chip.
   { "VersionReadTimesOut",    { u"-v" },                 ReadsNeverReady,    EFI_TIMEOUT,           " Error: E2PROM read timed out, exit." },
   { "BackupReadTimesOut",     { u"-d", u"backup.bin" },  ReadsNeverReady,    EFI_TIMEOUT,           " Error: E2PROM read timed out at address 0x0000" },
