@@ -215,6 +215,32 @@ ParseFault (
   return FALSE;
 }
 
+/** The decoy host controller: "none", "refuse" or "silent". **/
+BOOLEAN
+ParseDecoy (
+  TEXT        Text,
+  ZK48_DECOY  *Decoy
+  )
+{
+  static constexpr struct {
+    const CHAR16    *Name;
+    ZK48_DECOY      Decoy;
+  } mDecoyNames[] = {
+    { u"none",   Zk48DecoyNone   },
+    { u"refuse", Zk48DecoyRefuse },
+    { u"silent", Zk48DecoySilent },
+  };
+
+  for (const auto &Entry : mDecoyNames) {
+    if (Is (Text, Entry.Name)) {
+      *Decoy = Entry.Decoy;
+      return TRUE;
+    }
+  }
+
+  return FALSE;
+}
+
 /** The chip's faults that take a number: when it answers, and what it drops or fails. **/
 BOOLEAN
 ApplyFaultNumber (
@@ -307,6 +333,10 @@ Zk48ApplySetting (
 
     Chip->Faults.FaultKind = Kind;
     return TRUE;
+  }
+
+  if (Is (Name, u"decoy")) {
+    return ParseDecoy (Value, &Chip->Decoy);
   }
 
   if (Is (Name, u"fill") && Is (Value, u"pattern")) {

@@ -1,5 +1,6 @@
 // Zk48Sim.efi loading on the simulated firmware: its settings file taken
-// whole or refused, and its two protocols installed both or neither.
+// whole or refused, its two protocols installed both or neither, and the
+// decoy host controller put ahead of the chip's and taken away.
 #include <algorithm>
 #include <cstring>
 #include <numeric>
@@ -50,8 +51,8 @@ protected:
     EXPECT_EQ (Installed (Sim, gZk48SimProtocolGuid), 0u);
   }
 
-  // The driver's chip through its control protocol, nullptr when not installed.
-  ZK48_CHIP *ControlledChip ()
+  // The driver's control protocol, nullptr when not installed.
+  ZK48_SIM_PROTOCOL *ControlledProtocol ()
   {
     ZK48_SIM_PROTOCOL  *Control = nullptr;
 
@@ -60,7 +61,15 @@ protected:
     }
 
     EXPECT_EQ (Control->Revision, ZK48_SIM_PROTOCOL_REVISION);
-    return Control->Chip;
+    return Control;
+  }
+
+  // The driver's chip through its control protocol, nullptr when not installed.
+  ZK48_CHIP *ControlledChip ()
+  {
+    ZK48_SIM_PROTOCOL  *Control = ControlledProtocol ();
+
+    return (Control != nullptr) ? Control->Chip : nullptr;
   }
 
   // One transaction through the installed host controller, or the lookup's failing status.
@@ -177,6 +186,70 @@ TEST_F (SimDriverTest, TransactionsTakeTheirWireTimeInStalls) {
   ASSERT_TRUE (Zk48ApplySetting (Chip, u"reset", 5));
   EXPECT_EQ (ReadMcuThroughDriver (&Byte), EFI_SUCCESS);
   EXPECT_TRUE (Stalls ().empty ());
+}
+
+//
+// The decoy: installed ahead of the chip's host controller, in the order
+// LocateHandleBuffer gives them, from the settings file or a later setting;
+// "reset" takes it away. Each of its transactions is counted, none reaches
+// the chip.
+//
+TEST_F (SimDriverTest, DecoyIsPutAheadOfTheChipsHostControllerAndTakenAway) {
+  // The MCU version read through each host controller in the firmware's order: the status, and the byte.
+  auto  ReadMcuThroughEach = [this]() {
+    UINTN                                        Count   = 0;
+    EFI_HANDLE                                   *Handles = nullptr;
+    std::vector<std::pair<EFI_STATUS, UINT8>>    Answers;
+
+    if (EFI_ERROR (gBS->LocateHandleBuffer (ByProtocol, &gEfiSmbusHcProtocolGuid, nullptr, &Count, &Handles))) {
+      return Answers;
+    }
+
+    for (UINTN Index = 0; Index < Count; Index++) {
+      EFI_SMBUS_HC_PROTOCOL     *SmbusHc = nullptr;
+      EFI_SMBUS_DEVICE_ADDRESS  Address;
+      UINTN                     Raw      = 0x23;
+      UINTN                     Length   = 1;
+      UINT8                     Mcu      = 0x00;
+
+      std::memcpy (&Address, &Raw, sizeof (Address));
+      EXPECT_EQ (gBS->HandleProtocol (Handles[Index], &gEfiSmbusHcProtocolGuid, (VOID **)&SmbusHc), EFI_SUCCESS);
+      Answers.push_back ({ SmbusHc->Execute (SmbusHc, Address, 0xC0, EfiSmbusReadByte, FALSE, &Length, &Mcu), Mcu });
+    }
+
+    gBS->FreePool (Handles);
+    return Answers;
+  };
+  using ANSWERS = std::vector<std::pair<EFI_STATUS, UINT8>>;
+
+  AddSettings ("mcu=0x5C\ndecoy=refuse\n");
+  ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
+  ZK48_CHIP  *Chip = ControlledChip ();
+  ASSERT_NE (Chip, nullptr);
+  EXPECT_EQ (Installed (Sim, gEfiSmbusHcProtocolGuid), 2u);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_DEVICE_ERROR, 0x00 }, { EFI_SUCCESS, 0x5C } }));
+  EXPECT_EQ (Chip->Counts.Decoy, 1u);
+  EXPECT_EQ (Chip->Counts.Transactions, 1u);
+
+  // Silent: it takes every transaction, and reads as all ones.
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"decoy=silent", 12));
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_SUCCESS, 0xFF }, { EFI_SUCCESS, 0x5C } }));
+  EXPECT_EQ (Chip->Counts.Decoy, 2u);
+
+  // Reset: the decoy goes, the chip's host controller stays, and so does the control protocol.
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"reset", 5));
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_SUCCESS, 0x10 } }));
+  EXPECT_EQ (Chip->Counts.Decoy, 0u);
+
+  // Set later, it still comes first.
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"decoy=refuse", 12));
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_DEVICE_ERROR, 0x00 }, { EFI_SUCCESS, 0x10 } }));
+  EXPECT_EQ (Installed (Sim, gZk48SimProtocolGuid), 1u);
+  EXPECT_FALSE (Zk48ApplySetting (Chip, u"decoy=loud", 10));
 }
 
 TEST_F (SimDriverTest, SettingsFileThatCannotBeReadIsRefused) {
