@@ -185,19 +185,19 @@ VolumeMapping (
   CHAR16                           *Name
   )
 {
-  EFI_SHELL_PROTOCOL  *Shell      = LocateShell ();
-  UINTN               HandleCount = 0;
-  EFI_HANDLE          *Handles    = nullptr;
-  const CHAR16        *Mappings   = nullptr;
-  UINTN               Length      = 0;
+  EFI_SHELL_PROTOCOL        *Shell      = LocateShell ();
+  UINTN                     HandleCount = 0;
+  EFI_HANDLE                *Handles    = nullptr;
+  const CHAR16              *Mappings   = nullptr;
+  EFI_DEVICE_PATH_PROTOCOL  *DevicePath = nullptr;
+  UINTN                     Length      = 0;
 
   if ((Shell == nullptr) || EFI_ERROR (gBS->LocateHandleBuffer (ByProtocol, &gEfiSimpleFileSystemProtocolGuid, nullptr, &HandleCount, &Handles))) {
     return FALSE;
   }
 
   for (UINTN Index = 0; (Index < HandleCount) && (Mappings == nullptr); Index++) {
-    VOID                      *Interface  = nullptr;
-    EFI_DEVICE_PATH_PROTOCOL  *DevicePath = nullptr;
+    VOID  *Interface = nullptr;
 
     if (!EFI_ERROR (gBS->HandleProtocol (Handles[Index], &gEfiSimpleFileSystemProtocolGuid, &Interface))
         && (Interface == FileSystem)
