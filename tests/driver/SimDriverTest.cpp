@@ -196,7 +196,7 @@ TEST_F (SimDriverTest, TransactionsTakeTheirWireTimeInStalls) {
 //
 TEST_F (SimDriverTest, DecoyIsPutAheadOfTheChipsHostControllerAndTakenAway) {
   // The MCU version read through each host controller in the firmware's order: the status, and the byte.
-  auto  ReadMcuThroughEach = [this]() {
+  auto  ReadMcuThroughEach = []() {
     UINTN                                        Count   = 0;
     EFI_HANDLE                                   *Handles = nullptr;
     std::vector<std::pair<EFI_STATUS, UINT8>>    Answers;
