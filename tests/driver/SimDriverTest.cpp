@@ -72,11 +72,28 @@ protected:
     return (Control != nullptr) ? Control->Chip : nullptr;
   }
 
-  // One transaction through the installed host controller, or the lookup's failing status.
+  // One transaction through SmbusHc.
   // The driver writes the protocol out in types of its own, so that it does
   // not share the tool's mistakes; the call crosses the two on purpose, as
   // in firmware, where only the layout and the calling convention meet.
-  __attribute__ ((no_sanitize ("function"))) EFI_STATUS ExecuteThroughDriver (
+  __attribute__ ((no_sanitize ("function"))) static EFI_STATUS ExecuteThrough (
+    EFI_SMBUS_HC_PROTOCOL  *SmbusHc,
+    UINTN                  Raw,
+    UINTN                  Command,
+    EFI_SMBUS_OPERATION    Operation,
+    UINTN                  Length,
+    UINT8                  *Buffer
+    )
+  {
+    EFI_SMBUS_DEVICE_ADDRESS  Address;
+
+    // Every bit above the seven of the address clear: a braced bit-field leaves them to chance.
+    std::memcpy (&Address, &Raw, sizeof (Address));
+    return SmbusHc->Execute (SmbusHc, Address, Command, Operation, FALSE, &Length, Buffer);
+  }
+
+  // One transaction through the installed host controller, or the lookup's failing status.
+  EFI_STATUS ExecuteThroughDriver (
     UINTN                Raw,
     UINTN                Command,
     EFI_SMBUS_OPERATION  Operation,
@@ -84,13 +101,10 @@ protected:
     UINT8                *Buffer
     )
   {
-    EFI_SMBUS_HC_PROTOCOL     *SmbusHc = nullptr;
-    EFI_SMBUS_DEVICE_ADDRESS  Address;
-    EFI_STATUS                Status = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
+    EFI_SMBUS_HC_PROTOCOL  *SmbusHc = nullptr;
+    EFI_STATUS             Status   = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
 
-    // Every bit above the seven of the address clear: a braced bit-field leaves them to chance.
-    std::memcpy (&Address, &Raw, sizeof (Address));
-    return EFI_ERROR (Status) ? Status : SmbusHc->Execute (SmbusHc, Address, Command, Operation, FALSE, &Length, Buffer);
+    return EFI_ERROR (Status) ? Status : ExecuteThrough (SmbusHc, Raw, Command, Operation, Length, Buffer);
   }
 
   // The MCU version as the installed host controller reads it from 0x23, or the failing status.
@@ -206,15 +220,11 @@ TEST_F (SimDriverTest, DecoyIsPutAheadOfTheChipsHostControllerAndTakenAway) {
     }
 
     for (UINTN Index = 0; Index < Count; Index++) {
-      EFI_SMBUS_HC_PROTOCOL     *SmbusHc = nullptr;
-      EFI_SMBUS_DEVICE_ADDRESS  Address;
-      UINTN                     Raw      = 0x23;
-      UINTN                     Length   = 1;
-      UINT8                     Mcu      = 0x00;
+      EFI_SMBUS_HC_PROTOCOL  *SmbusHc = nullptr;
+      UINT8                  Mcu      = 0x00;
 
-      std::memcpy (&Address, &Raw, sizeof (Address));
       EXPECT_EQ (gBS->HandleProtocol (Handles[Index], &gEfiSmbusHcProtocolGuid, (VOID **)&SmbusHc), EFI_SUCCESS);
-      Answers.push_back ({ SmbusHc->Execute (SmbusHc, Address, 0xC0, EfiSmbusReadByte, FALSE, &Length, &Mcu), Mcu });
+      Answers.push_back ({ ExecuteThrough (SmbusHc, 0x23, 0xC0, EfiSmbusReadByte, 1, &Mcu), Mcu });
     }
 
     gBS->FreePool (Handles);
