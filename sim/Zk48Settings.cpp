@@ -336,7 +336,7 @@ Zk48SettingHelpFor (
     const CHAR8  *Name = gZk48SettingHelp[Index].Name;
     UINTN        At    = 0;
 
-    while ((Name[At] != 0) && (At < Length) && (Text[At] == (UINT8)Name[At])) {
+    while ((At < Length) && (Name[At] != 0) && (Text[At] == (UINT8)Name[At])) {
       At++;
     }
 
