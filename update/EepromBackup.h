@@ -9,14 +9,20 @@
 #include "chip/TconChip.h"
 #include "platform/Base.h"
 #include "platform/SimpleFileSystem.h"
+#include "update/FileVolume.h"
+
+// The backup's name as the messages give it: a mapping, a backslash and a
+// path as long as the file system takes (260 units), the terminator.
+constexpr UINTN  BACKUP_NAME_SIZE = MAPPING_NAME_SIZE + 1 + 260;
 
 //
 // What the backup holds while it runs. A handle is set only when the call
 // that produces it succeeded; the release step closes exactly those.
 //
 struct EEPROM_BACKUP {
-  const CHAR16         *FileName;      // as the technician gave it
+  const CHAR16         *FileName;      // as the messages name it: as given, or in Named
   const CHAR16         *Path;          // the name on its volume
+  CHAR16               Named[BACKUP_NAME_SIZE];   // a plain name after the shell's name of its volume
   EFI_FILE_PROTOCOL    *Root;
   EFI_FILE_PROTOCOL    *File;          // the new file, until it is closed or deleted
   CHIP_RESULT          Read;          // how reading the E2PROM ended; ChipDone too when it was never reached

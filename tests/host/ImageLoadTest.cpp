@@ -339,7 +339,13 @@ const NAMING_CASE  NAMING_CASES[] = {
   { "CompareMapped", { u"-c", u"fs1:\\zk48.bin" }, NoChange, " Image name is: fs1:\\zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, SecondImage, -1 },
   { "CompareUnknownMapping", { u"-c", u"fs9:\\zk48.bin" }, NoChange, NO_FS9, EFI_NOT_FOUND, NoImage, -1 },
   // The backup: on the named volume; refused before a read when the mapping names none.
-  { "BackupPlain", { u"-d", u"backup.bin" }, ShellOnSecond, " Backup file is: backup.bin\r\n", EFI_SUCCESS, NoImage, 0 },
+  // Its messages name the volume of a plain name as the shell maps it, or, with no name for it, as given.
+  { "BackupPlain", { u"-d", u"backup.bin" }, ShellOnSecond, " Backup file is: FS0:\\backup.bin\r\n", EFI_SUCCESS, NoImage, 0 },
+  { "BackupPlainFromTheRoot", { u"-d", u"\\backup.bin" }, ShellOnSecond, " Backup file is: FS0:\\backup.bin\r\n", EFI_SUCCESS, NoImage, 0 },
+  { "BackupPlainNoShell", { u"-d", u"backup.bin" }, [](harness::SimFirmware &Sim) { Sim.RemoveShell (); },
+    " Backup file is: backup.bin\r\n", EFI_SUCCESS, NoImage, 0 },
+  { "BackupPlainFirstVolumeUnmapped", { u"-d", u"backup.bin" }, [](harness::SimFirmware &Sim) { std::erase_if (Sim.Shell->Mappings, [](const auto &Entry) { return Entry.second == 0; }); },
+    " Backup file is: backup.bin\r\n", EFI_SUCCESS, NoImage, 0 },
   { "BackupMapped", { u"-d", u"fs1:\\backup.bin" }, NoChange, " Backup file is: fs1:\\backup.bin\r\n", EFI_SUCCESS, NoImage, 1 },
   { "BackupMappedNameTakenThere", { u"-d", u"FS1:only1.bin" }, NoChange,
     " Backup file is: FS1:only1.bin\r\n Error: FS1:only1.bin already exists, it is not overwritten, exit.\r\n", EFI_ACCESS_DENIED, NoImage, -1 },

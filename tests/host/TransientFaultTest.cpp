@@ -176,8 +176,8 @@ TEST_F (TransientFaultTest, RefusedByteReadIsReadAgainInEveryCommand) {
     const char                     *LastLine;
   } Cases[] = {
     { { u"-v" },                 SCAN_TRANSACTIONS + 1 + STEP_DATA,                  "The E2PROM version is 0xAA. \r\n" },
-    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x0800) + STEP_ADDRESS_HIGH,    " Backup saved to backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n" },
-    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x1FFF) + STEP_DATA,            " Backup saved to backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n" },
+    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x0800) + STEP_ADDRESS_HIGH,    " Backup saved to FS0:\\backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n" },
+    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x1FFF) + STEP_DATA,            " Backup saved to FS0:\\backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n" },
     { { u"-c", u"zk48.bin" },    FirstTransactionOf (0x0800) + STEP_COMMAND,         " The E2PROM is identical to the image.\r\n" },
   };
 
@@ -234,7 +234,7 @@ TEST_F (TransientFaultTest, BackupHoldsTheChipDespiteAWriteTheChipIgnored) {
     Bench.SetArguments ({ u"Zk48Update.efi", u"-d", u"backup.bin" });
     EXPECT_EQ (Bench.RunImage (), EFI_SUCCESS) << Case.Step;
     EXPECT_EQ (Bench.FileData (BenchVolume, u"backup.bin"), Eeprom (Bench.Chip)) << Case.Step << Case.BothPasses;
-    EXPECT_TRUE (Bench.RawText ().ends_with (std::string (NOTE_REREAD) + " Backup saved to backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n")) << Case.Step << Case.BothPasses;
+    EXPECT_TRUE (Bench.RawText ().ends_with (std::string (NOTE_REREAD) + " Backup saved to FS0:\\backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n")) << Case.Step << Case.BothPasses;
     EXPECT_EQ (Bench.Chip.Counts.Ignored, Case.BothPasses ? 2u : 1u);
     EXPECT_EQ (Bench.LedgerProblems (), std::vector<std::string> {});
   }
@@ -247,9 +247,9 @@ TEST_F (TransientFaultTest, BackupThatDoesNotReadBackIsDeleted) {
     EFI_STATUS    Status;
     const char    *Line;
   } Cases[] = {
-    { "corrupt",    EFI_VOLUME_CORRUPTED, " Error: backup.bin does not read back as it was written, exit.\r\n" },
-    { "read fails", EFI_DEVICE_ERROR,     " Error: reading backup.bin back failed: Device Error, exit.\r\n" },
-    { "open fails", EFI_NOT_FOUND,        " Error: reading backup.bin back failed: Not Found, exit.\r\n" },
+    { "corrupt",    EFI_VOLUME_CORRUPTED, " Error: FS0:\\backup.bin does not read back as it was written, exit.\r\n" },
+    { "read fails", EFI_DEVICE_ERROR,     " Error: reading FS0:\\backup.bin back failed: Device Error, exit.\r\n" },
+    { "open fails", EFI_NOT_FOUND,        " Error: reading FS0:\\backup.bin back failed: Not Found, exit.\r\n" },
   };
 
   for (const auto &Case : Cases) {
