@@ -237,6 +237,8 @@ SCENARIOS = [
     # A plain name while the shell is on the second disk: where the tool looked, and what to type.
     q.Scenario("hint", "fs1:\nZk48Update.efi panel.bin"),
     q.Scenario("hint_in_directory", "cd images\nZk48Update.efi panel.bin"),
+    # From the stick, a backup's plain name is on the first disk, and its messages say so.
+    q.Scenario("backup_named_from_the_stick", "Zk48Update.efi -d old.bin"),
     q.Scenario("no_hint_on_first", "fs0:\nZk48Update.efi panel.bin"),
     # A typo in the image's name: the update ends before its first block write.
     q.Scenario("bench_typo", "Zk48SimCtl.efi reset fill=pattern\nZk48Bench.nsh imgae.bin bench7.bin"),
@@ -389,7 +391,14 @@ def differences(image: bytes, eeprom: bytes) -> list[str]:
             for a in range(8192) if image[a] != eeprom[a]][:8]
 
 
+def on_volume(name: str) -> str:
+    """A backup's name as the tool's messages give it: a plain one after the
+    shell's name of the first volume, where it is."""
+    return name if ":" in name else f"FS0:\\{name}"
+
+
 def backup_screen(name: str, eeprom: bytes) -> list[str | re.Pattern[str]]:
+    name = on_volume(name)
     return SCANNED + [f" Backup file is: {name}", " Reading E2PROM:      100%", EQUALS,
                       f" Backup saved to {name}: 8192 bytes, CRC-32 0x{zlib.crc32(eeprom):08X}."]
 
@@ -713,7 +722,7 @@ class Zk48EndToEnd(unittest.TestCase):
 
     def test_backup_never_overwrites_a_file(self) -> None:
         self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
-            " Backup file is: old.bin", " Error: old.bin already exists, it is not overwritten, exit."])
+            " Backup file is: FS0:\\old.bin", " Error: FS0:\\old.bin already exists, it is not overwritten, exit."])
         self.expect_file("old.bin", OLD_FILE)
         # Refused before the first E2PROM read.
         self.assertEqual(chip_state(self.results["backup_exists_state"])["transactions"], str(SCAN_TRANSACTIONS))
@@ -749,7 +758,7 @@ class Zk48EndToEnd(unittest.TestCase):
 
     def test_bench_script_never_updates_without_a_backup(self) -> None:
         self.expect_runs("bench_backup_taken", BENCH_NO_BACKUP, [SCANNED + [
-            " Backup file is: bench1.bin", " Error: bench1.bin already exists, it is not overwritten, exit.",
+            " Backup file is: FS0:\\bench1.bin", " Error: FS0:\\bench1.bin already exists, it is not overwritten, exit.",
             "ZK48 BENCH: STOPPED, no backup in bench1.bin, the panel was not written."]])
         state = chip_state(self.results["bench_backup_taken_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "0"))
@@ -797,8 +806,8 @@ class Zk48EndToEnd(unittest.TestCase):
             update_screen("image.bin", IMAGE, RESET_MCU) + TIMED_OUT,
             update_screen("bench4.bin", PATTERN, RESET_MCU) + TIMED_OUT,
             compare_timed_out("bench4.bin") + bench_lines(
-                "-d bench4.bin: 0x0, backup saved.", "image.bin: 0x12, version read-back timed out.",
-                "-c image.bin: not made, the update failed.", "bench4.bin: 0x12, version read-back timed out.",
+                "-d bench4.bin: 0x0, backup saved.", "image.bin: 0x12, version byte not read back.",
+                "-c image.bin: not made, the update failed.", "bench4.bin: 0x12, version byte not read back.",
                 "-c bench4.bin: 0x12, an E2PROM read timed out.",
                 "FAIL, unknown whether the panel holds its previous image.")])
         self.expect_file("bench4.bin", PATTERN)
@@ -814,7 +823,7 @@ class Zk48EndToEnd(unittest.TestCase):
             update_screen("bench5.bin", PATTERN, RESET_MCU) + TIMED_OUT,
             compare_timed_out("bench5.bin") + bench_lines(
                 "-d bench5.bin: 0x0, backup saved.", f"image.bin: {WRITTEN}",
-                "-c image.bin: 0x12, an E2PROM read timed out.", "bench5.bin: 0x12, version read-back timed out.",
+                "-c image.bin: 0x12, an E2PROM read timed out.", "bench5.bin: 0x12, version byte not read back.",
                 "-c bench5.bin: 0x12, an E2PROM read timed out.",
                 "FAIL, unknown whether the panel holds its previous image.")])
         self.expect_file("bench5.bin", PATTERN)
@@ -896,6 +905,10 @@ class Zk48EndToEnd(unittest.TestCase):
                 self.expect(name, NOT_FOUND, SCANNED + [
                     missing, f" Looked on FS0: (the first volume); from here, name it {here}"])
         self.expect("no_hint_on_first", NOT_FOUND, SCANNED + [missing])
+
+    def test_backup_messages_name_the_volume_from_the_stick(self) -> None:
+        self.expect("backup_named_from_the_stick", ACCESS_DENIED, SCANNED + [
+            " Backup file is: FS0:\\old.bin", " Error: FS0:\\old.bin already exists, it is not overwritten, exit."])
 
     def test_bus_at_100khz_takes_the_wire_time(self) -> None:
         self.expect("timed_version", SUCCESS, SCANNED + ["The E2PROM version is 0xFF."])
