@@ -30,7 +30,7 @@
 #        0x7 or 0x12 (IMAGE missing or not 8192 bytes, the chip not found):
 #        the panel was not written, and nothing is written back
 # In 0x3 to 0x6 BACKUP holds the previous image: Zk48Update.efi BACKUP writes
-# it again. With file names of up to 20 characters each line fits in 79
+# it again. With file names of up to 16 characters each line fits in 79
 # columns.
 #
 if x%2 == x then
