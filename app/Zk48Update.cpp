@@ -1,7 +1,9 @@
 /** @file
-  The application's entry: the shell's argument list, then the run.
+  The application's entry: the shell's argument list, or without a shell
+  the load options of the boot entry that started the tool, then the run.
 **/
 #include "app/ChipUpdateMain.h"
+#include "platform/LoadOptions.h"
 #include "platform/ShellParameters.h"
 #include "platform/UefiLib.h"
 
@@ -61,14 +63,26 @@ UefiMain (
   EFI_SYSTEM_TABLE  *SystemTable
   )
 {
-  UINTN       Argc = 0;
-  CHAR16      **Argv = nullptr;
-  EFI_STATUS  ArgumentStatus;
-  EFI_STATUS  RunStatus;
+  UINTN                  Argc = 0;
+  CHAR16                 **Argv = nullptr;
+  LOAD_OPTION_ARGUMENTS  Options;
+  UINT32                 IgnoredSize = 0;
+  EFI_STATUS             ArgumentStatus;
+  EFI_STATUS             RunStatus;
 
-  (VOID)ImageHandle;
   (VOID)SystemTable;
   ArgumentStatus = GetArguments (&Argc, &Argv);
-  RunStatus      = ChipUpdateMain (Argc, Argv);
+
+  //
+  // Started by the boot manager, the tool has no shell: the command line is
+  // in its load options, and the run's status is the one to return.
+  //
+  if (EFI_ERROR (ArgumentStatus) && (GetLoadOptionArguments (ImageHandle, &Options, &IgnoredSize) == LoadOptionsCommandLine)) {
+    Argc           = Options.Argc;
+    Argv           = Options.Argv;
+    ArgumentStatus = EFI_SUCCESS;
+  }
+
+  RunStatus = ChipUpdateMain (Argc, Argv, IgnoredSize);
   return EFI_ERROR (ArgumentStatus) ? ArgumentStatus : RunStatus;
 }

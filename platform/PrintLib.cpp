@@ -148,11 +148,11 @@ PutConversion (
       break;
     }
     case 'a':
-      PutAscii (Output, Arg.String != nullptr ? (const CHAR8 *)Arg.String : "<null string>");
+      PutAscii (Output, Arg.Value != 0 ? (const CHAR8 *)(UINTN)Arg.Value : "<null string>");
       break;
     default:
-      if (Arg.String != nullptr) {
-        PutString (Output, (const CHAR16 *)Arg.String);
+      if (Arg.Value != 0) {
+        PutString (Output, (const CHAR16 *)(UINTN)Arg.Value);
       } else {
         PutAscii (Output, "<null string>");
       }

@@ -25,10 +25,13 @@ enum PRINT_ARG_KIND : UINT8 {
   PrintArgAscii
 };
 
+//
+// A string travels as its address in Value: two members to fill at each
+// call of Print, not three, in an image whose size is a budget.
+//
 struct PRINT_ARG {
   PRINT_ARG_KIND    Kind;
-  UINT64            Value;
-  const VOID        *String;    // CHAR16 for PrintArgString, CHAR8 for PrintArgAscii
+  UINT64            Value;      // the number, or the address of the CHAR16 (PrintArgString) or CHAR8 (PrintArgAscii) string
 };
 
 //
@@ -185,11 +188,11 @@ MakePrintArg (
   constexpr PRINT_ARG_KIND  Kind = PrintArgKindOf<TYPE>();
 
   if constexpr ((Kind == PrintArgString) || (Kind == PrintArgAscii)) {
-    return PRINT_ARG { Kind, 0, Value };
+    return PRINT_ARG { Kind, (UINT64)(UINTN)Value };
   } else if constexpr (Kind == PrintArgInt32) {
-    return PRINT_ARG { Kind, (UINT32)Value, nullptr };
+    return PRINT_ARG { Kind, (UINT32)Value };
   } else {
-    return PRINT_ARG { Kind, (UINT64)Value, nullptr };
+    return PRINT_ARG { Kind, (UINT64)Value };
   }
 }
 
@@ -230,9 +233,16 @@ Print (
   ARGS...                                                  Args
   )
 {
-  const PRINT_ARG  List[] = { MakePrintArg (Args)..., PRINT_ARG { PrintArgNone, 0, nullptr } };
+  //
+  // No element past the arguments: each costs stores at every call.
+  //
+  if constexpr (sizeof...(ARGS) == 0) {
+    return PrintArgs (Format.Text, nullptr, 0);
+  } else {
+    const PRINT_ARG  List[] = { MakePrintArg (Args)... };
 
-  return PrintArgs (Format.Text, List, sizeof...(ARGS));
+    return PrintArgs (Format.Text, List, sizeof...(ARGS));
+  }
 }
 
 #endif

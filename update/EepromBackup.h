@@ -19,6 +19,8 @@ struct EEPROM_BACKUP {
   EFI_FILE_PROTOCOL    *File;          // the new file, until it is closed or deleted
   CHIP_RESULT          Read;          // how reading the E2PROM ended; ChipDone too when it was never reached
   UINT32               BytesReread;   // bytes the two passes disagreed on
+  BOOLEAN              CrcKnown;      // the saved content's CRC-32 was worked out
+  UINT32               Crc;
   EFI_STATUS           Status;        // how the file ended; EFI_SUCCESS once it is whole and reads back
 };
 

@@ -3,6 +3,7 @@
 #include "tests/facts/Facts.h"
 
 #include "platform/Base.h"
+#include "platform/LoadedImage.h"
 #include "platform/ShellParameters.h"
 #include "platform/SimpleFileSystem.h"
 #include "platform/SimpleTextOut.h"

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/LoadedImage.h"
 #include "platform/SimpleFileSystem.h"
 #include "platform/ShellParameters.h"
 #include "platform/SmbusHc.h"
@@ -45,6 +46,8 @@ enum class Call : int {
   Flush,
   Delete,
   CalculateCrc32,
+  GetTime,
+  SetPosition,
   Execute,
   PortWrite,
   PortRead,
@@ -176,6 +179,9 @@ public:
 
   // --- set-up ---
   void SetArguments (const std::vector<std::u16string> &Argv, ArgumentSource Source = ArgumentSource::ShellParameters);
+  // The load options of the image's EFI_LOADED_IMAGE_PROTOCOL, as a boot
+  // entry's optional data reaches it: Bytes as given, or none when empty.
+  void SetLoadOptions (const std::vector<uint8_t> &Bytes);
   int  AddSmbusController ();                       // installs an EFI_SMBUS_HC_PROTOCOL handle; returns its index
   void FailHandleProtocolFor (int Controller);      // HandleProtocol on that handle fails
   int  AddVolume ();                                // installs a simple file system; returns its index
@@ -218,6 +224,9 @@ public:
   std::vector<PortAccess>           Ports;
   std::u16string                    Raw;                 // every character output
   uint64_t                          Microseconds = 0;    // the virtual clock
+  // What GetTime tells at Microseconds 0, in seconds since 1970 (UTC); the
+  // virtual clock runs on from it.
+  int64_t                           ClockBase    = 1796738102;   // 2026-12-08T13:55:02
   std::vector<std::string>          Violations;          // calls the firmware would not accept
   uint64_t                          CallCount (Call Kind) const { return Calls[(int)Kind]; }
   uint64_t                          TotalCalls () const { return TotalCallCount; }
@@ -246,6 +255,8 @@ public:
 
   EFI_SYSTEM_TABLE                   SystemTable;
   EFI_BOOT_SERVICES                  BootServices;
+  EFI_RUNTIME_SERVICES               RuntimeServices;
+  EFI_LOADED_IMAGE_PROTOCOL          LoadedImage;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL    ConOut;
   EFI_SIMPLE_TEXT_OUTPUT_MODE        Mode;
   EFI_HANDLE                         ImageHandle;
@@ -274,6 +285,7 @@ public:
 
 private:
   std::vector<std::u16string>        ArgStrings;
+  std::vector<uint8_t>               LoadOptionBytes;
   std::vector<CHAR16 *>              ArgPointers;
   EFI_SHELL_PARAMETERS_PROTOCOL      ShellParameters;
   EFI_SHELL_INTERFACE                ShellInterface;
@@ -316,6 +328,9 @@ struct SimSmbusHc {
   SimFirmware              *Owner;
   int                      Index;
 };
+
+// Text as a boot entry's unicode optional data carries it: UCS-2, terminated.
+std::vector<uint8_t> Ucs2Bytes (const std::u16string &Text, bool Terminated = true);
 
 // A status allowed by the standard for a failing call of Kind.
 EFI_STATUS TypicalFailure (Call Kind);

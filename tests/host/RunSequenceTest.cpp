@@ -118,10 +118,10 @@ INSTANTIATE_TEST_SUITE_P (
     SOURCE_CASE { "ShellParameters",             ArgumentSource::ShellParameters, 0, 0,                  EFI_SUCCESS,        1 },
     SOURCE_CASE { "OlderShellInterface",         ArgumentSource::ShellInterface,  0, 0,                  EFI_SUCCESS,        2 },
     SOURCE_CASE { "OlderInterfaceAfterFailure",  ArgumentSource::ShellInterface,  1, EFI_ACCESS_DENIED,  EFI_SUCCESS,        2 },
-    SOURCE_CASE { "Neither",                     ArgumentSource::None,            0, 0,                  EFI_UNSUPPORTED,    2 },
-    SOURCE_CASE { "NeitherSecondOpenDenied",     ArgumentSource::None,            2, EFI_ACCESS_DENIED,  EFI_ACCESS_DENIED,  2 },
-    SOURCE_CASE { "NeitherFirstOpenDenied",      ArgumentSource::None,            1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    2 },
-    SOURCE_CASE { "ParametersOpenFailsAlone",    ArgumentSource::ShellParameters, 1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    2 }
+    SOURCE_CASE { "Neither",                     ArgumentSource::None,            0, 0,                  EFI_UNSUPPORTED,    3 },
+    SOURCE_CASE { "NeitherSecondOpenDenied",     ArgumentSource::None,            2, EFI_ACCESS_DENIED,  EFI_ACCESS_DENIED,  3 },
+    SOURCE_CASE { "NeitherFirstOpenDenied",      ArgumentSource::None,            1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    3 },
+    SOURCE_CASE { "ParametersOpenFailsAlone",    ArgumentSource::ShellParameters, 1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    3 }
     ),
   [](const ::testing::TestParamInfo<SOURCE_CASE> &Info) { return std::string (Info.param.Name); }
   );
