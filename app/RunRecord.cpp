@@ -19,7 +19,9 @@ constexpr UINTN   LINE_END_UNITS = 3;
 constexpr UINT64  APPEND_MODE    = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
 // SetPosition to this puts the position at the end of the file.
 constexpr UINT64  END_OF_FILE    = 0xFFFFFFFFFFFFFFFFULL;
-constexpr INT32   SECONDS_PER_DAY = 86400;
+constexpr INT32   SECONDS_PER_MINUTE = 60;
+constexpr INT32   MINUTES_PER_HOUR   = 60;
+constexpr INT32   SECONDS_PER_DAY    = 86400;
 
 struct RECORD_LINE {
   CHAR16    Text[RECORD_UNITS];
@@ -60,7 +62,7 @@ SecondOfDay (
   const EFI_TIME  &Time
   )
 {
-  return (Time.Hour * 60 + Time.Minute) * 60 + Time.Second;
+  return (Time.Hour * MINUTES_PER_HOUR + Time.Minute) * SECONDS_PER_MINUTE + Time.Second;
 }
 
 VOID

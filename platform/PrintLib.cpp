@@ -148,11 +148,11 @@ PutConversion (
       break;
     }
     case 'a':
-      PutAscii (Output, Arg.Value != 0 ? (const CHAR8 *)(UINTN)Arg.Value : "<null string>");
+      PutAscii (Output, Arg.Value != 0 ? __builtin_bit_cast (const CHAR8 *, Arg.Value) : "<null string>");
       break;
     default:
       if (Arg.Value != 0) {
-        PutString (Output, (const CHAR16 *)(UINTN)Arg.Value);
+        PutString (Output, __builtin_bit_cast (const CHAR16 *, Arg.Value));
       } else {
         PutAscii (Output, "<null string>");
       }
