@@ -7,6 +7,7 @@
 #define PLATFORM_SYSTEM_TABLE_H_
 
 #include "platform/Base.h"
+#include "platform/DevicePath.h"
 #include "platform/SimpleTextOut.h"
 
 struct EFI_TABLE_HEADER {
@@ -59,6 +60,7 @@ typedef EFI_STATUS (EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
 typedef EFI_STATUS (EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE *Handle, const EFI_GUID *Protocol, EFI_INTERFACE_TYPE InterfaceType, VOID *Interface);
 typedef EFI_STATUS (EFIAPI *EFI_UNINSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface);
 typedef EFI_STATUS (EFIAPI *EFI_HANDLE_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface);
+typedef EFI_STATUS (EFIAPI *EFI_LOCATE_DEVICE_PATH)(const EFI_GUID *Protocol, const EFI_DEVICE_PATH_PROTOCOL **DevicePath, EFI_HANDLE *Device);
 typedef EFI_STATUS (EFIAPI *EFI_STALL)(UINTN Microseconds);
 typedef EFI_STATUS (EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle, UINT32 Attributes);
 typedef EFI_STATUS (EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, VOID *SearchKey, UINTN *NoHandles, EFI_HANDLE **Buffer);
@@ -87,7 +89,7 @@ struct EFI_BOOT_SERVICES {
   VOID                                *Reserved;
   VOID                                *RegisterProtocolNotify;
   VOID                                *LocateHandle;
-  VOID                                *LocateDevicePath;
+  EFI_LOCATE_DEVICE_PATH              LocateDevicePath;
   VOID                                *InstallConfigurationTable;
   VOID                                *LoadImage;
   VOID                                *StartImage;
@@ -118,6 +120,7 @@ static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, AllocatePool) == 64, "boot
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, FreePool) == 72, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, InstallProtocolInterface) == 128, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, HandleProtocol) == 152, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateDevicePath) == 184, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, Stall) == 248, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, OpenProtocol) == 280, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateHandleBuffer) == 312, "boot services layout");

@@ -10,6 +10,7 @@
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
 #include "update/EepromRead.h"
+#include "update/FileVolume.h"
 #include "update/RetryNote.h"
 
 namespace {
@@ -38,7 +39,7 @@ FailCreate (
   return Fail (Backup, Status);
 }
 
-/** Opens the first volume's root directory; FALSE when there is none to write to. **/
+/** Opens the root directory of the volume the name is on; FALSE when there is none to write to. **/
 BOOLEAN
 OpenBackupVolume (
   EEPROM_BACKUP  *Backup
@@ -48,12 +49,15 @@ OpenBackupVolume (
   EFI_FILE_PROTOCOL                *Root       = nullptr;
   EFI_STATUS                       Status;
 
-  Status = gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem);
-  if (!EFI_ERROR (Status) && (FileSystem != nullptr)) {
-    Status = FileSystem->OpenVolume (FileSystem, &Root);
+  Status = LocateFileVolume (Backup->FileName, &FileSystem, &Backup->Path);
+  if (EFI_ERROR (Status)) {
+    FailCreate (Backup, Status);
+    ShowWhereLookedFor (Backup->FileName, nullptr);
+    return FALSE;
   }
 
-  if (EFI_ERROR (Status) || (FileSystem == nullptr) || (Root == nullptr)) {
+  Status = FileSystem->OpenVolume (FileSystem, &Root);
+  if (EFI_ERROR (Status) || (Root == nullptr)) {
     return FailCreate (Backup, EFI_ERROR (Status) ? Status : EFI_NOT_FOUND);
   }
 
@@ -70,7 +74,7 @@ CheckNameIsFree (
   EFI_FILE_PROTOCOL  *Existing = nullptr;
   EFI_STATUS         Status;
 
-  Status = Backup->Root->Open (Backup->Root, &Existing, Backup->FileName, EFI_FILE_MODE_READ, 0);
+  Status = Backup->Root->Open (Backup->Root, &Existing, Backup->Path, EFI_FILE_MODE_READ, 0);
   if (Status == EFI_NOT_FOUND) {
     return TRUE;
   }
@@ -95,7 +99,7 @@ CreateBackupFile (
   EFI_FILE_PROTOCOL  *File = nullptr;
   EFI_STATUS         Status;
 
-  Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, CREATE_MODE, 0);
+  Status = Backup->Root->Open (Backup->Root, &File, Backup->Path, CREATE_MODE, 0);
   if (EFI_ERROR (Status) || (File == nullptr)) {
     return FailCreate (Backup, EFI_ERROR (Status) ? Status : EFI_DEVICE_ERROR);
   }
@@ -166,7 +170,7 @@ CheckBackupFile (
   BOOLEAN            Same;
   EFI_STATUS         Status;
 
-  Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, EFI_FILE_MODE_READ, 0);
+  Status = Backup->Root->Open (Backup->Root, &File, Backup->Path, EFI_FILE_MODE_READ, 0);
   if (!EFI_ERROR (Status) && (File == nullptr)) {
     Status = EFI_NOT_FOUND;
   }
@@ -211,7 +215,7 @@ DeleteIncompleteBackup (
 
   Backup->File = nullptr;
   if (File == nullptr) {
-    Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, REOPEN_MODE, 0);
+    Status = Backup->Root->Open (Backup->Root, &File, Backup->Path, REOPEN_MODE, 0);
     if (!EFI_ERROR (Status) && (File == nullptr)) {
       Status = EFI_NOT_FOUND;
     }

@@ -1,9 +1,9 @@
 /** @file
-  Opening a named file on the first file-system volume.
+  Opening a named file on the volume its name gives.
 **/
 #include "update/ToolFile.h"
 #include "platform/PrintLib.h"
-#include "platform/UefiLib.h"
+#include "update/FileVolume.h"
 
 EFI_STATUS
 OpenToolFile (
@@ -14,10 +14,11 @@ OpenToolFile (
 {
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *FileSystem = nullptr;
   EFI_FILE_PROTOCOL                *Root       = nullptr;
+  const CHAR16                     *Path       = nullptr;
   EFI_STATUS                       Status;
 
   *File  = nullptr;
-  Status = gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem);
+  Status = LocateFileVolume (Name, &FileSystem, &Path);
   if (!EFI_ERROR (Status) && (FileSystem != nullptr)) {
     Status = FileSystem->OpenVolume (FileSystem, &Root);
   }
@@ -29,7 +30,7 @@ OpenToolFile (
   //
   // The file stays open on its own once the root is closed.
   //
-  Status = Root->Open (Root, File, Name, Mode, 0);
+  Status = Root->Open (Root, File, Path, Mode, 0);
   if (!EFI_ERROR (Status) && (*File == nullptr)) {
     Status = EFI_NOT_FOUND;
   }

@@ -9,8 +9,10 @@
 #include "platform/SimpleFileSystem.h"
 
 /**
-  Opens Name in Mode on the first file-system volume, relative to its root.
-  Returns the firmware's status; on success *File is open and the caller
+  Opens Name in Mode on the volume it names, as every file named on the
+  command line is (LocateFileVolume: a shell mapping, or the first
+  file-system volume). Returns the firmware's status, EFI_NOT_FOUND for a
+  mapping that names no volume; on success *File is open and the caller
   closes it.
 **/
 EFI_STATUS

@@ -384,15 +384,21 @@ int
 SimFirmware::AddVolume (
   )
 {
-  auto  Volume = std::make_unique<SimVolume> ();
+  auto        Volume = std::make_unique<SimVolume> ();
+  int         Index  = (int)Volumes.size ();
+  EFI_HANDLE  Handle = NewHandle ();
 
   Volume->Protocol            = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {};
   Volume->Protocol.Revision   = 0x00010000;
   Volume->Protocol.OpenVolume = SimOpenVolume;
   Volume->Owner               = this;
-  Handles.push_back ({ NewHandle (), gEfiSimpleFileSystemProtocolGuid, &Volume->Protocol, false });
+  Volume->DevicePath          = DiskDevicePath (Index);
+  Handles.push_back ({ Handle, gEfiSimpleFileSystemProtocolGuid, &Volume->Protocol, false });
+  Handles.push_back ({ Handle, gEfiDevicePathProtocolGuid, Volume->DevicePath.data (), false });
   Volumes.push_back (std::move (Volume));
-  return (int)Volumes.size () - 1;
+  Shell->Mappings.push_back ({ u"FS" + Utf16 (std::to_string (Index)) + u":", Index });
+  Shell->Mappings.push_back ({ u"F0" + std::u16string (1, (char16_t)(u'a' + Index)) + u"65535a:", Index });
+  return Index;
 }
 
 void

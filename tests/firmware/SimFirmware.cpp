@@ -230,6 +230,55 @@ SimLocateProtocol (
   return EFI_NOT_FOUND;
 }
 
+//
+// The handle nearest the device the path leads to that carries Protocol: the
+// one whose own device path is the longest run of whole nodes the path
+// begins with. The path pointer moves past that run.
+//
+EFI_STATUS EFIAPI
+SimLocateDevicePath (
+  const EFI_GUID                  *Protocol,
+  const EFI_DEVICE_PATH_PROTOCOL  **DevicePath,
+  EFI_HANDLE                      *Device
+  )
+{
+  EFI_STATUS  Status = Sim ().Enter (Call::LocateDevicePath);
+  size_t      Best   = 0;
+  size_t      Size;
+
+  if ((Protocol == nullptr) || (DevicePath == nullptr) || (*DevicePath == nullptr) || (Device == nullptr)) {
+    Sim ().Violation ("LocateDevicePath without a protocol, a device path or a place for the handle");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Size = DevicePathSize (*DevicePath);
+  for (const SimFirmware::HandleEntry &Entry : Sim ().Handles) {
+    const SimFirmware::HandleEntry  *Path = FindHandle (Entry.Handle, &gEfiDevicePathProtocolGuid);
+    size_t                          Nodes;
+
+    if (!SameGuid (Entry.Protocol, *Protocol) || (Path == nullptr)) {
+      continue;
+    }
+
+    Nodes = DevicePathSize ((const EFI_DEVICE_PATH_PROTOCOL *)Path->Interface) - 4;
+    if ((Nodes <= Size - 4) && (Nodes >= Best) && (std::memcmp (Path->Interface, *DevicePath, Nodes) == 0)) {
+      Best    = Nodes;
+      *Device = Entry.Handle;
+    }
+  }
+
+  if (Best == 0) {
+    return EFI_NOT_FOUND;
+  }
+
+  *DevicePath = (const EFI_DEVICE_PATH_PROTOCOL *)((const uint8_t *)*DevicePath + Best);
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI
 SimCalculateCrc32 (
   const VOID  *Data,
@@ -401,11 +450,11 @@ CallName (
   )
 {
   static const char *const  Names[] = {
-    "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol",
+    "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol", "LocateDevicePath",
     "InstallProtocolInterface", "UninstallProtocolInterface", "AllocatePool",
     "FreePool", "Stall", "OutputString", "ClearScreen", "SetCursorPosition", "OpenVolume",
     "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32", "GetTime", "SetPosition",
-    "Execute", "PortWrite", "PortRead"
+    "GetDevicePathFromMap", "GetMapFromDevicePath", "GetCurDir", "Execute", "PortWrite", "PortRead"
   };
 
   static_assert (sizeof (Names) / sizeof (Names[0]) == (size_t)Call::Count, "a name for every call");
@@ -428,7 +477,11 @@ TypicalFailure (
       return EFI_UNSUPPORTED;
     case Call::LocateHandleBuffer:
     case Call::LocateProtocol:
+    case Call::LocateDevicePath:
     case Call::Open:
+    case Call::GetDevicePathFromMap:
+    case Call::GetMapFromDevicePath:
+    case Call::GetCurDir:
       return EFI_NOT_FOUND;
     case Call::FreePool:
     case Call::SetCursorPosition:
@@ -466,6 +519,7 @@ SimFirmware::SimFirmware (
   BootServices.OpenProtocol               = SimOpenProtocol;
   BootServices.LocateHandleBuffer         = SimLocateHandleBuffer;
   BootServices.LocateProtocol             = SimLocateProtocol;
+  BootServices.LocateDevicePath           = SimLocateDevicePath;
   BootServices.CalculateCrc32             = SimCalculateCrc32;
   BootServices.InstallProtocolInterface   = SimInstallProtocolInterface;
   BootServices.UninstallProtocolInterface = SimUninstallProtocolInterface;
@@ -485,6 +539,7 @@ SimFirmware::SimFirmware (
   Handles.push_back ({ ImageHandle, gEfiLoadedImageProtocolGuid, &LoadedImage, false });
   Zk48Reset (&Chip, 0x10);
   InstallConsole ();
+  InstallShell ();
   SetScreenSize (Columns, Rows);
 }
 
