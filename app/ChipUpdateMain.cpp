@@ -169,11 +169,9 @@ BackupToFile (
   RUN_RECORD  *Record
   )
 {
-  EEPROM_BACKUP  Backup = {};
+  EEPROM_BACKUP  &Backup = Record->Backup;
 
   SaveEepromBackup (Record->FileName, &Backup);
-  Record->EepromCrc  = Backup.Crc;
-  Record->Known     |= Backup.CrcKnown ? RECORD_EEPROM_CRC : 0;
   return (Backup.Read != ChipDone) ? ChipStatus (Backup.Read) : Backup.Status;
 }
 
@@ -183,16 +181,13 @@ CompareWithFile (
   )
 {
   CHIP_IMAGE_FILE  ImageFile = {};
-  IMAGE_COMPARE    Compare;
+  IMAGE_COMPARE    &Compare  = Record->Compare;
 
   if (!LoadImageFile (Record->FileName, &ImageFile)) {
     return ImageFile.Status;
   }
 
   CompareChipImage (&ImageFile, &Compare);
-  Record->ImageCrc   = Compare.ImageCrc;
-  Record->EepromCrc  = Compare.EepromCrc;
-  Record->Known     |= Compare.CrcKnown ? (RECORD_IMAGE_CRC | RECORD_EEPROM_CRC) : 0;
   if (Compare.Read != ChipDone) {
     return ChipStatus (Compare.Read);
   }
@@ -274,14 +269,6 @@ CheckFileArguments (
     return RefuseFileName (Argc, Argv, LogFlag, LogFlag + 1);
   }
 
-  //
-  // A line appended to the image or the backup would spoil it.
-  //
-  if ((Record->FileName != nullptr) && (StrCmp (Record->FileName, Argv[LogFlag + 1]) == 0)) {
-    Print (" Error: -l needs another file, program exit.\n");
-    return EFI_INVALID_PARAMETER;
-  }
-
   Record->LogName = Argv[LogFlag + 1];
   return EFI_SUCCESS;
 }
@@ -328,7 +315,7 @@ ChipUpdateMain (
   gST->ConOut->ClearScreen (gST->ConOut);
   ShowBanner ();
   if (IgnoredLoadOptions != 0) {
-    Print (" Load options ignored: not a command line.\n");
+    Print (" Load options ignored.\n");
   }
 
   if (Argc <= 1) {

@@ -14,7 +14,7 @@ namespace {
 
 // A line with two names of the longest a FAT volume allows still fits.
 constexpr UINTN   RECORD_UNITS   = 640;
-// CR LF and the terminator are always room at the end: a cut line still ends.
+// Room kept at the end for CR LF and the formatter's terminator: a cut line still ends.
 constexpr UINTN   LINE_END_UNITS = 3;
 constexpr UINT64  APPEND_MODE    = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE;
 // SetPosition to this puts the position at the end of the file.
@@ -89,8 +89,12 @@ PutFindings (
     Put (Line, " image-crc=0x%08X", Record->ImageCrc);
   }
 
-  if ((Record->Known & RECORD_EEPROM_CRC) != 0) {
-    Put (Line, " eeprom-crc=0x%08X", Record->EepromCrc);
+  if (Record->Compare.CrcKnown) {
+    Put (Line, " image-crc=0x%08X eeprom-crc=0x%08X", Record->Compare.ImageCrc, Record->Compare.EepromCrc);
+  }
+
+  if (Record->Backup.CrcKnown) {
+    Put (Line, " eeprom-crc=0x%08X", Record->Backup.Crc);
   }
 }
 
@@ -129,7 +133,8 @@ FormatRecord (
   PutFindings (Record, Line);
   Put (Line, " resent=%d status=0x%lX status-name=\"%r\"", mTransactionsResent, RunStatus, RunStatus);
   Put (Line, " elapsed=%ds", Elapsed);
-  Line->Length += FormatString (Line->Text + Line->Length, RECORD_UNITS - Line->Length, "\n", nullptr, 0);
+  Line->Text[Line->Length++] = u'\r';
+  Line->Text[Line->Length++] = u'\n';
 }
 
 /**
@@ -206,6 +211,6 @@ WriteRunRecord (
     return RunStatus;
   }
 
-  Print (" Error: the record was not written to %s: %r.\n", Record->LogName, Status);
+  Print (" Error: no record written to %s: %r.\n", Record->LogName, Status);
   return EFI_ERROR (RunStatus) ? RunStatus : Status;
 }

@@ -9,13 +9,14 @@
 #include "platform/Base.h"
 #include "platform/SystemTable.h"
 #include "update/ChipUpdate.h"
+#include "update/EepromBackup.h"
+#include "update/ImageCompare.h"
 
 // What a record knows: the bits of RUN_RECORD.Known.
 constexpr UINT8  RECORD_START_TIME = 0x01;
 constexpr UINT8  RECORD_CHIP_FOUND = 0x02;   // mBus, mDev, mFunc and mSmbAddr name its controller
 constexpr UINT8  RECORD_BEFORE     = 0x04;   // Versions.Current was read
-constexpr UINT8  RECORD_IMAGE_CRC  = 0x08;
-constexpr UINT8  RECORD_EEPROM_CRC = 0x10;
+constexpr UINT8  RECORD_IMAGE_CRC  = 0x08;   // ImageCrc, the update's image
 
 struct RUN_RECORD {
   const CHAR16    *LogName;       // the file -l names; nullptr: the run keeps no record
@@ -24,7 +25,8 @@ struct RUN_RECORD {
   UINT8           Known;
   UPDATE_VERSIONS Versions;       // Current: the version before the run (-v: the E2PROM's); ReadBack: after an update
   UINT32          ImageCrc;
-  UINT32          EepromCrc;
+  EEPROM_BACKUP   Backup;         // what -d did
+  IMAGE_COMPARE   Compare;        // what -c did
   EFI_TIME        Start;          // all zero when the firmware gave no time
 };
 

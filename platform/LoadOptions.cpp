@@ -5,34 +5,6 @@
 #include "platform/LoadedImage.h"
 #include "platform/UefiLib.h"
 
-namespace {
-
-/**
-  Returns the number of units of the line, its terminator included, or 0
-  when the options are no line of text: no terminator within Units, a
-  control character before it, or longer than a line the tool takes.
-**/
-UINTN
-LineLength (
-  const CHAR16  *Options,
-  UINTN         Units
-  )
-{
-  for (UINTN Index = 0; Index < Units; Index++) {
-    if (Options[Index] == 0) {
-      return (Index < LOAD_OPTION_MAX_UNITS) ? Index + 1 : 0;
-    }
-
-    if ((Options[Index] < u' ') && (Options[Index] != u'\t')) {
-      return 0;
-    }
-  }
-
-  return 0;
-}
-
-} // namespace
-
 LOAD_OPTIONS_KIND
 SplitLoadOptions (
   const VOID             *Options,
@@ -41,24 +13,34 @@ SplitLoadOptions (
   )
 {
   const CHAR16  *Line  = (const CHAR16 *)Options;
-  UINTN         Length = (Size % sizeof (CHAR16) == 0) ? LineLength (Line, Size / sizeof (CHAR16)) : 0;
+  UINTN         Units  = (Size % sizeof (CHAR16) == 0) ? Size / sizeof (CHAR16) : 0;
   CHAR16        *Out   = Arguments->Text;
   BOOLEAN       InWord = FALSE;
   BOOLEAN       Quoted = FALSE;
 
-  if (Length == 0) {
-    return LoadOptionsIgnored;
-  }
-
   //
   // Each word ends where a separator or the terminator stood, so the words
-  // and their terminators fit in the line's own length after Text[0].
+  // and their terminators fit in the line's own length after Text[0]. The
+  // line is split as it is checked; what is split of a line refused is
+  // never used.
   //
   *Out++             = 0;
   Arguments->Argv[0] = Arguments->Text;
   Arguments->Argc    = 1;
-  for (UINTN Index = 0; Index + 1 < Length; Index++) {
+  for (UINTN Index = 0; ; Index++) {
+    if ((Index >= Units) || (Index >= LOAD_OPTION_MAX_UNITS)) {
+      return LoadOptionsIgnored;
+    }
+
     CHAR16  Unit = Line[Index];
+
+    if (Unit == 0) {
+      break;
+    }
+
+    if ((Unit < u' ') && (Unit != u'\t')) {
+      return LoadOptionsIgnored;
+    }
 
     if (!Quoted && ((Unit == u' ') || (Unit == u'\t'))) {
       if (InWord) {
@@ -98,7 +80,7 @@ GetLoadOptionArguments (
   EFI_STATUS                 Status;
 
   *IgnoredSize = 0;
-  Status       = gBS->OpenProtocol (ImageHandle, &gEfiLoadedImageProtocolGuid, (VOID **)&Image, ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  Status       = gBS->HandleProtocol (ImageHandle, &gEfiLoadedImageProtocolGuid, (VOID **)&Image);
   if (EFI_ERROR (Status) || (Image == nullptr) || (Image->LoadOptions == nullptr) || (Image->LoadOptionsSize == 0)) {
     return LoadOptionsNone;
   }

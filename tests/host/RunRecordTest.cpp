@@ -58,7 +58,7 @@ TEST_P (RecordOfARunTest, AppendsOneLineThatSaysWhatHappened) {
   Case.Setup (Sim, Volume);
   EXPECT_EQ (Run (Case.Args), Case.Exit);
   EXPECT_EQ (Log (), "earlier\r\n" + Case.Line () + "\r\n") << Output ();
-  EXPECT_EQ (Output ().find ("record was not written"), std::string::npos);
+  EXPECT_EQ (Output ().find ("no record written"), std::string::npos);
 }
 
 const std::vector<uint8_t>  IMAGE = MakeImage (0x33);
@@ -166,11 +166,11 @@ class LostRecordTest : public RunRecordTest, public ::testing::WithParamInterfac
 
 TEST_P (LostRecordTest, SaysSoAndTheStatusTellsIt) {
   const LOST_CASE  &Case = GetParam ();
-  std::string      Shown = " Error: the record was not written to zk48.log: ";
+  std::string      Shown = " Error: no record written to zk48.log: ";
 
   Case.Setup (Sim, Volume);
   EXPECT_EQ (Run ({ u"image.bin", u"-l", u"zk48.log" }), Case.Why);
-  EXPECT_NE (Output ().find (" E2PROM update finished.\r\n Error: the record was not written to zk48.log: "), std::string::npos) << Output ();
+  EXPECT_NE (Output ().find (" E2PROM update finished.\r\n" + Shown), std::string::npos) << Output ();
   EXPECT_EQ (harness::Eeprom (Sim.Chip), MakeImage (0x33)) << "the chip stays written";
 
   harness::SimFirmware  Failing;
@@ -200,8 +200,8 @@ INSTANTIATE_TEST_SUITE_P (
   );
 
 //
-// -l comes right after the command's own arguments and needs a file of its
-// own; anywhere else it is ignored, as every other extra argument.
+// -l comes right after the command's own arguments and needs a name that
+// is no option; anywhere else it is ignored, as every other extra argument.
 //
 struct FLAG_CASE {
   const char                     *Name;
@@ -229,8 +229,6 @@ INSTANTIATE_TEST_SUITE_P (
   ::testing::Values (
     FLAG_CASE { "NoName",            { u"-v", u"-l" },                            EFI_INVALID_PARAMETER, " Error: -l needs a file name, program exit." },
     FLAG_CASE { "OptionAsName",      { u"-v", u"-l", u"-d" },                     EFI_INVALID_PARAMETER, " Error: -l needs a file name, -d is an option, program exit." },
-    FLAG_CASE { "TheImage",          { u"image.bin", u"-l", u"image.bin" },       EFI_INVALID_PARAMETER, " Error: -l needs another file, program exit." },
-    FLAG_CASE { "TheBackup",         { u"-d", u"b.bin", u"-l", u"b.bin" },        EFI_INVALID_PARAMETER, " Error: -l needs another file, program exit." },
     FLAG_CASE { "AfterAnExtra",      { u"-v", u"x", u"-l", u"zk48.log" },         EFI_SUCCESS,           "The E2PROM version is 0x5A. " },
     FLAG_CASE { "CapitalL",          { u"-v", u"-L", u"zk48.log" },               EFI_SUCCESS,           "The E2PROM version is 0x5A. " },
     FLAG_CASE { "WithHelp",          { u"-h", u"-l", u"zk48.log" },               EFI_SUCCESS,           " Exit statuses and the bench script Zk48Bench.nsh: see the README." }

@@ -13,7 +13,7 @@ using harness::Call;
 
 const std::string  REFUSAL            = " Error: No bin file name parameter or Command missing -v parameters, program exit.\r\n";
 const std::string  NO_HOST_CONTROLLER = " Error: SMBus host controller protocol not found, exit.\r\n";
-const std::string  IGNORED_OPTIONS    = " Load options ignored: not a command line.\r\n";
+const std::string  IGNORED_OPTIONS    = " Load options ignored.\r\n";
 
 const std::string  UP_TO_CHIP = BenchUpToChip ();
 
@@ -123,10 +123,10 @@ INSTANTIATE_TEST_SUITE_P (
     SOURCE_CASE { "ShellParameters",             ArgumentSource::ShellParameters, 0, 0,                  EFI_SUCCESS,        1 },
     SOURCE_CASE { "OlderShellInterface",         ArgumentSource::ShellInterface,  0, 0,                  EFI_SUCCESS,        2 },
     SOURCE_CASE { "OlderInterfaceAfterFailure",  ArgumentSource::ShellInterface,  1, EFI_ACCESS_DENIED,  EFI_SUCCESS,        2 },
-    SOURCE_CASE { "Neither",                     ArgumentSource::None,            0, 0,                  EFI_UNSUPPORTED,    3 },
-    SOURCE_CASE { "NeitherSecondOpenDenied",     ArgumentSource::None,            2, EFI_ACCESS_DENIED,  EFI_ACCESS_DENIED,  3 },
-    SOURCE_CASE { "NeitherFirstOpenDenied",      ArgumentSource::None,            1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    3 },
-    SOURCE_CASE { "ParametersOpenFailsAlone",    ArgumentSource::ShellParameters, 1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    3 }
+    SOURCE_CASE { "Neither",                     ArgumentSource::None,            0, 0,                  EFI_UNSUPPORTED,    2 },
+    SOURCE_CASE { "NeitherSecondOpenDenied",     ArgumentSource::None,            2, EFI_ACCESS_DENIED,  EFI_ACCESS_DENIED,  2 },
+    SOURCE_CASE { "NeitherFirstOpenDenied",      ArgumentSource::None,            1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    2 },
+    SOURCE_CASE { "ParametersOpenFailsAlone",    ArgumentSource::ShellParameters, 1, EFI_ACCESS_DENIED,  EFI_UNSUPPORTED,    2 }
     ),
   [](const ::testing::TestParamInfo<SOURCE_CASE> &Info) { return std::string (Info.param.Name); }
   );
