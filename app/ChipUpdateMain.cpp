@@ -269,6 +269,15 @@ CheckFileArguments (
     return RefuseFileName (Argc, Argv, LogFlag, LogFlag + 1);
   }
 
+  //
+  // A line appended to the image or the backup would spoil it: the next
+  // load would refuse it for its size.
+  //
+  if ((Record->FileName != nullptr) && (StriCmp (Argv[LogFlag + 1], Record->FileName) == 0)) {
+    Print (" Error: -l needs a file of its own, %s is the command's file, program exit.\n", Record->FileName);
+    return EFI_INVALID_PARAMETER;
+  }
+
   Record->LogName = Argv[LogFlag + 1];
   return EFI_SUCCESS;
 }

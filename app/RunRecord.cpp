@@ -28,15 +28,19 @@ struct RECORD_LINE {
   UINTN     Length;
 };
 
+/** Appends to the line what Print would show of Format and the values after it (PrintValue's). **/
 VOID
-PutArgs (
-  RECORD_LINE      *Line,
-  const CHAR8      *Format,
-  const PRINT_ARG  *Args,
-  UINTN            ArgCount
+PutValues (
+  RECORD_LINE  *Line,
+  const CHAR8  *Format,
+  ...
   )
 {
-  Line->Length += FormatString (Line->Text + Line->Length, RECORD_UNITS - LINE_END_UNITS + 1 - Line->Length, Format, Args, ArgCount);
+  __builtin_va_list  Values;
+
+  __builtin_va_start (Values, Format);
+  Line->Length += FormatValues (Line->Text + Line->Length, RECORD_UNITS - LINE_END_UNITS + 1 - Line->Length, Format, Values);
+  __builtin_va_end (Values);
 }
 
 /** Appends to the line what Print would show; the format is checked as Print's. **/
@@ -48,13 +52,8 @@ Put (
   ARGS...                                                  Args
   )
 {
-  if constexpr (sizeof...(ARGS) == 0) {
-    PutArgs (Line, Format.Text, nullptr, 0);
-  } else {
-    const PRINT_ARG  List[] = { MakePrintArg (Args)... };
-
-    PutArgs (Line, Format.Text, List, sizeof...(ARGS));
-  }
+  static_assert (sizeof...(ARGS) <= PRINT_MAX_ARGS, "at most PRINT_MAX_ARGS arguments");
+  PutValues (Line, Format.Text, PrintValue (Args)...);
 }
 
 INT32

@@ -145,6 +145,14 @@ struct EFI_TIME {
 
 typedef EFI_STATUS (EFIAPI *EFI_GET_TIME)(EFI_TIME *Time, VOID *Capabilities);
 
+enum EFI_RESET_TYPE : UINT32 {
+  EfiResetCold,
+  EfiResetWarm,
+  EfiResetShutdown,
+};
+
+typedef VOID (EFIAPI *EFI_RESET_SYSTEM)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize, VOID *ResetData);
+
 struct EFI_RUNTIME_SERVICES {
   EFI_TABLE_HEADER    Hdr;
   EFI_GET_TIME        GetTime;
@@ -157,7 +165,7 @@ struct EFI_RUNTIME_SERVICES {
   VOID                *GetNextVariableName;
   VOID                *SetVariable;
   VOID                *GetNextHighMonotonicCount;
-  VOID                *ResetSystem;
+  EFI_RESET_SYSTEM    ResetSystem;
   VOID                *UpdateCapsule;
   VOID                *QueryCapsuleCapabilities;
   VOID                *QueryVariableInfo;
@@ -166,6 +174,8 @@ struct EFI_RUNTIME_SERVICES {
 // NOLINTBEGIN(readability-magic-numbers): the offsets the standard gives
 static_assert (sizeof (EFI_TIME) == 16, "EFI_TIME layout");
 static_assert (__builtin_offsetof (EFI_RUNTIME_SERVICES, GetTime) == 24, "runtime services layout");
+static_assert (__builtin_offsetof (EFI_RUNTIME_SERVICES, ResetSystem) == 104, "runtime services layout");
+static_assert (EfiResetCold == 0, "reset types");
 static_assert (sizeof (EFI_RUNTIME_SERVICES) == 136, "runtime services layout");
 // NOLINTEND(readability-magic-numbers)
 

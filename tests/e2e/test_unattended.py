@@ -11,13 +11,14 @@ operating system would write them (ovmf_vars.py):
 
 1. Driver0100 loads the signed simulator; BootNext names Boot0100, the
    signed tool with "image.bin -l zk48.log". The update runs, the record
-   is appended, and the boot manager, the run having succeeded, enters its
-   menu; the boot ends there.
+   is appended, and the tool restarts the machine, which ends QEMU (it
+   runs with -no-reboot): a boot entry's run goes back to the operating
+   system, not to the boot manager's menu.
 2. The simulator's settings now keep its device ID silent. BootOrder
-   names Boot0101, the unsigned tool, which the firmware refuses, then
+   names Boot0101, the unsigned tool, which the firmware refuses, then the
+   firmware's own shell, which refuses to run under Secure Boot, then
    Boot0102, the signed tool with "-v -l zk48.log", which finds no chip,
-   appends its own line and ends with EFI_NOT_FOUND, which the boot
-   manager shows.
+   appends its own line and restarts the machine all the same.
 
 Run: /usr/bin/python3 tests/e2e/test_unattended.py   (needs build/efi/*.efi, sbsigntool)
 """
@@ -57,9 +58,12 @@ SETTINGS = f"mcu=0x{CHIP_MCU:02X}\nversion=0x4C\n"
 
 UPDATE, UNSIGNED, VERSION = 0x100, 0x101, 0x102
 NOT_FOUND = 0x800000000000000E
-# The boot manager's menu, entered after a boot entry that returned EFI_SUCCESS.
+# The boot manager's menu, entered after a boot entry that returned EFI_SUCCESS,
+# and its last word: a boot that reaches either did not restart.
 MENU = b'"UiApp" from'
 NOTHING_LEFT = b"No bootable option or device was found."
+RESTART = "Restarting the machine in 5 seconds."
+SHELL_DESCRIPTION = "EFI Internal Shell"
 
 RECORD = re.compile(r'date=(\d+)-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d) tool=2\.7\.2 command=(\S+)(?: file="([^"]*)")?'
                     r'(?: controller=(none|\S+ smbus=0x[0-9A-F]+))(?: before=0x(\w\w))?(?: after=0x(\w\w))?'
@@ -82,6 +86,16 @@ def entry(description: str, image: str, arguments: str) -> bytes:
     return v.load_option(description, v.file_path("\\" + image), v.ucs2(arguments))
 
 
+def boot_option_named(store: Path, description: str) -> int | None:
+    """The number of the boot entry the firmware keeps under that description."""
+    wanted = v.ucs2(description)
+    for number in range(0x100):
+        option = v.get_variable(store, f"Boot{number:04X}")
+        if option is not None and option[6:6 + len(wanted)] == wanted:
+            return number
+    return None
+
+
 def printed(run: q.BootRun) -> list[str]:
     return [line.strip() for line in q.printed_lines(run.raw)]
 
@@ -90,6 +104,7 @@ class UnattendedUnderSecureBoot(unittest.TestCase):
     first: q.BootRun
     second: q.BootRun
     work: Path
+    shell: int
 
     @classmethod
     def setUpClass(cls) -> None:
@@ -117,7 +132,9 @@ class UnattendedUnderSecureBoot(unittest.TestCase):
         (cls.work / "Zk48Sim.cfg").write_text(SETTINGS + "id-from=never\n")
         subprocess.run(["mcopy", "-o", "-i", disk, cls.work / "Zk48Sim.cfg", "::Zk48Sim.cfg"], check=True,
                        env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
-        v.set_variables(store, {"BootOrder": v.option_list(UNSIGNED, VERSION)})
+        cls.shell = boot_option_named(store, SHELL_DESCRIPTION)
+        assert cls.shell is not None, "the firmware keeps no entry for its shell"
+        v.set_variables(store, {"BootOrder": v.option_list(UNSIGNED, cls.shell, VERSION)})
         cls.second = cls.boot(disk, store)
 
     @classmethod
@@ -146,10 +163,16 @@ class UnattendedUnderSecureBoot(unittest.TestCase):
         self.assertIn(f" Current E2PROM MCU version: V{CHIP_MCU:X}.".strip(), lines)
         self.assertIn(f"Version information verified successfully,the version is 0x{IMAGE_VERSION:X}.", lines)
         self.assertIn("E2PROM update finished.", lines)
-        # Success: the boot manager shows no failure and goes to its menu.
-        self.assertNotIn(b"failed to start Boot0100", self.first.raw)
-        self.assertTrue(self.first.stopped and MENU in self.first.raw, self.first.report())
+        # Done, the tool restarts the machine: QEMU ends, the boot manager never takes over again.
+        self.assertEqual(lines[-1], RESTART, self.first.report())
+        self.expect_restart(self.first)
         self.assertIsNone(self.next_after_first, "BootNext is used once")
+
+    def expect_restart(self, run: q.BootRun) -> None:
+        self.assertFalse(run.stopped or run.timed_out, run.report())
+        self.assertNotIn(MENU, run.raw)
+        self.assertNotIn(NOTHING_LEFT, run.raw)
+        self.assertEqual(run.returncode, 0, run.report())
 
     def test_record_of_the_update(self) -> None:
         first = self.records(self.first)
@@ -169,17 +192,19 @@ class UnattendedUnderSecureBoot(unittest.TestCase):
                          r'BdsDxe: failed to load Boot0101 "ZK48 unsigned" from [^\r\n]*: (Access Denied|Security Violation)')
         self.assertNotIn(b"starting Boot0101", self.second.raw)
 
-    def test_failing_run_appends_its_line_and_ends_with_its_status(self) -> None:
-        self.assertRegex(self.second.raw.decode("cp437"),
-                         r'BdsDxe: failed to start Boot0102 "ZK48 version" from [^\r\n]*: Not Found')
-        self.assertIn("Error: can't found any supported SMBus device,exit.", printed(self.second))
+    def test_failing_run_appends_its_line_and_restarts_all_the_same(self) -> None:
+        lines = printed(self.second)
+        self.assertIn("Error: can't found any supported SMBus device,exit.", lines)
+        self.assertEqual(lines[-1], RESTART, self.second.report())
+        self.expect_restart(self.second)
         records = self.records(self.second)
         self.assertEqual(len(records), 2, "the unsigned tool wrote nothing")
         self.assertEqual(records[0].group(0), self.records(self.first)[0].group(0))
         self.assertEqual(records[1].group(7, 8, 9, 10, 15, 16), ("version", None, "none", None, f"{NOT_FOUND:X}", "Not Found"))
 
     def test_shell_refuses_to_run_under_secure_boot(self) -> None:
-        self.assertRegex(self.second.raw.decode("cp437"), r'failed to start Boot\d{4} "EFI Internal Shell" [^\r\n]*: Security Violation')
+        self.assertRegex(self.second.raw.decode("cp437"),
+                         rf'failed to start Boot{self.shell:04X} "{SHELL_DESCRIPTION}" [^\r\n]*: Security Violation')
 
 
 if __name__ == "__main__":

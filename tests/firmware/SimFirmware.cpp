@@ -333,6 +333,21 @@ SimGetTime (
   return EFI_SUCCESS;
 }
 
+VOID EFIAPI
+SimResetSystem (
+  EFI_RESET_TYPE  ResetType,
+  EFI_STATUS      ResetStatus,
+  UINTN           DataSize,
+  VOID            *ResetData
+  )
+{
+  if ((ResetType != EfiResetCold) || (DataSize != 0) || (ResetData != nullptr) || Sim ().ResetStatus.has_value ()) {
+    Sim ().Violation ("ResetSystem other than one plain cold reset");
+  }
+
+  Sim ().ResetStatus = ResetStatus;
+}
+
 bool
 HandleExists (
   EFI_HANDLE  Handle
@@ -525,6 +540,7 @@ SimFirmware::SimFirmware (
   BootServices.UninstallProtocolInterface = SimUninstallProtocolInterface;
 
   RuntimeServices.GetTime  = SimGetTime;
+  RuntimeServices.ResetSystem = SimResetSystem;
   SystemTable.BootServices    = &BootServices;
   SystemTable.RuntimeServices = &RuntimeServices;
   SystemTable.ConOut          = &ConOut;

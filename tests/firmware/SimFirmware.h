@@ -244,6 +244,8 @@ public:
   // What GetTime tells at Microseconds 0, in seconds since 1970 (UTC); the
   // virtual clock runs on from it.
   int64_t                           ClockBase    = 1796738102;   // 2026-12-08T13:55:02
+  // The status a ResetSystem call was given; a real firmware never returns from it.
+  std::optional<EFI_STATUS>         ResetStatus;
   std::vector<std::string>          Violations;          // calls the firmware would not accept
   uint64_t                          CallCount (Call Kind) const { return Calls[(int)Kind]; }
   uint64_t                          TotalCalls () const { return TotalCallCount; }

@@ -229,6 +229,8 @@ INSTANTIATE_TEST_SUITE_P (
   ::testing::Values (
     FLAG_CASE { "NoName",            { u"-v", u"-l" },                            EFI_INVALID_PARAMETER, " Error: -l needs a file name, program exit." },
     FLAG_CASE { "OptionAsName",      { u"-v", u"-l", u"-d" },                     EFI_INVALID_PARAMETER, " Error: -l needs a file name, -d is an option, program exit." },
+    FLAG_CASE { "TheImageItself",    { u"image.bin", u"-l", u"IMAGE.BIN" },       EFI_INVALID_PARAMETER, " Error: -l needs a file of its own, image.bin is the command's file, program exit." },
+    FLAG_CASE { "TheBackupItself",   { u"-d", u"b.bin", u"-l", u"b.bin" },        EFI_INVALID_PARAMETER, " Error: -l needs a file of its own, b.bin is the command's file, program exit." },
     FLAG_CASE { "AfterAnExtra",      { u"-v", u"x", u"-l", u"zk48.log" },         EFI_SUCCESS,           "The E2PROM version is 0x5A. " },
     FLAG_CASE { "CapitalL",          { u"-v", u"-L", u"zk48.log" },               EFI_SUCCESS,           "The E2PROM version is 0x5A. " },
     FLAG_CASE { "WithHelp",          { u"-h", u"-l", u"zk48.log" },               EFI_SUCCESS,           " Exit statuses and the bench script Zk48Bench.nsh: see the README." }

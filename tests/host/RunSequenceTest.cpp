@@ -10,6 +10,7 @@ namespace {
 
 using harness::ArgumentSource;
 using harness::Call;
+using harness::Event;
 
 const std::string  REFUSAL            = " Error: No bin file name parameter or Command missing -v parameters, program exit.\r\n";
 const std::string  NO_HOST_CONTROLLER = " Error: SMBus host controller protocol not found, exit.\r\n";
@@ -443,8 +444,10 @@ INSTANTIATE_TEST_SUITE_P (
 
 //
 // The same through the firmware: no shell, the loaded image's options. A
-// run started with them ends with its own status; options that are no
-// line are said to be ignored, and the run is the one without arguments.
+// run started with them ends with its own status and restarts the machine,
+// so that a one-shot boot entry returns to the operating system; options
+// that are no line are said to be ignored, and the run is the one without
+// arguments, which restarts nothing.
 //
 struct LOADED_CASE {
   const char              *Name;
@@ -452,7 +455,10 @@ struct LOADED_CASE {
   std::vector<uint8_t>    Options;
   EFI_STATUS              Exit;
   std::string             Screen;
+  bool                    Restarts;
 };
+
+const std::string  RESTART = " Restarting the machine in 5 seconds.\r\n";
 
 class LoadOptionArgumentsTest : public RunSequenceTest, public ::testing::WithParamInterface<LOADED_CASE> {};
 
@@ -462,20 +468,25 @@ TEST_P (LoadOptionArgumentsTest, TakesTheArgumentsOnlyWhenNoShellGivesAny) {
   Sim.SetArguments ({ u"Zk48Update.efi", u"-v" }, Case.Source);
   Sim.SetLoadOptions (Case.Options);
   EXPECT_EQ (Sim.RunImage (), Case.Exit);
-  EXPECT_EQ (Output (), Case.Screen);
+  EXPECT_EQ (Output (), Case.Screen + (Case.Restarts ? RESTART : ""));
+  EXPECT_EQ (Sim.ResetStatus, Case.Restarts ? std::optional<EFI_STATUS> (Case.Exit) : std::nullopt);
+  if (Case.Restarts) {
+    EXPECT_EQ (Sim.Timeline.back ().Kind, Event::Stall);
+    EXPECT_EQ (Sim.Timeline.back ().A, 5000000u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P (
   LoadOptions,
   LoadOptionArgumentsTest,
   ::testing::Values (
-    LOADED_CASE { "Version",              ArgumentSource::None,            Ucs2Bytes (u"-v"),        EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n" },
-    LOADED_CASE { "MissingImage",         ArgumentSource::None,            Ucs2Bytes (u"none.bin"),  EFI_NOT_FOUND,         UP_TO_CHIP + " Image name is: none.binopen: fail_Not Found\r\n" },
-    LOADED_CASE { "EmptyLine",            ArgumentSource::None,            Ucs2Bytes (u" "),         EFI_INVALID_PARAMETER, BANNER + REFUSAL },
-    LOADED_CASE { "NoOptions",            ArgumentSource::None,            {},                       EFI_UNSUPPORTED,       BANNER + REFUSAL },
-    LOADED_CASE { "BinaryIgnored",        ArgumentSource::None,            DISK_ENTRY_DATA,          EFI_UNSUPPORTED,       BANNER + IGNORED_OPTIONS + REFUSAL },
-    LOADED_CASE { "ShellBeforeOptions",   ArgumentSource::ShellParameters, Ucs2Bytes (u"none.bin"),  EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n" },
-    LOADED_CASE { "ShellBeforeBinary",    ArgumentSource::ShellInterface,  DISK_ENTRY_DATA,          EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n" }
+    LOADED_CASE { "Version",              ArgumentSource::None,            Ucs2Bytes (u"-v"),        EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n", true },
+    LOADED_CASE { "MissingImage",         ArgumentSource::None,            Ucs2Bytes (u"none.bin"),  EFI_NOT_FOUND,         UP_TO_CHIP + " Image name is: none.binopen: fail_Not Found\r\n", true },
+    LOADED_CASE { "EmptyLine",            ArgumentSource::None,            Ucs2Bytes (u" "),         EFI_INVALID_PARAMETER, BANNER + REFUSAL, true },
+    LOADED_CASE { "NoOptions",            ArgumentSource::None,            {},                       EFI_UNSUPPORTED,       BANNER + REFUSAL, false },
+    LOADED_CASE { "BinaryIgnored",        ArgumentSource::None,            DISK_ENTRY_DATA,          EFI_UNSUPPORTED,       BANNER + IGNORED_OPTIONS + REFUSAL, false },
+    LOADED_CASE { "ShellBeforeOptions",   ArgumentSource::ShellParameters, Ucs2Bytes (u"none.bin"),  EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n", false },
+    LOADED_CASE { "ShellBeforeBinary",    ArgumentSource::ShellInterface,  DISK_ENTRY_DATA,          EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n", false }
     ),
   [](const ::testing::TestParamInfo<LOADED_CASE> &Info) { return std::string (Info.param.Name); }
   );
