@@ -18,22 +18,23 @@ LocateShell (
 }
 
 VOID
-SetShellVariableArgs (
+SetShellVariableValues (
   const CHAR8  *Format,
-  UINT32       First,
-  UINT32       Second
+  ...
   )
 {
-  EFI_SHELL_PROTOCOL  *Shell   = LocateShell ();
-  const PRINT_ARG     Args[]   = { MakePrintArg (First), MakePrintArg (Second) };
+  EFI_SHELL_PROTOCOL  *Shell = LocateShell ();
   CHAR16              Text[SHELL_VARIABLE_MAX_CHARACTERS + 1];
-  CHAR16              *Value   = Text;
+  CHAR16              *Value = Text;
+  __builtin_va_list   Values;
 
   if (Shell == nullptr) {
     return;
   }
 
-  FormatString (Text, SHELL_VARIABLE_MAX_CHARACTERS + 1, Format, Args, 2);
+  __builtin_va_start (Values, Format);
+  FormatValues (Text, SHELL_VARIABLE_MAX_CHARACTERS + 1, Format, Values);
+  __builtin_va_end (Values);
   while ((*Value != 0) && (*Value != u'=')) {
     Value++;
   }

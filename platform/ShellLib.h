@@ -17,46 +17,26 @@ LocateShell (
   );
 
 /**
-  Formats Format ("NAME=value ...") with First and Second, as Print does,
-  and sets the volatile shell variable NAME to the rest. Without a shell,
-  nothing is set.
+  Formats Format ("NAME=value ...") as Print does, its arguments following
+  it as FormatValues takes them, and sets the volatile shell variable NAME
+  to the rest. Without a shell, nothing is set.
 **/
 VOID
-SetShellVariableArgs (
+SetShellVariableValues (
   const CHAR8  *Format,
-  UINT32       First,
-  UINT32       Second
+  ...
   );
 
-//
-// Checked like Print's formats; no more than two 32-bit numbers, so that a
-// call costs a few instructions, not an argument list of its own.
-//
-inline VOID
+/** Checked and passed on as Print's formats and arguments are. **/
+template <typename... ARGS>
+[[gnu::always_inline]] inline VOID
 SetShellVariable (
-  PRINT_FORMAT<>  Format
+  PRINT_FORMAT<typename TYPE_IDENTITY<ARGS>::THE_TYPE...>  Format,
+  ARGS...                                                  Args
   )
 {
-  SetShellVariableArgs (Format.Text, 0, 0);
-}
-
-inline VOID
-SetShellVariable (
-  PRINT_FORMAT<UINT32>  Format,
-  UINT32                Value
-  )
-{
-  SetShellVariableArgs (Format.Text, Value, 0);
-}
-
-inline VOID
-SetShellVariable (
-  PRINT_FORMAT<UINT32, UINT32>  Format,
-  UINT32                        First,
-  UINT32                        Second
-  )
-{
-  SetShellVariableArgs (Format.Text, First, Second);
+  static_assert (sizeof...(ARGS) <= PRINT_MAX_ARGS, "at most PRINT_MAX_ARGS arguments");
+  SetShellVariableValues (Format.Text, PrintValue (Args)...);
 }
 
 #endif

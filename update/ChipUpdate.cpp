@@ -55,12 +55,16 @@ WriteAllBlocks (
 
 CHIP_RESULT
 Verify (
-  UINT8   Expected,
-  UINT32  FailedBlocks
+  UINT8            Expected,
+  UINT32           FailedBlocks,
+  UPDATE_VERSIONS  *Versions
   )
 {
   UINT8        ReadBack = 0;
   CHIP_RESULT  Result   = ReadEepromVersion (&ReadBack);
+
+  Versions->ReadBack      = ReadBack;
+  Versions->ReadBackKnown = (Result == ChipDone);
 
   //
   // Each failure also leaves its reason in Zk48Reason, for a script whose
@@ -103,7 +107,8 @@ Verify (
 
 CHIP_RESULT
 UpdateChipImage (
-  CHIP_IMAGE_FILE  *ImageFile
+  CHIP_IMAGE_FILE  *ImageFile,
+  UPDATE_VERSIONS  *Versions
   )
 {
   UINT8        Current = ReadMcuVersion ();
@@ -111,8 +116,9 @@ UpdateChipImage (
   CHIP_RESULT  Result;
 
   static_assert (BLOCK_COUNT == 1024, "the failure line names 1024 blocks");
+  *Versions = UPDATE_VERSIONS { Current, 0, FALSE };
   ShowVersions (Current, New);
-  Result = Verify (New, WriteAllBlocks (ImageFile->Image));
+  Result = Verify (New, WriteAllBlocks (ImageFile->Image), Versions);
   ReleaseImageFile (ImageFile);
   return Result;
 }

@@ -272,17 +272,17 @@ DeleteIncompleteBackup (
 
 VOID
 ShowBackupSaved (
-  const EEPROM_BACKUP  &Backup,
-  const UINT8          *Content
+  EEPROM_BACKUP  *Backup,
+  const UINT8    *Content
   )
 {
-  UINT32      Crc    = 0;
-  EFI_STATUS  Status = gBS->CalculateCrc32 (Content, EEPROM_SIZE, &Crc);
+  EFI_STATUS  Status = gBS->CalculateCrc32 (Content, EEPROM_SIZE, &Backup->Crc);
 
   if (EFI_ERROR (Status)) {
-    Print (" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Status);
+    Print (" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup->FileName, (UINT32)EEPROM_SIZE, Status);
   } else {
-    Print (" Backup saved to %s: %d bytes, CRC-32 0x%08X.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Crc);
+    Backup->CrcKnown = TRUE;
+    Print (" Backup saved to %s: %d bytes, CRC-32 0x%08X.\n", Backup->FileName, (UINT32)EEPROM_SIZE, Backup->Crc);
   }
 }
 
@@ -380,7 +380,7 @@ SaveEepromBackup (
 
   if (Saved) {
     ShowRetryNote (Backup->BytesReread);
-    ShowBackupSaved (*Backup, Agreed);
+    ShowBackupSaved (Backup, Agreed);
     Backup->Status = EFI_SUCCESS;
   }
 

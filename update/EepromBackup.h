@@ -22,12 +22,15 @@ constexpr UINTN  BACKUP_NAME_SIZE = MAPPING_NAME_SIZE + 1 + 260;
 struct EEPROM_BACKUP {
   const CHAR16         *FileName;      // as the messages name it: as given, or in Named
   const CHAR16         *Path;          // the name on its volume
-  CHAR16               Named[BACKUP_NAME_SIZE];   // a plain name after the shell's name of its volume
   EFI_FILE_PROTOCOL    *Root;
   EFI_FILE_PROTOCOL    *File;          // the new file, until it is closed or deleted
   CHIP_RESULT          Read;          // how reading the E2PROM ended; ChipDone too when it was never reached
   UINT32               BytesReread;   // bytes the two passes disagreed on
+  BOOLEAN              CrcKnown;      // the saved content's CRC-32 was worked out
+  UINT32               Crc;
   EFI_STATUS           Status;        // how the file ended; EFI_SUCCESS once it is whole and reads back
+  CHAR16               Named[BACKUP_NAME_SIZE];   // a plain name after the shell's name of its volume; last,
+                                                  // so that the fields above stay near the start
 };
 
 /**

@@ -21,6 +21,7 @@ const EFI_GUID  gEfiSimpleFileSystemProtocolGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOC
 const EFI_GUID  gEfiFileInfoGuid                 = EFI_FILE_INFO_ID;
 const EFI_GUID  gEfiShellParametersProtocolGuid  = EFI_SHELL_PARAMETERS_PROTOCOL_GUID;
 const EFI_GUID  gEfiShellInterfaceGuid           = SHELL_INTERFACE_PROTOCOL_GUID;
+const EFI_GUID  gEfiLoadedImageProtocolGuid      = EFI_LOADED_IMAGE_PROTOCOL_GUID;
 const EFI_GUID  gEfiShellProtocolGuid            = EFI_SHELL_PROTOCOL_GUID;
 const EFI_GUID  gEfiDevicePathProtocolGuid       = EFI_DEVICE_PATH_PROTOCOL_GUID;
 

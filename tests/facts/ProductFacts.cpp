@@ -4,6 +4,7 @@
 
 #include "platform/Base.h"
 #include "platform/DevicePath.h"
+#include "platform/LoadedImage.h"
 #include "platform/Shell.h"
 #include "platform/ShellParameters.h"
 #include "platform/SimpleFileSystem.h"

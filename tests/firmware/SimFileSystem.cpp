@@ -257,6 +257,31 @@ SimFileRead (
   return EFI_SUCCESS;
 }
 
+//
+// The end of the file is asked for with all bits set; a directory can only
+// be started over from its first entry.
+//
+EFI_STATUS EFIAPI
+SimFileSetPosition (
+  EFI_FILE_PROTOCOL  *This,
+  UINT64             Position
+  )
+{
+  SimFile     *File  = FileOf (This);
+  EFI_STATUS  Status = File->Owner->Enter (Call::SetPosition);
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (File->IsDirectory) {
+    return (Position == 0) ? EFI_SUCCESS : EFI_UNSUPPORTED;
+  }
+
+  File->Position = (Position == UINT64_MAX) ? ContentOf (*File).size () : Position;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI
 SimFileGetInfo (
   EFI_FILE_PROTOCOL  *This,
@@ -323,6 +348,7 @@ NewFile (
   File->Protocol.Write    = SimFileWrite;
   File->Protocol.Flush    = SimFileFlush;
   File->Protocol.Delete   = SimFileDelete;
+  File->Protocol.SetPosition = SimFileSetPosition;
   File->Owner             = Volume->Owner;
   File->Volume            = Volume;
   File->IsRoot            = IsRoot;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -300,6 +301,53 @@ SimCalculateCrc32 (
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI
+SimGetTime (
+  EFI_TIME  *Time,
+  VOID      *Capabilities
+  )
+{
+  EFI_STATUS  Status  = Sim ().Enter (Call::GetTime);
+  time_t      Seconds = (time_t)(Sim ().ClockBase + (int64_t)(Sim ().Microseconds / 1000000));
+  struct tm   Calendar;
+
+  if (Time == nullptr) {
+    Sim ().Violation ("GetTime without a place for the time");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  (void)Capabilities;
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  gmtime_r (&Seconds, &Calendar);
+  *Time          = EFI_TIME {};
+  Time->Year     = (UINT16)(Calendar.tm_year + 1900);
+  Time->Month    = (UINT8)(Calendar.tm_mon + 1);
+  Time->Day      = (UINT8)Calendar.tm_mday;
+  Time->Hour     = (UINT8)Calendar.tm_hour;
+  Time->Minute   = (UINT8)Calendar.tm_min;
+  Time->Second   = (UINT8)Calendar.tm_sec;
+  Time->TimeZone = 2047;   // EFI_UNSPECIFIED_TIMEZONE, as a PC's clock answers
+  return EFI_SUCCESS;
+}
+
+VOID EFIAPI
+SimResetSystem (
+  EFI_RESET_TYPE  ResetType,
+  EFI_STATUS      ResetStatus,
+  UINTN           DataSize,
+  VOID            *ResetData
+  )
+{
+  if ((ResetType != EfiResetCold) || (DataSize != 0) || (ResetData != nullptr) || Sim ().ResetStatus.has_value ()) {
+    Sim ().Violation ("ResetSystem other than one plain cold reset");
+  }
+
+  Sim ().ResetStatus = ResetStatus;
+}
+
 bool
 HandleExists (
   EFI_HANDLE  Handle
@@ -420,7 +468,7 @@ CallName (
     "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol", "LocateDevicePath",
     "InstallProtocolInterface", "UninstallProtocolInterface", "AllocatePool",
     "FreePool", "Stall", "OutputString", "ClearScreen", "SetCursorPosition", "OpenVolume",
-    "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32",
+    "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32", "GetTime", "SetPosition",
     "GetDevicePathFromMap", "GetMapFromDevicePath", "GetCurDir", "SetEnv", "Execute", "PortWrite", "PortRead"
   };
 
@@ -454,6 +502,9 @@ TypicalFailure (
     case Call::SetCursorPosition:
     case Call::CalculateCrc32:
       return EFI_INVALID_PARAMETER;
+    case Call::GetTime:
+    case Call::SetPosition:
+      return EFI_DEVICE_ERROR;
     case Call::Write:
       return EFI_VOLUME_FULL;
     case Call::Delete:
@@ -473,6 +524,8 @@ SimFirmware::SimFirmware (
   std::memset (&Mode, 0, sizeof (Mode));
   std::memset (&ShellParameters, 0, sizeof (ShellParameters));
   std::memset (&ShellInterface, 0, sizeof (ShellInterface));
+  std::memset (&RuntimeServices, 0, sizeof (RuntimeServices));
+  std::memset (&LoadedImage, 0, sizeof (LoadedImage));
 
   BootServices.AllocatePool               = SimAllocatePool;
   BootServices.FreePool                   = SimFreePool;
@@ -486,9 +539,20 @@ SimFirmware::SimFirmware (
   BootServices.InstallProtocolInterface   = SimInstallProtocolInterface;
   BootServices.UninstallProtocolInterface = SimUninstallProtocolInterface;
 
-  SystemTable.BootServices = &BootServices;
-  SystemTable.ConOut       = &ConOut;
-  ImageHandle              = NewHandle ();
+  RuntimeServices.GetTime  = SimGetTime;
+  RuntimeServices.ResetSystem = SimResetSystem;
+  SystemTable.BootServices    = &BootServices;
+  SystemTable.RuntimeServices = &RuntimeServices;
+  SystemTable.ConOut          = &ConOut;
+  ImageHandle                 = NewHandle ();
+  //
+  // The firmware puts EFI_LOADED_IMAGE_PROTOCOL on every image it starts.
+  //
+  LoadedImage.Revision      = 0x1000;
+  LoadedImage.SystemTable   = &SystemTable;
+  LoadedImage.ImageCodeType = EfiLoaderCode;
+  LoadedImage.ImageDataType = EfiLoaderData;
+  Handles.push_back ({ ImageHandle, gEfiLoadedImageProtocolGuid, &LoadedImage, false });
   Zk48Reset (&Chip, 0x10);
   InstallConsole ();
   InstallShell ();
@@ -522,7 +586,7 @@ SimFirmware::InstallTables (
   gImageHandle = ImageHandle;
   gST          = &SystemTable;
   gBS          = &BootServices;
-  gRT          = nullptr;
+  gRT          = &RuntimeServices;
 }
 
 EFI_STATUS
@@ -555,12 +619,40 @@ SimFirmware::SetArguments (
   ShellInterface.Argv  = ArgPointers.data ();
   ShellInterface.Argc  = ArgStrings.size ();
 
-  std::erase_if (Handles, [this](const HandleEntry &Entry) { return Entry.Handle == ImageHandle; });
+  std::erase_if (Handles, [this](const HandleEntry &Entry) {
+    return (Entry.Handle == ImageHandle) && (Entry.Interface != &LoadedImage);
+  });
   if (Source == ArgumentSource::ShellParameters) {
     Handles.push_back ({ ImageHandle, gEfiShellParametersProtocolGuid, &ShellParameters, false });
   } else if (Source == ArgumentSource::ShellInterface) {
     Handles.push_back ({ ImageHandle, gEfiShellInterfaceGuid, &ShellInterface, false });
   }
+}
+
+void
+SimFirmware::SetLoadOptions (
+  const std::vector<uint8_t>  &Bytes
+  )
+{
+  LoadOptionBytes             = Bytes;
+  LoadedImage.LoadOptionsSize = (UINT32)LoadOptionBytes.size ();
+  LoadedImage.LoadOptions     = LoadOptionBytes.empty () ? nullptr : LoadOptionBytes.data ();
+}
+
+std::vector<uint8_t>
+Ucs2Bytes (
+  const std::u16string  &Text,
+  bool                  Terminated
+  )
+{
+  std::vector<uint8_t>  Bytes;
+
+  for (char16_t Unit : Terminated ? Text + u'\0' : Text) {
+    Bytes.push_back ((uint8_t)(Unit & 0xFF));
+    Bytes.push_back ((uint8_t)(Unit >> 8));
+  }
+
+  return Bytes;
 }
 
 void

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/LoadedImage.h"
 #include "platform/Shell.h"
 #include "platform/SimpleFileSystem.h"
 #include "platform/ShellParameters.h"
@@ -48,6 +49,8 @@ enum class Call : int {
   Flush,
   Delete,
   CalculateCrc32,
+  GetTime,
+  SetPosition,
   GetDevicePathFromMap,     // the shell's; a failure is its "no such mapping"
   GetMapFromDevicePath,
   GetCurDir,
@@ -191,6 +194,9 @@ public:
 
   // --- set-up ---
   void SetArguments (const std::vector<std::u16string> &Argv, ArgumentSource Source = ArgumentSource::ShellParameters);
+  // The load options of the image's EFI_LOADED_IMAGE_PROTOCOL, as a boot
+  // entry's optional data reaches it: Bytes as given, or none when empty.
+  void SetLoadOptions (const std::vector<uint8_t> &Bytes);
   // Installs an EFI_SMBUS_HC_PROTOCOL handle, after the others or, Ahead, before them; returns its index.
   int  AddSmbusController (SmbusBehind Behind = SmbusBehind::Chip, bool Ahead = false);
   void FailHandleProtocolFor (int Controller);      // HandleProtocol on that handle fails
@@ -236,6 +242,11 @@ public:
   std::vector<PortAccess>           Ports;
   std::u16string                    Raw;                 // every character output
   uint64_t                          Microseconds = 0;    // the virtual clock
+  // What GetTime tells at Microseconds 0, in seconds since 1970 (UTC); the
+  // virtual clock runs on from it.
+  int64_t                           ClockBase    = 1796738102;   // 2026-12-08T13:55:02
+  // The status a ResetSystem call was given; a real firmware never returns from it.
+  std::optional<EFI_STATUS>         ResetStatus;
   std::vector<std::string>          Violations;          // calls the firmware would not accept
   uint64_t                          CallCount (Call Kind) const { return Calls[(int)Kind]; }
   uint64_t                          TotalCalls () const { return TotalCallCount; }
@@ -264,6 +275,8 @@ public:
 
   EFI_SYSTEM_TABLE                   SystemTable;
   EFI_BOOT_SERVICES                  BootServices;
+  EFI_RUNTIME_SERVICES               RuntimeServices;
+  EFI_LOADED_IMAGE_PROTOCOL          LoadedImage;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL    ConOut;
   EFI_SIMPLE_TEXT_OUTPUT_MODE        Mode;
   EFI_HANDLE                         ImageHandle;
@@ -295,6 +308,7 @@ public:
 
 private:
   std::vector<std::u16string>        ArgStrings;
+  std::vector<uint8_t>               LoadOptionBytes;
   std::vector<CHAR16 *>              ArgPointers;
   EFI_SHELL_PARAMETERS_PROTOCOL      ShellParameters;
   EFI_SHELL_INTERFACE                ShellInterface;
@@ -340,6 +354,8 @@ struct SimSmbusHc {
   SmbusBehind              Behind;
 };
 
+// Text as a boot entry's unicode optional data carries it: UCS-2, terminated.
+std::vector<uint8_t> Ucs2Bytes (const std::u16string &Text, bool Terminated = true);
 //
 // The UEFI Shell's protocol as the tool meets it: a table of mappings in the
 // shell's order (a name with its colon, and the volume; -1 for a block
