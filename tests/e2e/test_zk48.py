@@ -626,7 +626,8 @@ class Zk48EndToEnd(unittest.TestCase):
         rows = self.results["manual_by_help"].run.rows
         self.assertLessEqual(len(page), rows - 2)
         self.assertEqual(shown[-len(page):], [line.rstrip() for line in page])
-        self.assertIn("Zk48Update.efi IMAGE | -v | -d FILE | -c FILE | -h", page)
+        for line in manual_lines(False, sections=("SYNOPSIS", "OPTIONS")):
+            self.assertIn(line.rstrip(), shown)
         self.assertIn("help Zk48Update -verbose", " ".join(page))
 
     def test_simulator_control_has_a_manual_page(self) -> None:
