@@ -45,9 +45,9 @@ if %lasterror% ne 0 then
 endif
 
 #
-# A step's status is kept at once: every command, echo and set included,
-# sets %lasterror% again. Written and Found turn it into words, then go
-# back to Zk48BenchNext.
+# A step's status is kept at once, before another command (an echo or a
+# set too) sets %lasterror% again. Written and Found turn it into words,
+# then go back to the label in Zk48BenchNext.
 #
 set -v Zk48BenchCompare "not made, the update failed"
 set -v Zk48BenchWriteBack "not made"
