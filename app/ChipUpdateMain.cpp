@@ -113,19 +113,30 @@ ChipStatus (
   }
 }
 
+/**
+  The version byte read until two reads in a row agree: one stray write
+  the chip ignored cannot show a version the E2PROM does not hold.
+**/
 EFI_STATUS
 ShowEepromVersion (
   )
 {
-  UINT8        Version = 0;
-  CHIP_RESULT  Result  = ReadEepromVersion (&Version);
+  READ_TRAIL   Trail     = {};
+  UINT8        Version   = 0;
+  BOOLEAN      Proven    = FALSE;
+  BOOLEAN      Disagreed = FALSE;
+  CHIP_RESULT  Result    = TrailRead (&Trail, EEPROM_VERSION_ADDRESS, &Version, &Proven);
+
+  if (Result == ChipDone) {
+    Result = ConfirmEepromByte (&Trail, EEPROM_VERSION_ADDRESS, nullptr, 1, &Version, &Disagreed);
+  }
 
   if (Result != ChipDone) {
-    ShowEepromReadError (Result);
+    ShowEepromReadError (Result, NO_EEPROM_ADDRESS);
     return ChipStatus (Result);
   }
 
-  ShowRetryNote (0);
+  ShowRetryNote (Disagreed ? 1 : 0);
   Print ("The E2PROM version is 0x%x. \n", Version);
   return EFI_SUCCESS;
 }
@@ -206,7 +217,8 @@ ChipUpdateMain (
   TOOL_COMMAND  Command;
   BOOLEAN       NamesFile;
 
-  mTransactionsResent = 0;
+  mTransactionsSent    = 0;
+  mTransactionsRefused = 0;
   LocateSmbusHc ();
   gST->ConOut->ClearScreen (gST->ConOut);
   ShowBanner ();
