@@ -9,6 +9,8 @@ constexpr UINTN  MAX_SETTING_LENGTH = 80;
 constexpr UINT8  DEFAULT_MCU_VERSION = 0x10;
 constexpr UINTN  VERSION_ADDRESS     = 0x112F;
 constexpr UINT64  MAX_COUNT          = 0xFFFFFFFF;   // a count or a seed fits 32 bits
+// Blocks are written whole: a drop anywhere but a block's start would never strike.
+constexpr UINT64  BLOCK_SIZE         = 8;
 
 struct TEXT {
   const CHAR16    *Start;
@@ -235,7 +237,7 @@ ApplyFaultNumber (
     Chip->Faults.FailAll = (BOOLEAN)Value;
   } else if (Is (Name, u"fault-at") && (Value < ZK48_NEVER)) {
     Chip->Faults.FaultAt = (UINT32)Value;
-  } else if (Is (Name, u"drop-block") && ((Value < ZK48_EEPROM_SIZE) || (Value == ZK48_NEVER))) {
+  } else if (Is (Name, u"drop-block") && (((Value < ZK48_EEPROM_SIZE) && (Value % BLOCK_SIZE == 0)) || (Value == ZK48_NEVER))) {
     Chip->Faults.DropBlockAt = (UINT32)Value;
   } else {
     return FALSE;
@@ -273,6 +275,51 @@ ApplyNumber (
 }
 
 } // namespace
+
+const ZK48_SETTING_HELP  gZk48SettingHelp[] = {
+  { "reset",         "  reset                    every setting back to its default, counts cleared" },
+  { "show",          "  show                     one line: CRC-32, versions, counts, bus faults" },
+  { "fill",          "  fill=0xNN|pattern        every E2PROM byte; pattern: each from its address" },
+  { "version",       "  version=0xNN             the E2PROM byte at 0x112F" },
+  { "mcu",           "  mcu=0xNN                 the MCU version the chip reports" },
+  { "device-id",     "  device-id=0xNN           what the device-ID register answers" },
+  { "id-from",       "  id-from=N|never          the device ID answers from the Nth read on" },
+  { "ready-after",   "  ready-after=N|never      E2PROM reads complete after N status polls" },
+  { "ignore-writes", "  ignore-writes=0|1        block writes acknowledged, nothing stored" },
+  { "fail-all",      "  fail-all=0|1             every transaction refused" },
+  { "drop-block",    "  drop-block=0xADDR|never  the next block write to ADDR, a multiple of 8, lost" },
+  { "fault-at",      "  fault-at=N               the fault below strikes the Nth transaction" },
+  { "fault",         "  fault=nack|read-zero|write-ignored|status-stuck" },
+  { "bus-khz",       "  bus-khz=N                the SMBus clock, 0 to 1000 kHz; 0: no wire time" },
+  { "refuse-every",  "  refuse-every=N|never     every Nth transaction refused" },
+  { "refuse-rate",   "  refuse-rate=N/D|0        each transaction refused at random, N in D" },
+  { "ignore-rate",   "  ignore-rate=N/D|0        each write acknowledged and ignored, N in D" },
+  { "seed",          "  seed=N                   the random draws of the rates start over from N" },
+};
+
+const UINTN  gZk48SettingHelpCount = sizeof (gZk48SettingHelp) / sizeof (gZk48SettingHelp[0]);
+
+const CHAR8 *
+Zk48SettingHelpFor (
+  const CHAR16  *Text,
+  UINTN         Length
+  )
+{
+  for (UINTN Index = 0; Index < gZk48SettingHelpCount; Index++) {
+    const CHAR8  *Name = gZk48SettingHelp[Index].Name;
+    UINTN        At    = 0;
+
+    while ((Name[At] != 0) && (At < Length) && (Text[At] == (UINT8)Name[At])) {
+      At++;
+    }
+
+    if ((Name[At] == 0) && ((At == Length) || (Text[At] == u'='))) {
+      return gZk48SettingHelp[Index].Line;
+    }
+  }
+
+  return nullptr;
+}
 
 BOOLEAN
 Zk48ApplySetting (

@@ -32,4 +32,24 @@ Zk48ApplySettingsFile (
   UINTN        Size
   );
 
+// One setting as the technician types it, and what it does, for help and errors.
+struct ZK48_SETTING_HELP {
+  const CHAR8    *Name;
+  const CHAR8    *Line;    // one console line, the name and its values first
+};
+
+extern const ZK48_SETTING_HELP  gZk48SettingHelp[];
+extern const UINTN              gZk48SettingHelpCount;
+
+/**
+  The help line of the setting that Text ("drop-block=0x0801", Length
+  units) names, so that a setting refused can be shown with its rule.
+  Returns NULL when Text names no setting.
+**/
+const CHAR8 *
+Zk48SettingHelpFor (
+  const CHAR16  *Text,
+  UINTN         Length
+  );
+
 #endif

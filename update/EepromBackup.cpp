@@ -115,10 +115,18 @@ WriteBackupFile (
   EFI_STATUS         Status;
 
   Status = File->Write (File, &Size, Content);
-  if (EFI_ERROR (Status) || (Size != EEPROM_SIZE)) {
-    Status = EFI_ERROR (Status) ? Status : EFI_VOLUME_FULL;
+  if (EFI_ERROR (Status)) {
     Print (" Error: writing %s failed: %r, exit.\n", Backup->FileName, Status);
     return Fail (Backup, Status);
+  }
+
+  //
+  // A driver may take less than it was given and still report success; the
+  // file then lacks the rest, as on a full volume, and the count says so.
+  //
+  if (Size != EEPROM_SIZE) {
+    Print (" Error: writing %s stopped after %d of %d bytes, exit.\n", Backup->FileName, (UINT32)Size, (UINT32)EEPROM_SIZE);
+    return Fail (Backup, EFI_VOLUME_FULL);
   }
 
   Status = File->Flush (File);

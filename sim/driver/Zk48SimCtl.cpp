@@ -3,6 +3,7 @@
   the chip holds and what it has seen.
     Zk48SimCtl.efi reset ready-after=never    change settings
     Zk48SimCtl.efi show                       one line of state
+    Zk48SimCtl.efi -h                         the settings, one line each
 **/
 #include "platform/BaseLib.h"
 #include "platform/PrintLib.h"
@@ -72,6 +73,31 @@ ShowState (
   }
 }
 
+/** What a technician can type, one line each; also for no argument at all. **/
+VOID
+ShowSettings (
+  )
+{
+  Print ("Zk48SimCtl.efi SETTING ...: changes the loaded chip simulator, in order.\n");
+  for (UINTN Index = 0; Index < gZk48SettingHelpCount; Index++) {
+    Print ("%a\n", gZk48SettingHelp[Index].Line);
+  }
+}
+
+/** Names the setting that was refused, with the rule of its name when it has one. **/
+VOID
+ShowRefused (
+  const CHAR16  *Argument
+  )
+{
+  const CHAR8  *Rule = Zk48SettingHelpFor (Argument, StrLen (Argument));
+
+  Print ("Zk48SimCtl: setting not understood: %s\n", Argument);
+  if (Rule != nullptr) {
+    Print ("%a\n", Rule);
+  }
+}
+
 } // namespace
 
 EFI_STATUS
@@ -88,6 +114,14 @@ UefiMain (
     return EFI_UNSUPPORTED;
   }
 
+  //
+  // Help needs no simulator: it is what a technician types before loading one.
+  //
+  if ((Parameters->Argc <= 1) || (StrCmp (Parameters->Argv[1], u"-h") == 0)) {
+    ShowSettings ();
+    return EFI_SUCCESS;
+  }
+
   if (EFI_ERROR (gBS->LocateProtocol (&gZk48SimProtocolGuid, nullptr, (VOID **)&Sim)) || (Sim->Revision != ZK48_SIM_PROTOCOL_REVISION)) {
     Print ("Zk48SimCtl: the simulator is not loaded.\n");
     return EFI_NOT_FOUND;
@@ -99,7 +133,7 @@ UefiMain (
     if (StrCmp (Argument, u"show") == 0) {
       ShowState (Sim->Chip);
     } else if (!Zk48ApplySetting (Sim->Chip, Argument, StrLen (Argument))) {
-      Print ("Zk48SimCtl: setting not understood: %s\n", Argument);
+      ShowRefused (Argument);
       return EFI_INVALID_PARAMETER;
     }
   }

@@ -37,6 +37,7 @@ ROOT = Path(__file__).resolve().parents[2]
 EFI_DIR = Path(os.environ.get("ZK48_EFI_DIR", ROOT / "build" / "efi"))
 BENCH_SCRIPT = ROOT / "examples" / "Zk48Bench.nsh"
 MANUAL_PAGE = ROOT / "app" / "Zk48Update.man"
+SIM_SETTINGS = ROOT / "sim" / "Zk48Settings.cpp"
 
 IMAGE_VERSION = 0x5A
 CHIP_VERSION = 0x4C
@@ -142,6 +143,9 @@ SCENARIOS = [
     q.Scenario("manual_by_option", "Zk48Update.efi -?"),
     q.Scenario("manual_by_help", "help Zk48Update"),
     q.Scenario("manual_verbose", "help Zk48Update -verbose"),
+    # The simulator's control program helps before the simulator is loaded.
+    q.Scenario("simctl_help", "Zk48SimCtl.efi -h"),
+    q.Scenario("simctl_no_argument", "Zk48SimCtl.efi"),
     q.Scenario("load", "load Zk48Sim.efi"),
     q.Scenario("no_argument", "Zk48Update.efi"),
     q.Scenario("version", "Zk48Update.efi -v"),
@@ -160,6 +164,9 @@ SCENARIOS = [
     q.Scenario("status_stuck_state", "Zk48SimCtl.efi show"),
     q.Scenario("bus_faults_shown", "Zk48SimCtl.efi reset refuse-every=5 refuse-rate=1/1000 ignore-rate=0x1/10000 "
                                    "seed=4294967295\nZk48SimCtl.efi show"),
+    # A drop inside a block could never strike: refused, the settings as they were.
+    q.Scenario("drop_inside_block", "Zk48SimCtl.efi drop-block=0x0801"),
+    q.Scenario("drop_inside_block_state", "Zk48SimCtl.efi show"),
     # Backup and compare, on a chip whose every byte tells its address.
     q.Scenario("pattern", "Zk48SimCtl.efi reset fill=pattern"),
     q.Scenario("backup", "Zk48Update.efi -d backup.bin"),
@@ -295,6 +302,11 @@ def tool_runs(result: q.ScenarioResult) -> list[list[str]]:
 def printed_lines(result: q.ScenarioResult) -> list[str]:
     """Every line the scenario printed, as sent, however far the screen scrolled."""
     return q.printed_lines(result.raw)
+
+
+def setting_help_lines() -> dict[str, str]:
+    """The simulator's help line of each setting, by name, as its source has them."""
+    return dict(re.findall(r'\{ "([a-z-]+)",\s+"(  [^"]*)" \}', SIM_SETTINGS.read_text()))
 
 
 def manual_lines(verbose: bool) -> list[str]:
@@ -523,6 +535,22 @@ class Zk48EndToEnd(unittest.TestCase):
         """The scan's line for the device-ID check behind q35's controller."""
         base = re.search(r"SMBaddr = (0x[0-9A-F]+)", self.results["version"].text).group(1)
         return f" Device ID check at 00:1F.3 (SMBus {base}): 6 reads, {answer}; the ZK48 answers 0x11."
+
+    def test_simulator_control_helps_and_names_a_refused_rule(self) -> None:
+        help_lines = setting_help_lines()
+        self.assertIn("drop-block", help_lines)
+        for name in ("simctl_help", "simctl_no_argument"):
+            with self.subTest(name):
+                self.assertEqual(printed_lines(self.results[name]),
+                                 ["Zk48SimCtl.efi SETTING ...: changes the loaded chip simulator, in order."]
+                                 + list(help_lines.values()))
+                self.assertEqual(self.results[name].status, SUCCESS)
+        refused = self.results["drop_inside_block"]
+        self.assertEqual(printed_lines(refused), ["Zk48SimCtl: setting not understood: drop-block=0x0801",
+                                                  help_lines["drop-block"]])
+        self.assertEqual(refused.status, INVALID_PARAMETER)
+        self.assertEqual(chip_state(self.results["drop_inside_block_state"]),
+                         chip_state(self.results["bus_faults_shown"]))
 
     def test_device_id_never_answers(self) -> None:
         self.expect("no_device_id", NOT_FOUND, BANNER + ["", EQUALS] + Q35_CONTROLLER + [

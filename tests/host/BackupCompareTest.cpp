@@ -344,6 +344,14 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
   EXPECT_NE (Output ().find (" Error: writing backup.bin failed: Volume Full, exit.\r\n The incomplete backup file was deleted.\r\n"), std::string::npos);
   EXPECT_FALSE (Bench ().HasFile (Volume, u"backup.bin"));
 
+  // A driver that takes part of the file and reports success: the write that failed is named, not the read-back.
+  Restart ();
+  Bench ().Fail (harness::Short (Call::Write, 100));
+  EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_VOLUME_FULL);
+  EXPECT_NE (Output ().find (" Error: writing backup.bin stopped after 100 of 8192 bytes, exit.\r\n The incomplete backup file was deleted.\r\n"), std::string::npos) << Output ();
+  EXPECT_EQ (Output ().find ("read back"), std::string::npos);
+  EXPECT_FALSE (Bench ().HasFile (Volume, u"backup.bin"));
+
   // A file that cannot be deleted is named, so that nobody takes it for a backup.
   Restart ();
   Bench ().Fail (harness::Once (Call::Write, 1, EFI_DEVICE_ERROR));

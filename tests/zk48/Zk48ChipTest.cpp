@@ -3,6 +3,8 @@
 // shared bus.
 #include "tests/firmware/FirmwareTest.h"
 
+#include <set>
+
 #include "chip/SmbusAccess.h"
 #include "chip/TconChip.h"
 #include "sim/Zk48Settings.h"
@@ -90,6 +92,14 @@ TEST_F (Zk48ChipTest, DropBlockDropsTheNextAcknowledgedWriteToItsAddressOnly) {
     EXPECT_EQ (WriteEepromBlock (Writes[Index].Address, Data.data ()), ChipDone) << Index;
     EXPECT_EQ (Block (Writes[Index].Address), Writes[Index].Lands ? Data : Before) << Index;
   }
+
+  // An address inside a block is refused and leaves the drop armed as it was: no write could ever meet it.
+  NewChip ();
+  ASSERT_TRUE (Apply (u"drop-block=0x0800"));
+  for (const char16_t *Inside : { u"drop-block=0x0801", u"drop-block=0x0807", u"drop-block=4" }) {
+    EXPECT_FALSE (Apply (Inside)) << harness::Utf8 (Inside);
+  }
+  EXPECT_EQ (Sim.Chip.Faults.DropBlockAt, 0x0800u);
 
   // Disarmed, or asked for an address the E2PROM does not have: every write lands.
   for (const char16_t *Disarm : { u"drop-block=never", u"reset" }) {
@@ -197,6 +207,62 @@ TEST_F (Zk48ChipTest, BusFaultSettingsRefuseAndIgnoreAsSet) {
                                    u"refuse-rate=/4", u"refuse-rate=never/4", u"ignore-rate=1/1/1", u"ignore-rate=1/0x100000000",
                                    u"seed=never", u"seed=0x100000000", u"seed=" }) {
     EXPECT_FALSE (Apply (Refused)) << harness::Utf8 (Refused);
+  }
+}
+
+//
+// The help Zk48SimCtl.efi shows: one line for each setting the parser takes,
+// each within an 80-column screen, and the rule of a refused setting found
+// by its name alone ("fault=" is not "fault-at=").
+//
+TEST_F (Zk48ChipTest, EverySettingHasOneHelpLineAndARefusedOneShowsItsRule) {
+  const std::u16string  Accepted[] = {
+    u"reset", u"fill=pattern", u"version=0x55", u"mcu=0x21", u"device-id=0x12", u"id-from=2",
+    u"ready-after=never", u"ignore-writes=1", u"fail-all=0", u"drop-block=0x0808", u"fault-at=9",
+    u"fault=read-zero", u"bus-khz=100", u"refuse-every=7", u"refuse-rate=1/100", u"ignore-rate=0", u"seed=3",
+  };
+  std::set<std::string>  Named;
+
+  for (const std::u16string &Setting : Accepted) {
+    const CHAR8  *Line = Zk48SettingHelpFor (Setting.c_str (), Setting.size ());
+
+    NewChip ();
+    EXPECT_TRUE (Apply (Setting)) << harness::Utf8 (Setting);
+    ASSERT_NE (Line, nullptr) << harness::Utf8 (Setting);
+    Named.insert (Line);
+  }
+
+  // Every line but show's, which the control program takes itself, belongs to a setting above.
+  EXPECT_EQ (Named.size () + 1, gZk48SettingHelpCount);
+  for (UINTN Index = 0; Index < gZk48SettingHelpCount; Index++) {
+    const std::string  Line = gZk48SettingHelp[Index].Line;
+
+    EXPECT_LE (Line.size (), 79u) << Line;
+    EXPECT_EQ (Line.rfind (std::string ("  ") + gZk48SettingHelp[Index].Name, 0), 0u) << Line;
+  }
+
+  const struct {
+    const char16_t    *Text;
+    const char        *Starts;    // nullptr: no setting of that name
+  } Lookups[] = {
+    { u"drop-block=0x0801", "  drop-block=" },
+    { u"fault=sometimes",   "  fault=" },
+    { u"fault-at=x",        "  fault-at=" },
+    { u"seed",              "  seed=" },
+    { u"fill-all=1",        nullptr },
+    { u"-h",                nullptr },
+    { u"",                  nullptr },
+  };
+  for (const auto &Lookup : Lookups) {
+    const std::u16string  Text = Lookup.Text;
+    const CHAR8           *Line = Zk48SettingHelpFor (Text.c_str (), Text.size ());
+
+    if (Lookup.Starts == nullptr) {
+      EXPECT_EQ (Line, nullptr) << harness::Utf8 (Text);
+    } else {
+      ASSERT_NE (Line, nullptr) << harness::Utf8 (Text);
+      EXPECT_EQ (std::string (Line).rfind (Lookup.Starts, 0), 0u) << harness::Utf8 (Text) << ": " << Line;
+    }
   }
 }
 
