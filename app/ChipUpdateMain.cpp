@@ -114,7 +114,7 @@ ChipStatus (
 }
 
 /**
-  The version byte read until two reads in a row agree: one stray write
+  The version byte read until two reads agree: one stray write
   the chip ignored cannot show a version the E2PROM does not hold.
 **/
 EFI_STATUS
@@ -128,7 +128,9 @@ ShowEepromVersion (
   CHIP_RESULT  Result    = TrailRead (&Trail, EEPROM_VERSION_ADDRESS, &Version, &Proven);
 
   if (Result == ChipDone) {
-    Result = ConfirmEepromByte (&Trail, EEPROM_VERSION_ADDRESS, nullptr, 1, &Version, &Disagreed);
+    const UINT8  First = Version;
+
+    Result = ConfirmEepromByte (&Trail, EEPROM_VERSION_ADDRESS, nullptr, &First, 1, &Version, &Disagreed);
   }
 
   if (Result != ChipDone) {

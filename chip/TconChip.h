@@ -31,7 +31,7 @@ constexpr UINTN  EEPROM_READ_POLL_LIMIT = 10000;
 constexpr UINTN  CHIP_ATTEMPTS = 5;
 // Refusals a run sends again at most: a bus that refuses more is failing, not noisy.
 constexpr UINT32  CHIP_REFUSALS_LIMIT = 4096;
-// Reads of one E2PROM byte in which two in a row must agree.
+// Reads of one E2PROM byte, among which two must agree.
 constexpr UINTN  EEPROM_AGREEING_READS_LIMIT = 5;
 
 extern UINT8  mBlockFrame[BLOCK_FRAME_SIZE];

@@ -47,21 +47,16 @@ FindEepromNeighbourApart (
   UINT16       *Apart
   )
 {
-  BOOLEAN  Found = FALSE;
-
   for (UINT32 Slot = 0; Slot < EEPROM_NEIGHBOUR_SLOTS; Slot++) {
     UINT16  Neighbour = EepromNeighbour (Address, Slot);
 
-    if ((Neighbour != Address) && (Known[Neighbour] != Value)) {
+    if ((Neighbour != Address) && (Known[Neighbour] != Value) && (Skip-- == 0)) {
       *Apart = Neighbour;
-      Found  = TRUE;
-      if (Skip-- == 0) {
-        break;
-      }
+      return TRUE;
     }
   }
 
-  return Found;
+  return FALSE;
 }
 
 /**
@@ -98,25 +93,36 @@ TrailRead (
 /**
   Each new read of the byte comes right after a read of a neighbour that
   Known says holds another value, so that it can be proven; a different
-  neighbour each time, in case Known is wrong about one. A byte that no
-  neighbour sets apart can only be read until two reads in a row agree.
+  neighbour each time, in case Known is wrong about one. The new read
+  counts when it agrees with any earlier read of the byte: to put a wrong
+  byte past that, a stray write would have had to strike the proven read,
+  the read before it and the earlier read. A byte that no neighbour (left)
+  sets apart can only be read until two reads agree.
 **/
 CHIP_RESULT
 ConfirmEepromByte (
   READ_TRAIL   *Trail,
   UINT16       Address,
   const UINT8  *Known,
+  const UINT8  *Earlier,
   UINTN        Reads,
   UINT8        *Value,
   BOOLEAN      *Disagreed
   )
 {
+  UINT8  Seen[EEPROM_AGREEING_READS_LIMIT];
+
+  for (UINTN Index = 0; Index < Reads; Index++) {
+    Seen[Index] = Earlier[Index];
+  }
+
   for (UINTN Tried = 0; Reads < EEPROM_AGREEING_READS_LIMIT; Reads++, Tried++) {
-    UINT16       Apart     = Address;
-    UINT8        Again     = 0;
-    BOOLEAN      Proven    = FALSE;
-    BOOLEAN      Provable  = (Known != nullptr) && FindEepromNeighbourApart (Known, Address, *Value, Tried, &Apart);
-    CHIP_RESULT  Result    = Provable ? TrailRead (Trail, Apart, &Again, &Proven) : ChipDone;
+    UINT16       Apart    = Address;
+    UINT8        Again    = 0;
+    BOOLEAN      Proven   = FALSE;
+    BOOLEAN      Agrees   = FALSE;
+    BOOLEAN      Provable = (Known != nullptr) && FindEepromNeighbourApart (Known, Address, Seen[Reads - 1], Tried, &Apart);
+    CHIP_RESULT  Result   = Provable ? TrailRead (Trail, Apart, &Again, &Proven) : ChipDone;
 
     if (Result == ChipDone) {
       Result = TrailRead (Trail, Address, &Again, &Proven);
@@ -126,12 +132,16 @@ ConfirmEepromByte (
       return Result;
     }
 
-    if ((Again == *Value) && (Proven || !Provable)) {
-      return ChipDone;
+    for (UINTN Index = 0; Index < Reads; Index++) {
+      Agrees = Agrees || (Seen[Index] == Again);
     }
 
-    *Disagreed = *Disagreed || (Again != *Value);
-    *Value     = Again;
+    *Disagreed  = *Disagreed || (Again != Seen[0]);
+    Seen[Reads] = Again;
+    if (Agrees && (Proven || !Provable)) {
+      *Value = Again;
+      return ChipDone;
+    }
   }
 
   return ChipFailed;
@@ -149,7 +159,7 @@ ShowEepromReadError (
   }
 
   if (Result == ChipFailed) {
-    Print (": no two of %d reads in a row agreed", (UINT32)EEPROM_AGREEING_READS_LIMIT);
+    Print (": no two of %d reads agreed", (UINT32)EEPROM_AGREEING_READS_LIMIT);
   }
 
   Print (", exit.\n");

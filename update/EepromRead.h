@@ -37,9 +37,9 @@ EepromNeighbour (
   );
 
 /**
-  Finds a neighbour of Address that Known (EEPROM_SIZE bytes) says holds
-  another value than Value: the Skip-th such, or the last when there are
-  fewer. Returns FALSE when none does: no read can set Address apart.
+  Finds the Skip-th (from 0) neighbour of Address that Known (EEPROM_SIZE
+  bytes) says holds another value than Value. Returns FALSE when there is
+  none such: no read can set Address apart from the rest.
 **/
 BOOLEAN
 FindEepromNeighbourApart (
@@ -71,18 +71,19 @@ TrailRead (
   );
 
 /**
-  Reads the byte at Address again, *Value holding the last of the Reads
-  reads made so far, until a read agrees with the one before it and one of
-  them is proven; when Known says no neighbour holds another value (or
-  Known is NULL), until two reads in a row agree. EEPROM_AGREEING_READS_LIMIT
-  reads in all at most. Returns ChipDone with the byte in *Value, or why
-  not. *Disagreed is set when two reads of it differed.
+  Reads the byte at Address again, Earlier holding the Reads reads made so
+  far, until a read agrees with an earlier one and is proven; when Known
+  says no neighbour holds another value (or Known is NULL), until two reads
+  agree. EEPROM_AGREEING_READS_LIMIT reads in all at most. Returns ChipDone
+  with the byte in *Value, or why not. *Disagreed is set when a read
+  differed from the first.
 **/
 CHIP_RESULT
 ConfirmEepromByte (
   READ_TRAIL   *Trail,
   UINT16       Address,
   const UINT8  *Known,
+  const UINT8  *Earlier,
   UINTN        Reads,
   UINT8        *Value,
   BOOLEAN      *Disagreed

@@ -200,15 +200,16 @@ SettleTheRest (
   )
 {
   for (UINT32 Address = 0; Address < EEPROM_SIZE; Address++) {
-    UINT8        Value     = Read->Second[Address];
-    BOOLEAN      Disagreed = Value != Read->Content[Address];
+    const UINT8  Earlier[] = { Read->Content[Address], Read->Second[Address] };
+    UINT8        Value     = 0;
+    BOOLEAN      Disagreed = Earlier[0] != Earlier[1];
     CHIP_RESULT  Result;
 
     if (IsMarked (Read->Settled, Address)) {
       continue;
     }
 
-    Result = ConfirmEepromByte (&Read->Trail, (UINT16)Address, Read->Content, 2, &Value, &Disagreed);
+    Result = ConfirmEepromByte (&Read->Trail, (UINT16)Address, Read->Content, Earlier, 2, &Value, &Disagreed);
     if (Result != ChipDone) {
       ShowEepromReadError (Result, Address);
       return Result;

@@ -439,7 +439,7 @@ TEST_F (TransientFaultTest, ByteThatNeverReadsTheSameTwiceEndsTheCommandAtItsAdd
     InterposeStray (Bench, StrayUnsteadyReads);
     Bench.SetArguments ({ u"Zk48Update.efi", Option, Backup ? u"backup.bin" : u"zk48.bin" });
     EXPECT_EQ (Bench.RunImage (), EFI_DEVICE_ERROR);
-    EXPECT_TRUE (Bench.RawText ().ends_with (std::string (" Error: E2PROM read failed at address 0x0800: no two of 5 reads in a row agreed, exit.\r\n") +
+    EXPECT_TRUE (Bench.RawText ().ends_with (std::string (" Error: E2PROM read failed at address 0x0800: no two of 5 reads agreed, exit.\r\n") +
                                              (Backup ? " The incomplete backup file was deleted.\r\n" : ""))) << Bench.RawText ().substr (Bench.RawText ().size () - 200);
     EXPECT_EQ (mStrays, 5u);
     EXPECT_FALSE (Bench.HasFile (BenchVolume, u"backup.bin"));

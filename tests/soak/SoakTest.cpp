@@ -119,24 +119,25 @@ struct TALLY {
   size_t        ShapeRuns[SHAPE_COUNT] = {};
   size_t        ShapeCompleted[SHAPE_COUNT] = {};
   std::map<uint64_t, size_t>  Unfinished;      // the runs that did not complete, by status as %lasterror% shows it
+  std::string   UnfinishedSeeds;               // the first few of them, to repeat them
 
   explicit TALLY (const char *Name) : Kind (Name) {}
 
-  // Counts a run on Shape that ended with Status, complete when it ended as Expected.
+  // Counts a run of Bench that ended with Status, complete when it ended as Expected.
   void
   Ended (
-    size_t      Shape,
-    EFI_STATUS  Status,
-    EFI_STATUS  Expected = EFI_SUCCESS
+    const BENCH  &Bench,
+    EFI_STATUS   Status,
+    EFI_STATUS   Expected = EFI_SUCCESS
     )
   {
     Runs++;
-    ShapeRuns[Shape]++;
+    ShapeRuns[Bench.Shape]++;
     if (Status == Expected) {
       Completed++;
-      ShapeCompleted[Shape]++;
-    } else {
-      Unfinished[Status & STATUS_BITS]++;
+      ShapeCompleted[Bench.Shape]++;
+    } else if (++Unfinished[Status & STATUS_BITS] <= 2) {
+      UnfinishedSeeds += " seed=" + std::to_string (Bench.Seed) + " (" + std::to_string (Status & STATUS_BITS) + ")";
     }
   }
 
@@ -201,7 +202,7 @@ struct TALLY {
     }
 
     if (!Text.empty ()) {
-      std::printf ("soak: %-7s not completed:%s\n", Kind, Text.c_str ());
+      std::printf ("soak: %-7s not completed:%s; for instance%s\n", Kind, Text.c_str (), UnfinishedSeeds.c_str ());
     }
   }
 };
@@ -344,7 +345,7 @@ TEST_F (Soak, VersionQuery) {
   for (size_t Run = 0; Run < Runs; Run++) {
     BENCH  Bench = NewBench (1, Run);
 
-    Tally.Ended (Bench.Shape, RunTool (Bench, { u"-v" }));
+    Tally.Ended (Bench, RunTool (Bench, { u"-v" }));
     Tally.Judge (Bench);
     Tally.RunProblems += Clean (Bench) ? 0 : 1;
   }
@@ -360,7 +361,7 @@ TEST_F (Soak, Update) {
     BENCH       Bench  = NewBench (2, Run);
     EFI_STATUS  Status = RunTool (Bench, { u"image.bin" });
 
-    Tally.Ended (Bench.Shape, Status);
+    Tally.Ended (Bench, Status);
     Tally.Judge (Bench);
     if ((Status == EFI_SUCCESS) && (BlocksDiffering (harness::Eeprom (Bench.Sim->Chip), Bench.Image) != 0)) {
       Tally.BlockNotStored++;
@@ -384,7 +385,7 @@ TEST_F (Soak, Backup) {
   for (size_t Run = 0; Run < Runs; Run++) {
     BENCH  Bench = NewBench (3, Run);
 
-    Tally.Ended (Bench.Shape, RunTool (Bench, { u"-d", u"backup.bin" }));
+    Tally.Ended (Bench, RunTool (Bench, { u"-d", u"backup.bin" }));
     Tally.Judge (Bench);
     Tally.RunProblems += Clean (Bench) ? 0 : 1;
   }
@@ -404,7 +405,7 @@ TEST_F (Soak, Compare) {
 
     Bench.Sim->Volumes[(size_t)Bench.Volume]->Files[u"image.bin"] = Bench.Before;
     Bench.Sim->Chip.Eeprom[Address] ^= Differs ? 0x10 : 0x00;
-    Tally.Ended (Bench.Shape, RunTool (Bench, { u"-c", u"image.bin" }), Differs ? EFI_CRC_ERROR : EFI_SUCCESS);
+    Tally.Ended (Bench, RunTool (Bench, { u"-c", u"image.bin" }), Differs ? EFI_CRC_ERROR : EFI_SUCCESS);
     Tally.Judge (Bench);
     Tally.RunProblems += Clean (Bench) ? 0 : 1;
   }
@@ -422,7 +423,7 @@ TEST_F (Soak, BenchSequence) {
 
     Bench.Wrong += harness::FalseBenchEnding (Ending, Bench.Before, Bench.Image, harness::Eeprom (Bench.Sim->Chip));
     Tally.Endings[Ending]++;
-    Tally.Ended (Bench.Shape, (EFI_STATUS)Ending, (EFI_STATUS)harness::BenchPass);
+    Tally.Ended (Bench, (EFI_STATUS)Ending, (EFI_STATUS)harness::BenchPass);
     Tally.Judge (Bench);
     Tally.RunProblems += Clean (Bench) ? 0 : 1;
   }
