@@ -42,15 +42,21 @@ BOOLEAN
 FindEepromNeighbourApart (
   const UINT8  *Known,
   UINT16       Address,
-  UINT8        Value,
+  const UINT8  *Values,
+  UINTN        Count,
   UINTN        Skip,
   UINT16       *Apart
   )
 {
   for (UINT32 Slot = 0; Slot < EEPROM_NEIGHBOUR_SLOTS; Slot++) {
-    UINT16  Neighbour = EepromNeighbour (Address, Slot);
+    UINT16   Neighbour = EepromNeighbour (Address, Slot);
+    BOOLEAN  Differs   = Neighbour != Address;
 
-    if ((Neighbour != Address) && (Known[Neighbour] != Value) && (Skip-- == 0)) {
+    for (UINTN Index = 0; Index < Count; Index++) {
+      Differs = Differs && (Known[Neighbour] != Values[Index]);
+    }
+
+    if (Differs && (Skip-- == 0)) {
       *Apart = Neighbour;
       return TRUE;
     }
@@ -92,7 +98,8 @@ TrailRead (
 
 /**
   Each new read of the byte comes right after a read of a neighbour that
-  Known says holds another value, so that it can be proven; a different
+  Known says holds another value than any read of the byte gave (else than
+  the last), so that it is proven whichever of them is right; a different
   neighbour each time, in case Known is wrong about one. The new read
   counts when it agrees with any earlier read of the byte: to put a wrong
   byte past that, a stray write would have had to strike the proven read,
@@ -121,7 +128,9 @@ ConfirmEepromByte (
     UINT8        Again    = 0;
     BOOLEAN      Proven   = FALSE;
     BOOLEAN      Agrees   = FALSE;
-    BOOLEAN      Provable = (Known != nullptr) && FindEepromNeighbourApart (Known, Address, Seen[Reads - 1], Tried, &Apart);
+    BOOLEAN      Provable = (Known != nullptr)
+                            && (FindEepromNeighbourApart (Known, Address, Seen, Reads, Tried, &Apart)
+                                || FindEepromNeighbourApart (Known, Address, &Seen[Reads - 1], 1, Tried, &Apart));
     CHIP_RESULT  Result   = Provable ? TrailRead (Trail, Apart, &Again, &Proven) : ChipDone;
 
     if (Result == ChipDone) {

@@ -38,14 +38,15 @@ EepromNeighbour (
 
 /**
   Finds the Skip-th (from 0) neighbour of Address that Known (EEPROM_SIZE
-  bytes) says holds another value than Value. Returns FALSE when there is
-  none such: no read can set Address apart from the rest.
+  bytes) says holds another value than each of the Count Values. Returns
+  FALSE when there is none such.
 **/
 BOOLEAN
 FindEepromNeighbourApart (
   const UINT8  *Known,
   UINT16       Address,
-  UINT8        Value,
+  const UINT8  *Values,
+  UINTN        Count,
   UINTN        Skip,
   UINT16       *Apart
   );

@@ -185,7 +185,7 @@ ReadSecondPass (
     }
 
     Value = Read->Second[Address];
-    Proven = Proven || IsMarked (Read->Settled, Address) || !FindEepromNeighbourApart (Read->Content, Address, Value, 0, &Apart);
+    Proven = Proven || IsMarked (Read->Settled, Address) || !FindEepromNeighbourApart (Read->Content, Address, &Value, 1, 0, &Apart);
     Mark (Read->Settled, Address, (Value == Read->Content[Address]) && Proven);
   }
 
