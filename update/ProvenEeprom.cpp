@@ -13,23 +13,25 @@
   the word of a proven read (TrailRead): one made right after a read of a
   neighbour (same page or same column) that delivered another value. Such
   a read is wrong only when a write of its own and one of the read before
-  it were ignored, and the byte is taken only when a read next to it in
-  the byte's own reads agrees, which a third ignored write would have to
-  fake: no one stray write, nor two, can put a wrong byte in a backup, and
-  no contents of the E2PROM make it easier.
+  it were ignored, and the byte is taken only when another read of it
+  agrees, which a third ignored write would have to fake: no one stray
+  write, nor two, can put a wrong byte in a backup or past a comparison,
+  whatever the bytes around it hold (but for the one case at the end).
 
   Pass 1 runs page by page, odd pages downwards, so that every read is a
   neighbour of the one before (a page crossing keeps the low byte). Pass 2
   walks from each byte to a neighbour not read yet whose first-pass value
-  differs, so that its read is proven where pass 1's was not; of such
-  neighbours it takes the one whose value is still most common, so that
-  the majority value (the padding) is not left to the end with nothing
-  else around it. A byte is taken when its two reads agree and either was
+  differs, so that its read is proven: first to one whose pass-1 read was
+  not, then to the one whose value is still most common, so that the
+  majority value (the padding) is not left to the end with nothing else
+  around it. A byte is taken when its two reads agree and either was
   proven. What is left, some hundred bytes of padding where the columns
   run out of other values, is read again right after a neighbour that
   holds another value (ConfirmEepromByte). A byte that no neighbour sets
   apart (a constant E2PROM has only such bytes) can be proven by no read:
-  the two agreeing passes are all the evidence there is.
+  the two agreeing passes are all the evidence there is. A stray read
+  there delivers the same value, unless the byte alone differs from its
+  whole page and column: then two stray writes at it could hide it.
 **/
 #include "update/ProvenEeprom.h"
 #include "platform/PrintLib.h"
