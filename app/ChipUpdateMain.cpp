@@ -2,6 +2,7 @@
   The order of the whole run and the exit status a script reads.
 **/
 #include "app/ChipUpdateMain.h"
+#include "app/RunRecord.h"
 #include "chip/SmbusAccess.h"
 #include "chip/SmbusScan.h"
 #include "chip/TconChip.h"
@@ -26,9 +27,8 @@ enum TOOL_COMMAND {
   CommandHelp
 };
 
-constexpr INT32  TOOL_MAJOR_VERSION    = 2;
-constexpr INT32  TOOL_MINOR_VERSION    = 7;
-constexpr INT32  TOOL_REVISION_VERSION = 2;
+// The words a record names the commands by, in TOOL_COMMAND's order.
+constexpr CHAR8  mCommandNames[][8] = { "update", "version", "backup", "compare" };
 
 VOID
 ShowBanner (
@@ -114,11 +114,12 @@ ChipStatus (
 }
 
 /**
-  The version byte read until two reads agree: one stray write
-  the chip ignored cannot show a version the E2PROM does not hold.
+  The version byte read until two reads agree: one stray write the chip
+  ignored cannot show a version the E2PROM does not hold.
 **/
 EFI_STATUS
 ShowEepromVersion (
+  RUN_RECORD  *Record
   )
 {
   READ_TRAIL   Trail     = {};
@@ -138,45 +139,66 @@ ShowEepromVersion (
     return ChipStatus (Result);
   }
 
+  Record->Versions.Current  = Version;
+  Record->Known            |= RECORD_BEFORE;
   ShowRetryNote (Disagreed ? 1 : 0);
   Print ("The E2PROM version is 0x%x. \n", Version);
   return EFI_SUCCESS;
 }
 
+/**
+  The image's CRC-32 for the record: worked out only for a run that keeps
+  one, so that a run without -l asks the firmware for nothing more.
+**/
+VOID
+RecordImageCrc (
+  const CHIP_IMAGE_FILE  &ImageFile,
+  RUN_RECORD             *Record
+  )
+{
+  if ((Record->LogName != nullptr) && !EFI_ERROR (gBS->CalculateCrc32 (ImageFile.Image, EEPROM_SIZE, &Record->ImageCrc))) {
+    Record->Known |= RECORD_IMAGE_CRC;
+  }
+}
+
 EFI_STATUS
 UpdateFromFile (
-  const CHAR16  *FileName
+  RUN_RECORD  *Record
   )
 {
   CHIP_IMAGE_FILE  ImageFile = {};
+  EFI_STATUS       Status;
 
-  if (!LoadImageFile (FileName, &ImageFile)) {
+  if (!LoadImageFile (Record->FileName, &ImageFile)) {
     return ImageFile.Status;
   }
 
-  return ChipStatus (UpdateChipImage (&ImageFile));
+  RecordImageCrc (ImageFile, Record);
+  Status = ChipStatus (UpdateChipImage (&ImageFile, &Record->Versions));
+  Record->Known |= Record->Versions.CurrentKnown ? RECORD_BEFORE : 0;
+  return Status;
 }
 
 EFI_STATUS
 BackupToFile (
-  const CHAR16  *FileName
+  RUN_RECORD  *Record
   )
 {
-  EEPROM_BACKUP  Backup = {};
+  EEPROM_BACKUP  &Backup = Record->Backup;
 
-  SaveEepromBackup (FileName, &Backup);
+  SaveEepromBackup (Record->FileName, &Backup);
   return (Backup.Read != ChipDone) ? ChipStatus (Backup.Read) : Backup.Status;
 }
 
 EFI_STATUS
 CompareWithFile (
-  const CHAR16  *FileName
+  RUN_RECORD  *Record
   )
 {
   CHIP_IMAGE_FILE  ImageFile = {};
-  IMAGE_COMPARE    Compare;
+  IMAGE_COMPARE    &Compare  = Record->Compare;
 
-  if (!LoadImageFile (FileName, &ImageFile)) {
+  if (!LoadImageFile (Record->FileName, &ImageFile)) {
     return ImageFile.Status;
   }
 
@@ -192,62 +214,97 @@ CompareWithFile (
 EFI_STATUS
 RunCommand (
   TOOL_COMMAND  Command,
-  CHAR16        **Argv
+  RUN_RECORD    *Record
   )
 {
   switch (Command) {
     case CommandVersion:
-      return ShowEepromVersion ();
+      return ShowEepromVersion (Record);
     case CommandBackup:
-      return BackupToFile (Argv[2]);
+      return BackupToFile (Record);
     case CommandCompare:
-      return CompareWithFile (Argv[2]);
+      return CompareWithFile (Record);
     default:
-      return UpdateFromFile (Argv[1]);
+      return UpdateFromFile (Record);
   }
 }
 
-} // namespace
-
+/**
+  Refuses what follows Argv[Option] at Argv[Name]: nothing, when Name is
+  Argc, or an option.
+**/
 EFI_STATUS
-ChipUpdateMain (
+RefuseFileName (
   UINTN   Argc,
-  CHAR16  **Argv
+  CHAR16  **Argv,
+  UINTN   Option,
+  UINTN   Name
   )
 {
-  EFI_STATUS    Status;
-  TOOL_COMMAND  Command;
-  BOOLEAN       NamesFile;
-
-  mTransactionsSent    = 0;
-  mTransactionsRefused = 0;
-  LocateSmbusHc ();
-  gST->ConOut->ClearScreen (gST->ConOut);
-  ShowBanner ();
-  if (Argc <= 1) {
-    Print (" Error: No bin file name parameter or Command missing -v parameters, program exit.\n");
-    return EFI_INVALID_PARAMETER;
+  if (Name >= Argc) {
+    Print (" Error: %s needs a file name, program exit.\n", Argv[Option]);
+  } else {
+    Print (" Error: %s needs a file name, %s is an option, program exit.\n", Argv[Option], Argv[Name]);
   }
 
-  Command = CommandOf (Argv[1]);
-  if (Command == CommandHelp) {
-    ShowUsage ();
-    return EFI_SUCCESS;
-  }
+  return EFI_INVALID_PARAMETER;
+}
 
-  NamesFile = (Command == CommandBackup) || (Command == CommandCompare);
-  if (NamesFile && (Argc < 3)) {
-    Print (" Error: %s needs a file name, program exit.\n", Argv[1]);
-    return EFI_INVALID_PARAMETER;
-  }
+/**
+  Checks the file names that the command takes and that -l, given right
+  after the command's own arguments, takes; anything after them is
+  ignored. Returns EFI_SUCCESS with Record naming the command, its file and
+  the log, or EFI_INVALID_PARAMETER with the reason on the console.
+**/
+EFI_STATUS
+CheckFileArguments (
+  TOOL_COMMAND  Command,
+  UINTN         Argc,
+  CHAR16        **Argv,
+  RUN_RECORD    *Record
+  )
+{
+  BOOLEAN  NamesFile = (Command == CommandBackup) || (Command == CommandCompare);
+  UINTN    LogFlag   = NamesFile ? 3 : 2;
 
   //
   // A backup named like an option could never be written back by name.
   //
-  if (NamesFile && (CommandOf (Argv[2]) != CommandUpdate)) {
-    Print (" Error: %s needs a file name, %s is an option, program exit.\n", Argv[1], Argv[2]);
+  if (NamesFile && ((Argc < 3) || (CommandOf (Argv[2]) != CommandUpdate))) {
+    return RefuseFileName (Argc, Argv, 1, 2);
+  }
+
+  Record->Command  = mCommandNames[Command];
+  Record->FileName = (Command == CommandVersion) ? nullptr : Argv[LogFlag - 1];
+  if ((Argc <= LogFlag) || (StrCmp (Argv[LogFlag], u"-l") != 0)) {
+    return EFI_SUCCESS;
+  }
+
+  if ((Argc <= LogFlag + 1) || (CommandOf (Argv[LogFlag + 1]) != CommandUpdate)) {
+    return RefuseFileName (Argc, Argv, LogFlag, LogFlag + 1);
+  }
+
+  //
+  // A line appended to the image or the backup would spoil it: the next
+  // load would refuse it for its size.
+  //
+  if ((Record->FileName != nullptr) && (StriCmp (Argv[LogFlag + 1], Record->FileName) == 0)) {
+    Print (" Error: -l needs a file of its own, %s is the command's file, program exit.\n", Record->FileName);
     return EFI_INVALID_PARAMETER;
   }
+
+  Record->LogName = Argv[LogFlag + 1];
+  return EFI_SUCCESS;
+}
+
+/** From the separator on: the host controller, the scan, the command. **/
+EFI_STATUS
+RunOnChip (
+  TOOL_COMMAND  Command,
+  RUN_RECORD    *Record
+  )
+{
+  EFI_STATUS  Status;
 
   Print ("\n================================================ \n");
   if (mSmbusHc == nullptr) {
@@ -260,5 +317,52 @@ ChipUpdateMain (
     return Status;
   }
 
-  return RunCommand (Command, Argv);
+  Record->Known |= RECORD_CHIP_FOUND;
+  return RunCommand (Command, Record);
+}
+
+} // namespace
+
+EFI_STATUS
+ChipUpdateMain (
+  UINTN   Argc,
+  CHAR16  **Argv,
+  UINT32  IgnoredLoadOptions
+  )
+{
+  RUN_RECORD    Record = {};
+  EFI_STATUS    Status;
+  TOOL_COMMAND  Command;
+
+  mTransactionsSent    = 0;
+  mTransactionsRefused = 0;
+  LocateSmbusHc ();
+  gST->ConOut->ClearScreen (gST->ConOut);
+  ShowBanner ();
+  if (IgnoredLoadOptions != 0) {
+    Print (" Load options ignored.\n");
+  }
+
+  if (Argc <= 1) {
+    Print (" Error: No bin file name parameter or Command missing -v parameters, program exit.\n");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  Command = CommandOf (Argv[1]);
+  if (Command == CommandHelp) {
+    ShowUsage ();
+    return EFI_SUCCESS;
+  }
+
+  Status = CheckFileArguments (Command, Argc, Argv, &Record);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (Record.LogName == nullptr) {
+    return RunOnChip (Command, &Record);
+  }
+
+  StartRunRecord (&Record);
+  return WriteRunRecord (&Record, RunOnChip (Command, &Record));
 }

@@ -54,19 +54,18 @@ ShowRefusals (
 
 VOID
 ShowScanCheck (
-  const SCAN_CHECK  *Entry
+  const SCAN_RECORD  *Record,
+  const SCAN_CHECK   *Entry
   )
 {
   const DEVICE_ID_CHECK  *Check = &Entry->Check;
 
-  Print (
-    " Device ID check at %2.2X:%2.2X.%X (SMBus 0x%lX): %d reads, ",
-    Entry->Bus,
-    Entry->Dev,
-    Entry->Func,
-    Entry->SmbusBase,
-    (UINT32)(Check->Answered + Check->Refused)
-    );
+  Print (" Device ID check at %2.2X:%2.2X.%X (SMBus 0x%lX", Entry->Bus, Entry->Dev, Entry->Func, Entry->SmbusBase);
+  if (Record->Drivers > 1) {
+    Print (", driver %d of %d", (UINT32)Entry->Driver, (UINT32)Record->Drivers);
+  }
+
+  Print ("): %d reads, ", (UINT32)(Check->Answered + Check->Refused));
   if (Check->Answered != 0) {
     ShowValuesRead (Check);
   }
@@ -101,7 +100,7 @@ ShowScanChecks (
   UINTN  Shown = (Record->Count < SCAN_CHECKS_SHOWN) ? Record->Count : SCAN_CHECKS_SHOWN;
 
   for (UINTN Index = 0; Index < Shown; Index++) {
-    ShowScanCheck (&Record->Checks[Index]);
+    ShowScanCheck (Record, &Record->Checks[Index]);
   }
 
   if (Record->Count > SCAN_CHECKS_SHOWN) {

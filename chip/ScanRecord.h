@@ -11,18 +11,20 @@
 // The checks shown one by one; any after them are only counted.
 constexpr UINTN  SCAN_CHECKS_SHOWN = 4;
 
-// One device-ID check: behind which controller, on which SMBus base, and what it saw.
+// One device-ID check: behind which controller, on which SMBus base, through which driver, and what it saw.
 struct SCAN_CHECK {
   INT32              Bus;
   INT32              Dev;
   INT32              Func;
   UINT64             SmbusBase;
+  UINTN              Driver;    // the SMBus host-controller instance, from 1, in the firmware's order
   DEVICE_ID_CHECK    Check;
 };
 
 struct SCAN_RECORD {
   SCAN_CHECK    Checks[SCAN_CHECKS_SHOWN];
-  UINTN         Count;   // every check the scan ran, kept or not
+  UINTN         Count;     // every check the scan ran, kept or not
+  UINTN         Drivers;   // the instances each check could go through; a line names its own only when there are several
 };
 
 /** Adds Entry to Record; past SCAN_CHECKS_SHOWN it is only counted. **/

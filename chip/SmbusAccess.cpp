@@ -7,6 +7,8 @@
 #include "platform/UefiLib.h"
 
 EFI_SMBUS_HC_PROTOCOL  *mSmbusHc;
+EFI_SMBUS_HC_PROTOCOL  *mSmbusHcs[SMBUS_HC_LIMIT];
+UINTN                  mSmbusHcCount;
 
 namespace {
 
@@ -57,20 +59,24 @@ LocateSmbusHc (
   EFI_HANDLE  *Handles    = nullptr;
   EFI_STATUS  Status;
 
-  mSmbusHc = nullptr;
-  Status   = gBS->LocateHandleBuffer (ByProtocol, &gEfiSmbusHcProtocolGuid, nullptr, &HandleCount, &Handles);
+  mSmbusHc      = nullptr;
+  mSmbusHcCount = 0;
+  Status        = gBS->LocateHandleBuffer (ByProtocol, &gEfiSmbusHcProtocolGuid, nullptr, &HandleCount, &Handles);
   if (EFI_ERROR (Status)) {
     return;
   }
 
-  for (UINTN Index = 0; Index < HandleCount; Index++) {
+  for (UINTN Index = 0; (Index < HandleCount) && (mSmbusHcCount < SMBUS_HC_LIMIT); Index++) {
     VOID  *Interface = nullptr;
 
     Status = gBS->HandleProtocol (Handles[Index], &gEfiSmbusHcProtocolGuid, &Interface);
     if (!EFI_ERROR (Status) && (Interface != nullptr)) {
-      mSmbusHc = (EFI_SMBUS_HC_PROTOCOL *)Interface;
-      break;
+      mSmbusHcs[mSmbusHcCount++] = (EFI_SMBUS_HC_PROTOCOL *)Interface;
     }
+  }
+
+  if (mSmbusHcCount != 0) {
+    mSmbusHc = mSmbusHcs[0];
   }
 
   if (Handles != nullptr) {

@@ -14,7 +14,20 @@
 //
 extern EFI_SMBUS_HC_PROTOCOL  *mSmbusHc;
 
-/** Finds the first handle carrying the SMBus host controller and keeps its interface in mSmbusHc. **/
+// Instances kept: two PCH controllers, an AMD part's two ports and a BMC's bus, with room to spare.
+constexpr UINTN  SMBUS_HC_LIMIT = 8;
+
+//
+// Every SMBus host-controller instance the firmware offers, in its order:
+// the chip may sit behind any one of them.
+//
+extern EFI_SMBUS_HC_PROTOCOL  *mSmbusHcs[SMBUS_HC_LIMIT];
+extern UINTN                  mSmbusHcCount;
+
+/**
+  Keeps the interface of every handle carrying the SMBus host controller,
+  in the firmware's order, in mSmbusHcs; mSmbusHc is the first of them.
+**/
 VOID
 LocateSmbusHc (
   );

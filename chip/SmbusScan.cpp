@@ -4,6 +4,7 @@
 **/
 #include "chip/SmbusScan.h"
 #include "chip/ScanRecord.h"
+#include "chip/SmbusAccess.h"
 #include "chip/TconChip.h"
 #include "platform/IoLib.h"
 #include "platform/PrintLib.h"
@@ -102,17 +103,30 @@ ShowController (
   Print (" %2.2X\n", mRevisionId);
 }
 
-/** Runs the device-ID check for the controller at the scan position and mSmbAddr; keeps what it saw. **/
+/**
+  Runs the device-ID check for the controller at the scan position and
+  mSmbAddr through each SMBus host-controller instance in turn, keeping
+  what each saw. The instance the chip answers through carries the rest of
+  the run: a board may have one instance for each of its buses.
+**/
 BOOLEAN
 CheckChip (
   SCAN_RECORD  *Record
   )
 {
-  SCAN_CHECK  Entry = { mBus, mDev, mFunc, mSmbAddr, {} };
-  BOOLEAN     Found = CheckTconDeviceId (&Entry.Check);
+  for (UINTN Index = 0; Index < mSmbusHcCount; Index++) {
+    SCAN_CHECK  Entry = { mBus, mDev, mFunc, mSmbAddr, Index + 1, {} };
+    BOOLEAN     Found;
 
-  KeepScanCheck (Record, &Entry);
-  return Found;
+    mSmbusHc = mSmbusHcs[Index];
+    Found    = CheckTconDeviceId (&Entry.Check);
+    KeepScanCheck (Record, &Entry);
+    if (Found) {
+      return TRUE;
+    }
+  }
+
+  return FALSE;
 }
 
 /** Intel: the I/O base sits in the controller's register 0x20. **/
@@ -208,7 +222,10 @@ FindSmbusController (
   )
 {
   SCAN_RECORD        Record = {};
-  SMBUS_SCAN_RESULT  Result = WalkConfigSpace (&Record);
+  SMBUS_SCAN_RESULT  Result;
+
+  Record.Drivers = mSmbusHcCount;
+  Result         = WalkConfigSpace (&Record);
 
   //
   // Without the chip, the technician learns after the scan's own lines

@@ -159,7 +159,14 @@ CheckTconDeviceId (
   DEVICE_ID_CHECK  *Check
   )
 {
-  *Check = DEVICE_ID_CHECK {};
+  //
+  // What a run counts is the bus the chip answers on: a check through a
+  // host controller with nothing behind it is the scan's course, not a bus
+  // that is not perfect.
+  //
+  mTransactionsSent    = 0;
+  mTransactionsRefused = 0;
+  *Check               = DEVICE_ID_CHECK {};
   WriteRegister (R_EEPROM_ACCESS, V_EEPROM_ACCESS_ON);
   for (UINTN Read = 0; Read < DEVICE_ID_READS; Read++) {
     UINT8       Value  = 0;

@@ -17,6 +17,16 @@ StrCmp (
   const CHAR16  *SecondString
   );
 
+/**
+  Compares two null-terminated UTF-16 strings as StrCmp does, but takes
+  the letters A to Z and a to z as equal, as a FAT volume takes names.
+**/
+INTN
+StriCmp (
+  const CHAR16  *FirstString,
+  const CHAR16  *SecondString
+  );
+
 /** Returns the number of UTF-16 units before the terminator. **/
 UINTN
 StrLen (

@@ -148,11 +148,11 @@ PutConversion (
       break;
     }
     case 'a':
-      PutAscii (Output, Arg.String != nullptr ? (const CHAR8 *)Arg.String : "<null string>");
+      PutAscii (Output, Arg.Value != 0 ? __builtin_bit_cast (const CHAR8 *, Arg.Value) : "<null string>");
       break;
     default:
-      if (Arg.String != nullptr) {
-        PutString (Output, (const CHAR16 *)Arg.String);
+      if (Arg.Value != 0) {
+        PutString (Output, __builtin_bit_cast (const CHAR16 *, Arg.Value));
       } else {
         PutAscii (Output, "<null string>");
       }
@@ -219,22 +219,52 @@ FormatString (
 }
 
 UINTN
-PrintArgs (
-  const CHAR8      *Format,
-  const PRINT_ARG  *Args,
-  UINTN            ArgCount
+FormatValues (
+  CHAR16             *Buffer,
+  UINTN              BufferUnits,
+  const CHAR8        *Format,
+  __builtin_va_list  Values
   )
 {
-  CHAR16      *Buffer = nullptr;
-  UINTN       Count;
-  EFI_STATUS  Status;
+  PRINT_ARG  Args[PRINT_MAX_ARGS];
+  UINTN      ArgCount = 0;
+
+  for (const CHAR8 *Cursor = Format; *Cursor != 0; ) {
+    if (*Cursor != '%') {
+      Cursor++;
+      continue;
+    }
+
+    PRINT_CONVERSION  Conversion = ParseConversion (Cursor);
+    if ((Conversion.Takes != PrintArgNone) && (ArgCount < PRINT_MAX_ARGS)) {
+      Args[ArgCount++] = PRINT_ARG { Conversion.Takes, __builtin_va_arg (Values, UINT64) };
+    }
+
+    Cursor = Conversion.Next;
+  }
+
+  return FormatString (Buffer, BufferUnits, Format, Args, ArgCount);
+}
+
+UINTN
+PrintValues (
+  const CHAR8  *Format,
+  ...
+  )
+{
+  CHAR16             *Buffer = nullptr;
+  UINTN              Count;
+  EFI_STATUS         Status;
+  __builtin_va_list  Values;
 
   Status = gBS->AllocatePool (EfiBootServicesData, (PRINT_MAX_CHARACTERS + 1) * sizeof (CHAR16), (VOID **)&Buffer);
   if (EFI_ERROR (Status)) {
     return 0;
   }
 
-  Count = FormatString (Buffer, PRINT_MAX_CHARACTERS + 1, Format, Args, ArgCount);
+  __builtin_va_start (Values, Format);
+  Count = FormatValues (Buffer, PRINT_MAX_CHARACTERS + 1, Format, Values);
+  __builtin_va_end (Values);
   if (Count > 0) {
     gST->ConOut->OutputString (gST->ConOut, Buffer);
   }

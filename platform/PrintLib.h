@@ -25,10 +25,13 @@ enum PRINT_ARG_KIND : UINT8 {
   PrintArgAscii
 };
 
+//
+// A string travels as its address in Value: two members to fill at each
+// call of Print, not three, in an image whose size is a budget.
+//
 struct PRINT_ARG {
   PRINT_ARG_KIND    Kind;
-  UINT64            Value;
-  const VOID        *String;    // CHAR16 for PrintArgString, CHAR8 for PrintArgAscii
+  UINT64            Value;      // the number, or the address of the CHAR16 (PrintArgString) or CHAR8 (PrintArgAscii) string
 };
 
 //
@@ -176,21 +179,38 @@ struct PRINT_FORMAT {
   }
 };
 
+// The most arguments one format takes.
+constexpr UINTN  PRINT_MAX_ARGS = 12;
+
+/**
+  An argument as it travels to the formatter: every kind as one UINT64,
+  a string as its address. The format, checked when the tool is compiled,
+  tells the formatter each argument's kind.
+**/
 template <typename TYPE>
-constexpr PRINT_ARG
-MakePrintArg (
+constexpr UINT64
+PrintValue (
   TYPE  Value
   )
 {
   constexpr PRINT_ARG_KIND  Kind = PrintArgKindOf<TYPE>();
 
   if constexpr ((Kind == PrintArgString) || (Kind == PrintArgAscii)) {
-    return PRINT_ARG { Kind, 0, Value };
+    return (UINT64)(UINTN)Value;
   } else if constexpr (Kind == PrintArgInt32) {
-    return PRINT_ARG { Kind, (UINT32)Value, nullptr };
+    return (UINT32)Value;
   } else {
-    return PRINT_ARG { Kind, (UINT64)Value, nullptr };
+    return (UINT64)Value;
   }
+}
+
+template <typename TYPE>
+constexpr PRINT_ARG
+MakePrintArg (
+  TYPE  Value
+  )
+{
+  return PRINT_ARG { PrintArgKindOf<TYPE>(), PrintValue (Value) };
 }
 
 /**
@@ -213,26 +233,43 @@ StatusName (
   );
 
 /**
-  Formats into a pool buffer and writes it to gST->ConOut. Returns the
-  number of characters written, 0 when no buffer could be had.
+  Formats Format into Buffer as FormatString does, its arguments following
+  it in Values, each a UINT64 as PrintValue makes it, as many as Format's
+  conversions take (PRINT_MAX_ARGS at most).
 **/
 UINTN
-PrintArgs (
-  const CHAR8      *Format,
-  const PRINT_ARG  *Args,
-  UINTN            ArgCount
+FormatValues (
+  CHAR16             *Buffer,
+  UINTN              BufferUnits,
+  const CHAR8        *Format,
+  __builtin_va_list  Values
   );
 
-template <typename... ARGS>
+/**
+  Formats into a pool buffer and writes it to gST->ConOut, the arguments
+  after Format as FormatValues takes them. Returns the number of
+  characters written, 0 when no buffer could be had.
+**/
 UINTN
+PrintValues (
+  const CHAR8  *Format,
+  ...
+  );
+
+/**
+  Print's arguments go to the formatter as plain values through one
+  variadic function: a call costs its arguments' registers, and no copy
+  of Print is made for each list of argument types.
+**/
+template <typename... ARGS>
+[[gnu::always_inline]] inline UINTN
 Print (
   PRINT_FORMAT<typename TYPE_IDENTITY<ARGS>::THE_TYPE...>  Format,
   ARGS...                                                  Args
   )
 {
-  const PRINT_ARG  List[] = { MakePrintArg (Args)..., PRINT_ARG { PrintArgNone, 0, nullptr } };
-
-  return PrintArgs (Format.Text, List, sizeof...(ARGS));
+  static_assert (sizeof...(ARGS) <= PRINT_MAX_ARGS, "at most PRINT_MAX_ARGS arguments");
+  return PrintValues (Format.Text, PrintValue (Args)...);
 }
 
 #endif

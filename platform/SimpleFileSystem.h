@@ -1,12 +1,14 @@
 /** @file
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, EFI_FILE_PROTOCOL and EFI_FILE_INFO:
-  what the image load needs to read one file from a FAT volume, and the
-  backup to create, write, flush and, when it fails, delete one.
+  what the image load needs to read one file from a FAT volume, the
+  backup to create, write, flush and, when it fails, delete one, and the
+  record of a run to append a line to one.
 **/
 #ifndef PLATFORM_SIMPLE_FILE_SYSTEM_H_
 #define PLATFORM_SIMPLE_FILE_SYSTEM_H_
 
 #include "platform/Base.h"
+#include "platform/SystemTable.h"
 
 inline constexpr EFI_GUID  gEfiSimpleFileSystemProtocolGuid = {
   0x964e5b22, 0x6459, 0x11d2, { 0x8e, 0x39, 0x00, 0xa0, 0xc9, 0x69, 0x72, 0x3b }
@@ -28,20 +30,21 @@ typedef EFI_STATUS (EFIAPI *EFI_FILE_READ)(EFI_FILE_PROTOCOL *This, UINTN *Buffe
 typedef EFI_STATUS (EFIAPI *EFI_FILE_DELETE)(EFI_FILE_PROTOCOL *This);
 typedef EFI_STATUS (EFIAPI *EFI_FILE_WRITE)(EFI_FILE_PROTOCOL *This, UINTN *BufferSize, const VOID *Buffer);
 typedef EFI_STATUS (EFIAPI *EFI_FILE_FLUSH)(EFI_FILE_PROTOCOL *This);
+typedef EFI_STATUS (EFIAPI *EFI_FILE_SET_POSITION)(EFI_FILE_PROTOCOL *This, UINT64 Position);
 typedef EFI_STATUS (EFIAPI *EFI_FILE_GET_INFO)(EFI_FILE_PROTOCOL *This, const EFI_GUID *InformationType, UINTN *BufferSize, VOID *Buffer);
 
 struct EFI_FILE_PROTOCOL {
-  UINT64               Revision;
-  EFI_FILE_OPEN        Open;
-  EFI_FILE_CLOSE       Close;
-  EFI_FILE_DELETE      Delete;
-  EFI_FILE_READ        Read;
-  EFI_FILE_WRITE       Write;
-  VOID                 *GetPosition;
-  VOID                 *SetPosition;
-  EFI_FILE_GET_INFO    GetInfo;
-  VOID                 *SetInfo;
-  EFI_FILE_FLUSH       Flush;
+  UINT64                   Revision;
+  EFI_FILE_OPEN            Open;
+  EFI_FILE_CLOSE           Close;
+  EFI_FILE_DELETE          Delete;
+  EFI_FILE_READ            Read;
+  EFI_FILE_WRITE           Write;
+  VOID                     *GetPosition;
+  EFI_FILE_SET_POSITION    SetPosition;
+  EFI_FILE_GET_INFO        GetInfo;
+  VOID                     *SetInfo;
+  EFI_FILE_FLUSH           Flush;
 };
 
 // NOLINTBEGIN(readability-magic-numbers): the offsets the standard gives
@@ -50,6 +53,7 @@ static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Close) == 16, "file protoc
 static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Delete) == 24, "file protocol layout");
 static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Read) == 32, "file protocol layout");
 static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Write) == 40, "file protocol layout");
+static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, SetPosition) == 56, "file protocol layout");
 static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, GetInfo) == 64, "file protocol layout");
 static_assert (__builtin_offsetof (EFI_FILE_PROTOCOL, Flush) == 80, "file protocol layout");
 // NOLINTEND(readability-magic-numbers)
@@ -61,20 +65,6 @@ typedef EFI_STATUS (EFIAPI *EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_OPEN_VOLUME)(EFI_SIM
 struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
   UINT64                                         Revision;
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_OPEN_VOLUME    OpenVolume;
-};
-
-struct EFI_TIME {
-  UINT16    Year;
-  UINT8     Month;
-  UINT8     Day;
-  UINT8     Hour;
-  UINT8     Minute;
-  UINT8     Second;
-  UINT8     Pad1;
-  UINT32    Nanosecond;
-  INT16     TimeZone;
-  UINT8     Daylight;
-  UINT8     Pad2;
 };
 
 struct EFI_FILE_INFO {
@@ -89,7 +79,6 @@ struct EFI_FILE_INFO {
 };
 
 // NOLINTBEGIN(readability-magic-numbers): the offsets and codes the standard gives
-static_assert (sizeof (EFI_TIME) == 16, "EFI_TIME layout");
 static_assert (__builtin_offsetof (EFI_FILE_INFO, FileSize) == 8, "file info layout");
 static_assert (__builtin_offsetof (EFI_FILE_INFO, FileName) == 80, "file info layout");
 // NOLINTEND(readability-magic-numbers)

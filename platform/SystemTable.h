@@ -1,11 +1,13 @@
 /** @file
-  The EFI system table and the boot services the tool and the chip
-  simulator driver call; every other slot keeps its place as a bare pointer.
+  The EFI system table, the boot services the tool and the chip simulator
+  driver call, and the runtime service that tells the time; every other
+  slot keeps its place as a bare pointer.
 **/
 #ifndef PLATFORM_SYSTEM_TABLE_H_
 #define PLATFORM_SYSTEM_TABLE_H_
 
 #include "platform/Base.h"
+#include "platform/DevicePath.h"
 #include "platform/SimpleTextOut.h"
 
 struct EFI_TABLE_HEADER {
@@ -58,6 +60,7 @@ typedef EFI_STATUS (EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
 typedef EFI_STATUS (EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE *Handle, const EFI_GUID *Protocol, EFI_INTERFACE_TYPE InterfaceType, VOID *Interface);
 typedef EFI_STATUS (EFIAPI *EFI_UNINSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface);
 typedef EFI_STATUS (EFIAPI *EFI_HANDLE_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface);
+typedef EFI_STATUS (EFIAPI *EFI_LOCATE_DEVICE_PATH)(const EFI_GUID *Protocol, const EFI_DEVICE_PATH_PROTOCOL **DevicePath, EFI_HANDLE *Device);
 typedef EFI_STATUS (EFIAPI *EFI_STALL)(UINTN Microseconds);
 typedef EFI_STATUS (EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface, EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle, UINT32 Attributes);
 typedef EFI_STATUS (EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol, VOID *SearchKey, UINTN *NoHandles, EFI_HANDLE **Buffer);
@@ -86,7 +89,7 @@ struct EFI_BOOT_SERVICES {
   VOID                                *Reserved;
   VOID                                *RegisterProtocolNotify;
   VOID                                *LocateHandle;
-  VOID                                *LocateDevicePath;
+  EFI_LOCATE_DEVICE_PATH              LocateDevicePath;
   VOID                                *InstallConfigurationTable;
   VOID                                *LoadImage;
   VOID                                *StartImage;
@@ -117,6 +120,7 @@ static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, AllocatePool) == 64, "boot
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, FreePool) == 72, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, InstallProtocolInterface) == 128, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, HandleProtocol) == 152, "boot services layout");
+static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateDevicePath) == 184, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, Stall) == 248, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, OpenProtocol) == 280, "boot services layout");
 static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, LocateHandleBuffer) == 312, "boot services layout");
@@ -125,7 +129,55 @@ static_assert (__builtin_offsetof (EFI_BOOT_SERVICES, CalculateCrc32) == 344, "b
 static_assert (sizeof (EFI_BOOT_SERVICES) == 376, "boot services layout");
 // NOLINTEND(readability-magic-numbers)
 
-struct EFI_RUNTIME_SERVICES;
+struct EFI_TIME {
+  UINT16    Year;
+  UINT8     Month;
+  UINT8     Day;
+  UINT8     Hour;
+  UINT8     Minute;
+  UINT8     Second;
+  UINT8     Pad1;
+  UINT32    Nanosecond;
+  INT16     TimeZone;
+  UINT8     Daylight;
+  UINT8     Pad2;
+};
+
+typedef EFI_STATUS (EFIAPI *EFI_GET_TIME)(EFI_TIME *Time, VOID *Capabilities);
+
+enum EFI_RESET_TYPE : UINT32 {
+  EfiResetCold,
+  EfiResetWarm,
+  EfiResetShutdown,
+};
+
+typedef VOID (EFIAPI *EFI_RESET_SYSTEM)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus, UINTN DataSize, VOID *ResetData);
+
+struct EFI_RUNTIME_SERVICES {
+  EFI_TABLE_HEADER    Hdr;
+  EFI_GET_TIME        GetTime;
+  VOID                *SetTime;
+  VOID                *GetWakeupTime;
+  VOID                *SetWakeupTime;
+  VOID                *SetVirtualAddressMap;
+  VOID                *ConvertPointer;
+  VOID                *GetVariable;
+  VOID                *GetNextVariableName;
+  VOID                *SetVariable;
+  VOID                *GetNextHighMonotonicCount;
+  EFI_RESET_SYSTEM    ResetSystem;
+  VOID                *UpdateCapsule;
+  VOID                *QueryCapsuleCapabilities;
+  VOID                *QueryVariableInfo;
+};
+
+// NOLINTBEGIN(readability-magic-numbers): the offsets the standard gives
+static_assert (sizeof (EFI_TIME) == 16, "EFI_TIME layout");
+static_assert (__builtin_offsetof (EFI_RUNTIME_SERVICES, GetTime) == 24, "runtime services layout");
+static_assert (__builtin_offsetof (EFI_RUNTIME_SERVICES, ResetSystem) == 104, "runtime services layout");
+static_assert (EfiResetCold == 0, "reset types");
+static_assert (sizeof (EFI_RUNTIME_SERVICES) == 136, "runtime services layout");
+// NOLINTEND(readability-magic-numbers)
 
 struct EFI_SYSTEM_TABLE {
   EFI_TABLE_HEADER                   Hdr;

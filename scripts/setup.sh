@@ -5,12 +5,13 @@ set -euo pipefail
 
 # gnu-efi: the headers tests/facts/ holds platform/ against; llvm-14: the
 # disassembler of the image checks (tests/image/); u-boot-qemu: the second
-# firmware of the end-to-end suite.
+# firmware of the end-to-end suite; sbsigntool and openssl: the images
+# signed for the Secure Boot runs.
 packages=(
   clang clang-14 lld lld-14 llvm-14 cmake ninja-build libgtest-dev libclang-rt-14-dev
   gnu-efi
   clang-tidy cppcheck
-  qemu-system-x86 ovmf u-boot-qemu mtools python3-pyte
+  qemu-system-x86 ovmf u-boot-qemu mtools python3-pyte sbsigntool openssl
 )
 
 missing=()

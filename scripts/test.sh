@@ -23,6 +23,9 @@ echo "== end to end: the images in OVMF's UEFI shell under QEMU =="
 /usr/bin/python3 tests/e2e/test_qemu_shell.py
 ZK48_EFI_DIR=build/efi /usr/bin/python3 tests/e2e/test_zk48.py
 
+echo "== end to end: started by the boot manager with its load options, under Secure Boot =="
+ZK48_EFI_DIR=build/efi /usr/bin/python3 tests/e2e/test_unattended.py
+
 echo "== end to end: the same on U-Boot's UEFI, the shell taken out of OVMF =="
 E2E_FIRMWARE=u-boot /usr/bin/python3 tests/e2e/test_qemu_shell.py
 E2E_FIRMWARE=u-boot ZK48_EFI_DIR=build/efi /usr/bin/python3 tests/e2e/test_zk48.py

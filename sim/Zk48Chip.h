@@ -62,6 +62,18 @@ struct ZK48_COUNTS {
   UINT32    BlockWrites;
   UINT32    Failed;
   UINT32    Ignored;        // writes acknowledged that changed nothing, whatever the switch
+  UINT32    Decoy;          // transactions the decoy host controller was given, none of them the chip's
+};
+
+//
+// Not the chip's but the bench's: a second SMBus host controller the driver
+// puts ahead of the chip's, with no chip behind it, as on boards whose
+// firmware has one host-controller instance for each bus.
+//
+enum ZK48_DECOY : UINT8 {
+  Zk48DecoyNone,
+  Zk48DecoyRefuse,   // every transaction refused (EFI_DEVICE_ERROR): nothing acknowledges
+  Zk48DecoySilent    // every transaction taken and every read 0xFF: a controller blind to the missing acknowledge
 };
 
 struct ZK48_CHIP {
@@ -79,6 +91,7 @@ struct ZK48_CHIP {
   ZK48_FAULTS    Faults;
   ZK48_COUNTS    Counts;
   ZK48_WIRE      Wire;               // the bus's clock, for the time each transfer takes
+  ZK48_DECOY     Decoy;              // the decoy ahead of the chip's host controller, if any
 };
 
 /** A chip with a blank (0xFF) E2PROM, MCU version McuVersion and no faults. **/

@@ -217,6 +217,32 @@ ParseFault (
   return FALSE;
 }
 
+/** The decoy host controller: "none", "refuse" or "silent". **/
+BOOLEAN
+ParseDecoy (
+  TEXT        Text,
+  ZK48_DECOY  *Decoy
+  )
+{
+  static constexpr struct {
+    const CHAR16    *Name;
+    ZK48_DECOY      Decoy;
+  } mDecoyNames[] = {
+    { u"none",   Zk48DecoyNone   },
+    { u"refuse", Zk48DecoyRefuse },
+    { u"silent", Zk48DecoySilent },
+  };
+
+  for (const auto &Entry : mDecoyNames) {
+    if (Is (Text, Entry.Name)) {
+      *Decoy = Entry.Decoy;
+      return TRUE;
+    }
+  }
+
+  return FALSE;
+}
+
 /** The chip's faults that take a number: when it answers, and what it drops or fails. **/
 BOOLEAN
 ApplyFaultNumber (
@@ -295,6 +321,7 @@ const ZK48_SETTING_HELP  gZk48SettingHelp[] = {
   { "refuse-rate",   "  refuse-rate=N/D|0        each transaction refused at random, N in D" },
   { "ignore-rate",   "  ignore-rate=N/D|0        each write acknowledged and ignored, N in D" },
   { "seed",          "  seed=N                   the random draws of the rates start over from N" },
+  { "decoy",         "  decoy=none|refuse|silent a host controller ahead of the chip's, no chip" },
 };
 
 const UINTN  gZk48SettingHelpCount = sizeof (gZk48SettingHelp) / sizeof (gZk48SettingHelp[0]);
@@ -309,7 +336,7 @@ Zk48SettingHelpFor (
     const CHAR8  *Name = gZk48SettingHelp[Index].Name;
     UINTN        At    = 0;
 
-    while ((Name[At] != 0) && (At < Length) && (Text[At] == (UINT8)Name[At])) {
+    while ((At < Length) && (Name[At] != 0) && (Text[At] == (UINT8)Name[At])) {
       At++;
     }
 
@@ -354,6 +381,10 @@ Zk48ApplySetting (
 
     Chip->Faults.FaultKind = Kind;
     return TRUE;
+  }
+
+  if (Is (Name, u"decoy")) {
+    return ParseDecoy (Value, &Chip->Decoy);
   }
 
   if (Is (Name, u"fill") && Is (Value, u"pattern")) {

@@ -61,13 +61,16 @@ WriteAllBlocks (
 
 CHIP_RESULT
 Verify (
-  UINT8   Expected,
-  UINT32  FailedBlocks
+  UINT8            Expected,
+  UINT32           FailedBlocks,
+  UPDATE_VERSIONS  *Versions
   )
 {
   UINT8        ReadBack = 0;
   CHIP_RESULT  Result   = ReadEepromVersion (&ReadBack);
 
+  Versions->ReadBack      = ReadBack;
+  Versions->ReadBackKnown = (Result == ChipDone);
   if (Result != ChipDone) {
     ShowEepromReadError (Result, NO_EEPROM_ADDRESS);
   } else if (ReadBack != Expected) {
@@ -103,7 +106,8 @@ Verify (
 
 CHIP_RESULT
 UpdateChipImage (
-  CHIP_IMAGE_FILE  *ImageFile
+  CHIP_IMAGE_FILE  *ImageFile,
+  UPDATE_VERSIONS  *Versions
   )
 {
   UINT8        Current = 0;
@@ -112,8 +116,9 @@ UpdateChipImage (
   CHIP_RESULT  Result;
 
   static_assert (BLOCK_COUNT == 1024, "the failure line names 1024 blocks");
+  *Versions = UPDATE_VERSIONS { Current, 0, FALSE, Known };
   ShowVersions (Known, Current, New);
-  Result = Verify (New, WriteAllBlocks (ImageFile->Image));
+  Result = Verify (New, WriteAllBlocks (ImageFile->Image), Versions);
   ReleaseImageFile (ImageFile);
   return Result;
 }

@@ -8,6 +8,7 @@
 #include "chip/TconChip.h"
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
+#include "update/FileVolume.h"
 #include "update/ProvenEeprom.h"
 #include "update/RetryNote.h"
 
@@ -37,7 +38,7 @@ FailCreate (
   return Fail (Backup, Status);
 }
 
-/** Opens the first volume's root directory; FALSE when there is none to write to. **/
+/** Opens the root directory of the volume the name is on; FALSE when there is none to write to. **/
 BOOLEAN
 OpenBackupVolume (
   EEPROM_BACKUP  *Backup
@@ -47,12 +48,15 @@ OpenBackupVolume (
   EFI_FILE_PROTOCOL                *Root       = nullptr;
   EFI_STATUS                       Status;
 
-  Status = gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem);
-  if (!EFI_ERROR (Status) && (FileSystem != nullptr)) {
-    Status = FileSystem->OpenVolume (FileSystem, &Root);
+  Status = LocateFileVolume (Backup->FileName, &FileSystem, &Backup->Path);
+  if (EFI_ERROR (Status)) {
+    FailCreate (Backup, Status);
+    ShowWhereLookedFor (Backup->FileName, nullptr);
+    return FALSE;
   }
 
-  if (EFI_ERROR (Status) || (FileSystem == nullptr) || (Root == nullptr)) {
+  Status = FileSystem->OpenVolume (FileSystem, &Root);
+  if (EFI_ERROR (Status) || (Root == nullptr)) {
     return FailCreate (Backup, EFI_ERROR (Status) ? Status : EFI_NOT_FOUND);
   }
 
@@ -69,7 +73,7 @@ CheckNameIsFree (
   EFI_FILE_PROTOCOL  *Existing = nullptr;
   EFI_STATUS         Status;
 
-  Status = Backup->Root->Open (Backup->Root, &Existing, Backup->FileName, EFI_FILE_MODE_READ, 0);
+  Status = Backup->Root->Open (Backup->Root, &Existing, Backup->Path, EFI_FILE_MODE_READ, 0);
   if (Status == EFI_NOT_FOUND) {
     return TRUE;
   }
@@ -94,7 +98,7 @@ CreateBackupFile (
   EFI_FILE_PROTOCOL  *File = nullptr;
   EFI_STATUS         Status;
 
-  Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, CREATE_MODE, 0);
+  Status = Backup->Root->Open (Backup->Root, &File, Backup->Path, CREATE_MODE, 0);
   if (EFI_ERROR (Status) || (File == nullptr)) {
     return FailCreate (Backup, EFI_ERROR (Status) ? Status : EFI_DEVICE_ERROR);
   }
@@ -165,7 +169,7 @@ CheckBackupFile (
   BOOLEAN            Same;
   EFI_STATUS         Status;
 
-  Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, EFI_FILE_MODE_READ, 0);
+  Status = Backup->Root->Open (Backup->Root, &File, Backup->Path, EFI_FILE_MODE_READ, 0);
   if (!EFI_ERROR (Status) && (File == nullptr)) {
     Status = EFI_NOT_FOUND;
   }
@@ -210,7 +214,7 @@ DeleteIncompleteBackup (
 
   Backup->File = nullptr;
   if (File == nullptr) {
-    Status = Backup->Root->Open (Backup->Root, &File, Backup->FileName, REOPEN_MODE, 0);
+    Status = Backup->Root->Open (Backup->Root, &File, Backup->Path, REOPEN_MODE, 0);
     if (!EFI_ERROR (Status) && (File == nullptr)) {
       Status = EFI_NOT_FOUND;
     }
@@ -229,17 +233,17 @@ DeleteIncompleteBackup (
 
 VOID
 ShowBackupSaved (
-  const EEPROM_BACKUP  &Backup,
-  const UINT8          *Content
+  EEPROM_BACKUP  *Backup,
+  const UINT8    *Content
   )
 {
-  UINT32      Crc    = 0;
-  EFI_STATUS  Status = gBS->CalculateCrc32 (Content, EEPROM_SIZE, &Crc);
+  EFI_STATUS  Status = gBS->CalculateCrc32 (Content, EEPROM_SIZE, &Backup->Crc);
 
   if (EFI_ERROR (Status)) {
-    Print (" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Status);
+    Print (" Backup saved to %s: %d bytes, CRC-32 not available: %r.\n", Backup->FileName, (UINT32)EEPROM_SIZE, Status);
   } else {
-    Print (" Backup saved to %s: %d bytes, CRC-32 0x%08X.\n", Backup.FileName, (UINT32)EEPROM_SIZE, Crc);
+    Backup->CrcKnown = TRUE;
+    Print (" Backup saved to %s: %d bytes, CRC-32 0x%08X.\n", Backup->FileName, (UINT32)EEPROM_SIZE, Backup->Crc);
   }
 }
 
@@ -300,7 +304,7 @@ SaveEepromBackup (
 
   if (Saved) {
     ShowRetryNote (Backup->BytesReread);
-    ShowBackupSaved (*Backup, Agreed);
+    ShowBackupSaved (Backup, Agreed);
     Backup->Status = EFI_SUCCESS;
   }
 

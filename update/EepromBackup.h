@@ -1,6 +1,7 @@
 /** @file
-  The backup of the whole E2PROM into a new file on the first file-system
-  volume. A backup is an image: writing it back restores the chip.
+  The backup of the whole E2PROM into a new file on the volume its name is
+  on (update/FileVolume.h). A backup is an image: writing it back restores
+  the chip.
 **/
 #ifndef UPDATE_EEPROM_BACKUP_H_
 #define UPDATE_EEPROM_BACKUP_H_
@@ -14,11 +15,14 @@
 // that produces it succeeded; the release step closes exactly those.
 //
 struct EEPROM_BACKUP {
-  const CHAR16         *FileName;
+  const CHAR16         *FileName;      // as the technician gave it
+  const CHAR16         *Path;          // the name on its volume
   EFI_FILE_PROTOCOL    *Root;
   EFI_FILE_PROTOCOL    *File;          // the new file, until it is closed or deleted
   CHIP_RESULT          Read;          // how reading the E2PROM ended; ChipDone too when it was never reached
   UINT32               BytesReread;   // bytes the two passes disagreed on
+  BOOLEAN              CrcKnown;      // the saved content's CRC-32 was worked out
+  UINT32               Crc;
   EFI_STATUS           Status;        // how the file ended; EFI_SUCCESS once it is whole and reads back
 };
 

@@ -15,23 +15,23 @@ constexpr UINT32  DIFFERENCES_SHOWN = 8;
 
 VOID
 ShowCrcs (
-  const UINT8  *Image,
-  const UINT8  *Eeprom
+  const UINT8    *Image,
+  const UINT8    *Eeprom,
+  IMAGE_COMPARE  *Compare
   )
 {
-  UINT32      ImageCrc  = 0;
-  UINT32      EepromCrc = 0;
   EFI_STATUS  Status;
 
-  Status = gBS->CalculateCrc32 (Image, EEPROM_SIZE, &ImageCrc);
+  Status = gBS->CalculateCrc32 (Image, EEPROM_SIZE, &Compare->ImageCrc);
   if (!EFI_ERROR (Status)) {
-    Status = gBS->CalculateCrc32 (Eeprom, EEPROM_SIZE, &EepromCrc);
+    Status = gBS->CalculateCrc32 (Eeprom, EEPROM_SIZE, &Compare->EepromCrc);
   }
 
   if (EFI_ERROR (Status)) {
     Print (" CRC-32 not available: %r.\n", Status);
   } else {
-    Print (" Image CRC-32 0x%08X, E2PROM CRC-32 0x%08X.\n", ImageCrc, EepromCrc);
+    Compare->CrcKnown = TRUE;
+    Print (" Image CRC-32 0x%08X, E2PROM CRC-32 0x%08X.\n", Compare->ImageCrc, Compare->EepromCrc);
   }
 }
 
@@ -84,7 +84,7 @@ CompareWithImage (
     return;
   }
 
-  ShowCrcs (Image, Eeprom);
+  ShowCrcs (Image, Eeprom, Compare);
   Compare->Differences = CountDifferences (Image, Eeprom);
   if (Compare->Differences == 0) {
     ShowRetryNote (Compare->BytesReread);

@@ -13,6 +13,9 @@ struct IMAGE_COMPARE {
   CHIP_RESULT    Read;          // how reading the E2PROM ended; the counts below only with ChipDone
   UINT32         Differences;   // bytes that differ from the image
   UINT32         BytesReread;   // bytes whose reads differed
+  BOOLEAN        CrcKnown;      // the two CRC-32 below were worked out
+  UINT32         ImageCrc;
+  UINT32         EepromCrc;
 };
 
 /**

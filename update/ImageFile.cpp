@@ -5,6 +5,7 @@
 #include "chip/TconChip.h"
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
+#include "update/FileVolume.h"
 
 namespace {
 
@@ -22,6 +23,22 @@ FailLoad (
   return FALSE;
 }
 
+/** A name that cannot be opened, and, when it was not found, where it was looked for. **/
+EFI_STATUS
+FailOpen (
+  const CHAR16                     *FileName,
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *FileSystem,
+  EFI_STATUS                       Status
+  )
+{
+  Print ("open: fail_%r\r\n", Status);
+  if (Status == EFI_NOT_FOUND) {
+    ShowWhereLookedFor (FileName, FileSystem);
+  }
+
+  return Status;
+}
+
 EFI_STATUS
 OpenImage (
   const CHAR16     *FileName,
@@ -31,12 +48,21 @@ OpenImage (
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *FileSystem = nullptr;
   EFI_FILE_PROTOCOL                *Root       = nullptr;
   EFI_FILE_PROTOCOL                *File       = nullptr;
+  const CHAR16                     *Path       = nullptr;
   EFI_STATUS                       Status;
 
-  Status = gBS->LocateProtocol (&gEfiSimpleFileSystemProtocolGuid, nullptr, (VOID **)&FileSystem);
-  if (EFI_ERROR (Status) || (FileSystem == nullptr)) {
+  //
+  // A mapping that names no volume is a name that cannot be opened; no
+  // first volume at all is the firmware's lack.
+  //
+  Status = LocateFileVolume (FileName, &FileSystem, &Path);
+  if (EFI_ERROR (Status) && (Path != FileName)) {
+    return FailOpen (FileName, nullptr, Status);
+  }
+
+  if (EFI_ERROR (Status)) {
     Print ("locate protocol: fail\r\n");
-    return EFI_ERROR (Status) ? Status : EFI_NOT_FOUND;
+    return Status;
   }
 
   ImageFile->FileSystem = FileSystem;
@@ -47,10 +73,9 @@ OpenImage (
   }
 
   ImageFile->Root = Root;
-  Status          = Root->Open (Root, &File, FileName, EFI_FILE_MODE_READ, 0);
+  Status          = Root->Open (Root, &File, Path, EFI_FILE_MODE_READ, 0);
   if (EFI_ERROR (Status)) {
-    Print ("open: fail_%r\r\n", Status);
-    return Status;
+    return FailOpen (FileName, FileSystem, Status);
   }
 
   if (File == nullptr) {

@@ -1,6 +1,6 @@
 /** @file
-  Loading the chip image from the first file-system volume, and giving
-  back everything the load obtained.
+  Loading the chip image from the volume its name is on (update/FileVolume.h),
+  and giving back everything the load obtained.
 **/
 #ifndef UPDATE_IMAGE_FILE_H_
 #define UPDATE_IMAGE_FILE_H_
@@ -25,7 +25,7 @@ struct CHIP_IMAGE_FILE {
 };
 
 /**
-  Opens FileName on the first simple-file-system volume and reads it whole.
+  Opens FileName on its volume (a plain name: on the first one) and reads it whole.
   Returns TRUE when exactly one chip image was read; the caller then owes a
   ReleaseImageFile. FALSE: the reason is on the console and in
   ImageFile->Status, and everything has been given back.

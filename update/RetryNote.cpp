@@ -39,10 +39,11 @@ VOID
 ShowBusRefusals (
   )
 {
-  Print (" The bus refused %d of %d transactions, ", mTransactionsRefused, mTransactionsSent);
-  if (mTransactionsRefused >= CHIP_REFUSALS_LIMIT) {
-    Print ("more than a run sends again.\n");
-  } else {
-    Print ("the last one %d times in a row.\n", (UINT32)CHIP_ATTEMPTS);
-  }
+  static_assert (CHIP_ATTEMPTS == 5, "the line names 5 times in a row");
+  Print (
+    " The bus refused %d of %d transactions, %a.\n",
+    mTransactionsRefused,
+    mTransactionsSent,
+    (mTransactionsRefused >= CHIP_REFUSALS_LIMIT) ? "more than a run sends again" : "the last one 5 times in a row"
+    );
 }

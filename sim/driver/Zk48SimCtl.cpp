@@ -4,6 +4,7 @@
     Zk48SimCtl.efi reset ready-after=never    change settings
     Zk48SimCtl.efi show                       one line of state
     Zk48SimCtl.efi -h                         the settings, one line each
+    Zk48SimCtl.efi decoy=refuse               a host controller with nothing behind it, ahead of the chip's
 **/
 #include "platform/BaseLib.h"
 #include "platform/PrintLib.h"
@@ -62,6 +63,14 @@ ShowState (
   ShowRate ("refuse-rate", Chip->Faults.RefuseRate);
   ShowRate ("ignore-rate", Chip->Faults.IgnoreRate);
   Print (" seed=%ld", (UINT64)Chip->Faults.Seed);
+  //
+  // Only when there is one, so that a bench without a decoy reads as it
+  // always did.
+  //
+  if (Chip->Decoy != Zk48DecoyNone) {
+    Print (" decoy=%a decoy-transactions=%d", (Chip->Decoy == Zk48DecoySilent) ? "silent" : "refuse", Chip->Counts.Decoy);
+  }
+
   //
   // Last, and in the form the setting takes, so that a script sees whether
   // the drop is still to come.
@@ -129,12 +138,22 @@ UefiMain (
 
   for (UINTN Index = 1; Index < Parameters->Argc; Index++) {
     const CHAR16  *Argument = Parameters->Argv[Index];
+    EFI_STATUS    Status;
 
     if (StrCmp (Argument, u"show") == 0) {
       ShowState (Sim->Chip);
-    } else if (!Zk48ApplySetting (Sim->Chip, Argument, StrLen (Argument))) {
+      continue;
+    }
+
+    if (!Zk48ApplySetting (Sim->Chip, Argument, StrLen (Argument))) {
       ShowRefused (Argument);
       return EFI_INVALID_PARAMETER;
+    }
+
+    Status = Sim->ArrangeHostControllers ();
+    if (EFI_ERROR (Status)) {
+      Print ("Zk48SimCtl: cannot arrange the SMBus host controllers: %r\n", Status);
+      return Status;
     }
   }
 

@@ -1,7 +1,9 @@
 /** @file
   Zk48Sim.efi: a boot-service driver that gives the firmware an SMBus host
   controller with a simulated ZK48 behind it, so an update can be rehearsed
-  in a virtual machine. Settings come from Zk48Sim.cfg on the first volume.
+  in a virtual machine, and, when asked, a decoy host controller with
+  nothing behind it ahead of the chip's. Settings come from Zk48Sim.cfg on
+  the first volume.
 **/
 #include "platform/PrintLib.h"
 #include "platform/SimpleFileSystem.h"
@@ -45,10 +47,17 @@ constexpr UINT8   DEFAULT_MCU_VERSION  = 0x10;
 constexpr UINTN   MAX_SETTINGS_SIZE    = 4096;
 constexpr CHAR16  SETTINGS_FILE_NAME[] = u"Zk48Sim.cfg";
 
+constexpr UINT8   ALL_ONES = 0xFF;
+
 ZK48_CHIP          mChip;
 // One byte more than a settings file may hold: a file that fills it is too long, and is refused rather than cut.
 UINT8              mSettings[MAX_SETTINGS_SIZE + 1];
-ZK48_SIM_PROTOCOL  mSimProtocol = { ZK48_SIM_PROTOCOL_REVISION, &mChip };
+
+EFI_STATUS EFIAPI
+ArrangeHostControllers (
+  );
+
+ZK48_SIM_PROTOCOL  mSimProtocol = { ZK48_SIM_PROTOCOL_REVISION, &mChip, ArrangeHostControllers };
 
 /**
   Holds the caller for the time the transfer just answered takes on the
@@ -104,7 +113,99 @@ SimExecute (
   return Status;
 }
 
-SIM_SMBUS_HC_PROTOCOL  mSmbusHc = { SimExecute, nullptr, nullptr, nullptr };
+/**
+  The decoy: nothing behind it. It refuses every transaction, as a host
+  controller does when no device acknowledges, or, silent, takes every one
+  and reads 0xFF, as the bus's pull-ups give it to a controller that does
+  not see the missing acknowledge.
+**/
+EFI_STATUS EFIAPI
+DecoyExecute (
+  const SIM_SMBUS_HC_PROTOCOL  *This,
+  UINTN                        SlaveAddress,
+  UINTN                        Command,
+  UINT32                       Operation,
+  BOOLEAN                      PecCheck,
+  UINTN                        *Length,   // NOLINT(readability-non-const-parameter): as Execute takes it
+  VOID                         *Buffer
+  )
+{
+  (VOID)This;
+  (VOID)SlaveAddress;
+  (VOID)Command;
+  (VOID)PecCheck;
+  (VOID)Length;
+  mChip.Counts.Decoy++;
+  if (mChip.Decoy != Zk48DecoySilent) {
+    return EFI_DEVICE_ERROR;
+  }
+
+  if ((Operation == EfiSmbusReadByte) && (Buffer != nullptr)) {
+    *(UINT8 *)Buffer = ALL_ONES;
+  }
+
+  return EFI_SUCCESS;
+}
+
+SIM_SMBUS_HC_PROTOCOL  mSmbusHc    = { SimExecute, nullptr, nullptr, nullptr };
+SIM_SMBUS_HC_PROTOCOL  mDecoySmbusHc = { DecoyExecute, nullptr, nullptr, nullptr };
+EFI_HANDLE             mSmbusHcHandle;   // the chip's host controller's
+EFI_HANDLE             mDecoyHandle;     // NULL while there is no decoy
+
+/**
+  Puts the decoy ahead of the chip's host controller: the decoy on a new
+  handle, then the chip's moved to a newer one. Firmware gives host
+  controllers in the order their interfaces were installed (EDK II) or
+  their handles made (U-Boot); this order is the same in both.
+**/
+EFI_STATUS
+InstallDecoy (
+  )
+{
+  EFI_HANDLE  Handle = nullptr;
+  EFI_STATUS  Status;
+
+  Status = gBS->InstallProtocolInterface (&Handle, &mSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mDecoySmbusHc);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  mDecoyHandle = Handle;
+  Status       = gBS->UninstallProtocolInterface (mSmbusHcHandle, &mSmbusHcProtocolGuid, &mSmbusHc);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Handle = nullptr;
+  Status = gBS->InstallProtocolInterface (&Handle, &mSmbusHcProtocolGuid, EFI_NATIVE_INTERFACE, &mSmbusHc);
+  if (!EFI_ERROR (Status)) {
+    mSmbusHcHandle = Handle;
+  }
+
+  return Status;
+}
+
+EFI_STATUS EFIAPI
+ArrangeHostControllers (
+  )
+{
+  EFI_STATUS  Status;
+
+  if ((mChip.Decoy != Zk48DecoyNone) == (mDecoyHandle != nullptr)) {
+    return EFI_SUCCESS;
+  }
+
+  if (mDecoyHandle == nullptr) {
+    return InstallDecoy ();
+  }
+
+  Status = gBS->UninstallProtocolInterface (mDecoyHandle, &mSmbusHcProtocolGuid, &mDecoySmbusHc);
+  if (!EFI_ERROR (Status)) {
+    mDecoyHandle = nullptr;
+  }
+
+  return Status;
+}
 
 /**
   Reads File from where it stands into mSettings until its end or until
@@ -197,7 +298,8 @@ InstallProtocols (
     return Status;
   }
 
-  Status = gBS->InstallProtocolInterface (&Handle, &gZk48SimProtocolGuid, EFI_NATIVE_INTERFACE, &mSimProtocol);
+  mSmbusHcHandle = Handle;
+  Status         = gBS->InstallProtocolInterface (&Handle, &gZk48SimProtocolGuid, EFI_NATIVE_INTERFACE, &mSimProtocol);
   if (!EFI_ERROR (Status)) {
     return EFI_SUCCESS;
   }
@@ -236,6 +338,8 @@ UefiMain (
   (VOID)ImageHandle;
   (VOID)SystemTable;
   Zk48Reset (&mChip, DEFAULT_MCU_VERSION);
+  mSmbusHcHandle = nullptr;
+  mDecoyHandle   = nullptr;
   Status = ReadSettingsFile (&Size);
   if (EFI_ERROR (Status)) {
     Print ("Zk48Sim: cannot read %s: %r, driver not loaded.\n", SETTINGS_FILE_NAME, Status);
@@ -259,6 +363,14 @@ UefiMain (
   Status = InstallProtocols ();
   if (EFI_ERROR (Status)) {
     return Status;
+  }
+
+  //
+  // Whatever the decoy's fate, interfaces point into the driver: it stays.
+  //
+  Status = ArrangeHostControllers ();
+  if (EFI_ERROR (Status)) {
+    Print ("Zk48Sim: cannot put the decoy host controller ahead of the chip's: %r.\n", Status);
   }
 
   Print ("Zk48Sim: simulated ZK48 on SMBus, E2PROM CRC-32 %08X.\n", Zk48EepromCrc32 (&mChip));

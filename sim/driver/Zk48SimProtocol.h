@@ -12,12 +12,21 @@ inline constexpr EFI_GUID  gZk48SimProtocolGuid = {
   0x5a4b3e21, 0x9c1d, 0x4f0e, { 0x8a, 0x73, 0x2d, 0x61, 0xb4, 0x0c, 0x93, 0x5e }
 };
 
-// Raised whenever ZK48_CHIP changes: a control program must not write into a chip laid out otherwise.
-constexpr UINT32  ZK48_SIM_PROTOCOL_REVISION = 3;
+// Raised whenever ZK48_CHIP or this protocol changes: a control program must not write into a chip laid out otherwise.
+constexpr UINT32  ZK48_SIM_PROTOCOL_REVISION = 4;
+
+/**
+  Installs or removes the decoy host controller as Chip->Decoy asks, the
+  decoy ahead of the chip's in the order the firmware gives host
+  controllers. Called after every change of settings. Returns the
+  firmware's status.
+**/
+typedef EFI_STATUS (EFIAPI *ZK48_SIM_ARRANGE_HOST_CONTROLLERS)();
 
 struct ZK48_SIM_PROTOCOL {
-  UINT32       Revision;
-  ZK48_CHIP    *Chip;
+  UINT32                               Revision;
+  ZK48_CHIP                            *Chip;
+  ZK48_SIM_ARRANGE_HOST_CONTROLLERS    ArrangeHostControllers;
 };
 
 #endif

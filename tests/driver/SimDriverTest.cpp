@@ -1,5 +1,6 @@
 // Zk48Sim.efi loading on the simulated firmware: its settings file taken
-// whole or refused, and its two protocols installed both or neither.
+// whole or refused, its two protocols installed both or neither, and the
+// decoy host controller put ahead of the chip's and taken away.
 #include <algorithm>
 #include <cstring>
 #include <numeric>
@@ -50,8 +51,8 @@ protected:
     EXPECT_EQ (Installed (Sim, gZk48SimProtocolGuid), 0u);
   }
 
-  // The driver's chip through its control protocol, nullptr when not installed.
-  ZK48_CHIP *ControlledChip ()
+  // The driver's control protocol, nullptr when not installed.
+  ZK48_SIM_PROTOCOL *ControlledProtocol ()
   {
     ZK48_SIM_PROTOCOL  *Control = nullptr;
 
@@ -60,14 +61,39 @@ protected:
     }
 
     EXPECT_EQ (Control->Revision, ZK48_SIM_PROTOCOL_REVISION);
-    return Control->Chip;
+    return Control;
   }
 
-  // One transaction through the installed host controller, or the lookup's failing status.
+  // The driver's chip through its control protocol, nullptr when not installed.
+  ZK48_CHIP *ControlledChip ()
+  {
+    ZK48_SIM_PROTOCOL  *Control = ControlledProtocol ();
+
+    return (Control != nullptr) ? Control->Chip : nullptr;
+  }
+
+  // One transaction through SmbusHc.
   // The driver writes the protocol out in types of its own, so that it does
   // not share the tool's mistakes; the call crosses the two on purpose, as
   // in firmware, where only the layout and the calling convention meet.
-  __attribute__ ((no_sanitize ("function"))) EFI_STATUS ExecuteThroughDriver (
+  __attribute__ ((no_sanitize ("function"))) static EFI_STATUS ExecuteThrough (
+    EFI_SMBUS_HC_PROTOCOL  *SmbusHc,
+    UINTN                  Raw,
+    UINTN                  Command,
+    EFI_SMBUS_OPERATION    Operation,
+    UINTN                  Length,
+    UINT8                  *Buffer
+    )
+  {
+    EFI_SMBUS_DEVICE_ADDRESS  Address;
+
+    // Every bit above the seven of the address clear: a braced bit-field leaves them to chance.
+    std::memcpy (&Address, &Raw, sizeof (Address));
+    return SmbusHc->Execute (SmbusHc, Address, Command, Operation, FALSE, &Length, Buffer);
+  }
+
+  // One transaction through the installed host controller, or the lookup's failing status.
+  EFI_STATUS ExecuteThroughDriver (
     UINTN                Raw,
     UINTN                Command,
     EFI_SMBUS_OPERATION  Operation,
@@ -75,13 +101,10 @@ protected:
     UINT8                *Buffer
     )
   {
-    EFI_SMBUS_HC_PROTOCOL     *SmbusHc = nullptr;
-    EFI_SMBUS_DEVICE_ADDRESS  Address;
-    EFI_STATUS                Status = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
+    EFI_SMBUS_HC_PROTOCOL  *SmbusHc = nullptr;
+    EFI_STATUS             Status   = gBS->LocateProtocol (&gEfiSmbusHcProtocolGuid, nullptr, (VOID **)&SmbusHc);
 
-    // Every bit above the seven of the address clear: a braced bit-field leaves them to chance.
-    std::memcpy (&Address, &Raw, sizeof (Address));
-    return EFI_ERROR (Status) ? Status : SmbusHc->Execute (SmbusHc, Address, Command, Operation, FALSE, &Length, Buffer);
+    return EFI_ERROR (Status) ? Status : ExecuteThrough (SmbusHc, Raw, Command, Operation, Length, Buffer);
   }
 
   // The MCU version as the installed host controller reads it from 0x23, or the failing status.
@@ -177,6 +200,66 @@ TEST_F (SimDriverTest, TransactionsTakeTheirWireTimeInStalls) {
   ASSERT_TRUE (Zk48ApplySetting (Chip, u"reset", 5));
   EXPECT_EQ (ReadMcuThroughDriver (&Byte), EFI_SUCCESS);
   EXPECT_TRUE (Stalls ().empty ());
+}
+
+//
+// The decoy: installed ahead of the chip's host controller, in the order
+// LocateHandleBuffer gives them, from the settings file or a later setting;
+// "reset" takes it away. Each of its transactions is counted, none reaches
+// the chip.
+//
+TEST_F (SimDriverTest, DecoyIsPutAheadOfTheChipsHostControllerAndTakenAway) {
+  // The MCU version read through each host controller in the firmware's order: the status, and the byte.
+  auto  ReadMcuThroughEach = []() {
+    UINTN                                        Count   = 0;
+    EFI_HANDLE                                   *Handles = nullptr;
+    std::vector<std::pair<EFI_STATUS, UINT8>>    Answers;
+
+    if (EFI_ERROR (gBS->LocateHandleBuffer (ByProtocol, &gEfiSmbusHcProtocolGuid, nullptr, &Count, &Handles))) {
+      return Answers;
+    }
+
+    for (UINTN Index = 0; Index < Count; Index++) {
+      EFI_SMBUS_HC_PROTOCOL  *SmbusHc = nullptr;
+      UINT8                  Mcu      = 0x00;
+
+      EXPECT_EQ (gBS->HandleProtocol (Handles[Index], &gEfiSmbusHcProtocolGuid, (VOID **)&SmbusHc), EFI_SUCCESS);
+      Answers.push_back ({ ExecuteThrough (SmbusHc, 0x23, 0xC0, EfiSmbusReadByte, 1, &Mcu), Mcu });
+    }
+
+    gBS->FreePool (Handles);
+    return Answers;
+  };
+  using ANSWERS = std::vector<std::pair<EFI_STATUS, UINT8>>;
+
+  AddSettings ("mcu=0x5C\ndecoy=refuse\n");
+  ASSERT_EQ (Sim.RunImage (), EFI_SUCCESS);
+  ZK48_CHIP  *Chip = ControlledChip ();
+  ASSERT_NE (Chip, nullptr);
+  EXPECT_EQ (Installed (Sim, gEfiSmbusHcProtocolGuid), 2u);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_DEVICE_ERROR, 0x00 }, { EFI_SUCCESS, 0x5C } }));
+  EXPECT_EQ (Chip->Counts.Decoy, 1u);
+  EXPECT_EQ (Chip->Counts.Transactions, 1u);
+
+  // Silent: it takes every transaction, and reads as all ones.
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"decoy=silent", 12));
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_SUCCESS, 0xFF }, { EFI_SUCCESS, 0x5C } }));
+  EXPECT_EQ (Chip->Counts.Decoy, 2u);
+
+  // Reset: the decoy goes, the chip's host controller stays, and so does the control protocol.
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"reset", 5));
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_SUCCESS, 0x10 } }));
+  EXPECT_EQ (Chip->Counts.Decoy, 0u);
+
+  // Set later, it still comes first.
+  ASSERT_TRUE (Zk48ApplySetting (Chip, u"decoy=refuse", 12));
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ControlledProtocol ()->ArrangeHostControllers (), EFI_SUCCESS);
+  EXPECT_EQ (ReadMcuThroughEach (), (ANSWERS { { EFI_DEVICE_ERROR, 0x00 }, { EFI_SUCCESS, 0x10 } }));
+  EXPECT_EQ (Installed (Sim, gZk48SimProtocolGuid), 1u);
+  EXPECT_FALSE (Zk48ApplySetting (Chip, u"decoy=loud", 10));
 }
 
 TEST_F (SimDriverTest, SettingsFileThatCannotBeReadIsRefused) {

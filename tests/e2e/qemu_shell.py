@@ -23,7 +23,10 @@ screen a person would see when the command has finished.
 
 The test disk is a FAT image made with mtools before the boot and read
 back after it, so files the guest wrote can be checked (QEMU's "fat:rw:DIR"
-disk does not reliably write them back to DIR).
+disk does not reliably write them back to DIR). A second FAT disk can join
+it (a USB stick beside a machine's own disk): it comes after the test disk
+on the bus, so that the test disk stays the firmware's first volume and the
+shell's fs0:, and it is read back too.
 
 Needs qemu-system-x86_64, ovmf, u-boot-qemu, mtools and python3-pyte (Debian
 packages); run it with /usr/bin/python3. Building the fast-boot loader needs
@@ -64,6 +67,10 @@ HERE = Path(__file__).resolve().parent
 QEMU = os.environ.get("QEMU", "qemu-system-x86_64")
 OVMF_CODE = Path(os.environ.get("OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.fd"))
 OVMF_VARS = Path(os.environ.get("OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd"))
+# OVMF's Secure Boot build (it needs SMM) and Debian's variable store with
+# its test key enrolled in PK, KEK and db; the key signs what may start.
+OVMF_SECURE_CODE = Path("/usr/share/OVMF/OVMF_CODE_4M.secboot.fd")
+OVMF_SECURE_VARS = Path("/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd")
 UBOOT_ROM = Path(os.environ.get("UBOOT_ROM", "/usr/lib/u-boot/qemu-x86_64/u-boot.rom"))
 LOADER_SOURCE = HERE / "shell_boot.cpp"
 
@@ -145,6 +152,8 @@ class BootRun:
     cols: int
     rows: int
     disk_files: dict[str, bytes] = field(default_factory=dict)  # the disk after the run, by path
+    stopped: bool = False  # ended at a stop_at marker
+    second_disk_files: dict[str, bytes] = field(default_factory=dict)  # the second disk after the run, if any
     _raw: bytes | None = field(default=None, repr=False)
     _ends: list[int] | None = field(default=None, repr=False)
 
@@ -285,11 +294,11 @@ def _mtools(*args: str | os.PathLike[str]) -> None:
         raise E2EError(f"{args[0]} failed: {result.stdout.strip()}")
 
 
-def make_disk_image(source_dir: Path, image: Path, size_mb: int = 64) -> None:
+def make_disk_image(source_dir: Path, image: Path, size_mb: int = 64, label: str = "E2E") -> None:
     """A whole-disk FAT file system (no partition table) holding source_dir."""
     with open(image, "wb") as f:
         f.truncate(size_mb << 20)
-    _mtools("mformat", "-i", image, "-v", "E2E", "::")
+    _mtools("mformat", "-i", image, "-v", label, "::")
     entries = sorted(source_dir.iterdir())
     if entries:
         _mtools("mcopy", "-i", image, "-s", "-Q", *entries, "::")
@@ -315,12 +324,21 @@ class Firmware:
         """What goes on the disk as \\EFI\\BOOT\\BOOTX64.EFI, if anything."""
         raise NotImplementedError
 
-    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
+    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool, vars_file: Path | None) -> list[str]:
         """The firmware and the disk on QEMU's command line."""
         raise NotImplementedError
 
-    def command(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
-        return [QEMU, "-machine", "q35", "-m", "256", *self.qemu_args(disk_image, base, fresh_vars),
+    def second_disk_args(self, disk_image: Path) -> list[str]:
+        """A second disk, after the first on the bus."""
+        raise NotImplementedError
+
+    machine = "q35"
+
+    def command(self, disk_image: Path, base: Path, fresh_vars: bool, second_image: Path | None = None,
+                vars_file: Path | None = None) -> list[str]:
+        second = self.second_disk_args(second_image) if second_image else []
+        return [QEMU, "-machine", self.machine, "-m", "256", *self.qemu_args(disk_image, base, fresh_vars, vars_file),
+                *second,
                 # No VGA, CD-ROM or network card: nothing else to boot or probe.
                 "-nodefaults", "-net", "none", "-display", "none", "-serial", "stdio",
                 "-no-reboot"]
@@ -342,10 +360,37 @@ class _Ovmf(Firmware):
                   file=sys.stderr)
             return None
 
-    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
-        vars_file = base / "ovmf_vars.fd"
-        shutil.copyfile(OVMF_VARS if fresh_vars else vars_template(), vars_file)
+    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool, vars_file: Path | None) -> list[str]:
+        if vars_file is None:
+            vars_file = base / "ovmf_vars.fd"
+            shutil.copyfile(OVMF_VARS if fresh_vars else vars_template(), vars_file)
         return ["-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={OVMF_CODE}",
+                "-drive", f"if=pflash,format=raw,unit=1,file={vars_file}",
+                "-drive", f"format=raw,file={disk_image}"]
+
+    def second_disk_args(self, disk_image: Path) -> list[str]:
+        # The next port of q35's AHCI controller.
+        return ["-drive", f"format=raw,file={disk_image}"]
+
+
+class _OvmfSecureBoot(_Ovmf):
+    """OVMF's Secure Boot build. No shell starts there (it refuses to run
+    under Secure Boot), so it boots only what the variable store's boot
+    entries name, from a store the caller prepares (vars_file)."""
+
+    name = "ovmf-secure-boot"
+    machine = "q35,smm=on"
+
+    def boot_file(self, fast_boot: bool) -> Path | None:
+        return None
+
+    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool, vars_file: Path | None) -> list[str]:
+        if vars_file is None:
+            vars_file = base / "ovmf_vars.fd"
+            shutil.copyfile(OVMF_SECURE_VARS, vars_file)
+        # The variable store is reachable from SMM only, where Secure Boot's keys are checked.
+        return ["-global", "driver=cfi.pflash01,property=secure,value=on",
+                "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={OVMF_SECURE_CODE}",
                 "-drive", f"if=pflash,format=raw,unit=1,file={vars_file}",
                 "-drive", f"format=raw,file={disk_image}"]
 
@@ -364,14 +409,18 @@ class _UBoot(Firmware):
     def boot_file(self, fast_boot: bool) -> Path | None:
         return shell_efi()
 
-    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool) -> list[str]:
+    def qemu_args(self, disk_image: Path, base: Path, fresh_vars: bool, vars_file: Path | None) -> list[str]:
         # Its device tree describes an i440FX, whose ISA bridge sits at
         # 00:01.0; a disk there is taken for that bridge and never found.
         return ["-bios", str(UBOOT_ROM), "-drive", f"if=none,id=disk,format=raw,file={disk_image}",
                 "-device", "virtio-blk-pci,drive=disk,addr=0x5"]
 
+    def second_disk_args(self, disk_image: Path) -> list[str]:
+        return ["-drive", f"if=none,id=disk2,format=raw,file={disk_image}",
+                "-device", "virtio-blk-pci,drive=disk2,addr=0x6"]
 
-OVMF, UBOOT = _Ovmf(), _UBoot()
+
+OVMF, UBOOT, OVMF_SECURE_BOOT = _Ovmf(), _UBoot(), _OvmfSecureBoot()
 FIRMWARES = {firmware.name: firmware for firmware in (OVMF, UBOOT)}
 if os.environ.get("E2E_FIRMWARE", "ovmf") not in FIRMWARES:
     raise SystemExit(f"E2E_FIRMWARE={os.environ['E2E_FIRMWARE']}: not one of {', '.join(FIRMWARES)}")
@@ -381,7 +430,7 @@ FIRMWARE = FIRMWARES[os.environ.get("E2E_FIRMWARE", "ovmf")]
 DiskFiles = Mapping[str, "str | os.PathLike[str] | bytes"] | Iterable["str | os.PathLike[str]"]
 
 
-def _populate(disk_dir: Path, files: DiskFiles, startup_nsh: str, boot_file: Path | None) -> None:
+def _copy_files(disk_dir: Path, files: DiskFiles) -> None:
     items = files.items() if isinstance(files, Mapping) else ((Path(f).name, f) for f in files)
     for dest, source in items:
         target = disk_dir / dest.replace("\\", "/").lstrip("/")
@@ -390,6 +439,10 @@ def _populate(disk_dir: Path, files: DiskFiles, startup_nsh: str, boot_file: Pat
             target.write_bytes(source)
         else:
             shutil.copyfile(source, target)
+
+
+def _populate(disk_dir: Path, files: DiskFiles, startup_nsh: str, boot_file: Path | None) -> None:
+    _copy_files(disk_dir, files)
     (disk_dir / "startup.nsh").write_bytes(startup_nsh.replace("\r\n", "\n").replace("\n", "\r\n").encode())
     if boot_file is not None:
         boot_dir = disk_dir / "EFI" / "BOOT"
@@ -419,7 +472,8 @@ class _LiveWriter:
 def boot(files: DiskFiles, startup_nsh: str, timeout: float = 120.0, *, cols: int = 80, rows: int = 25,
          fast_boot: bool = True, replies: Sequence[tuple[bytes, bytes]] = (), live: IO[str] | None = None,
          workdir: str | os.PathLike[str] | None = None, fresh_vars: bool = False,
-         check: bool = True, firmware: Firmware | None = None) -> BootRun:
+         check: bool = True, firmware: Firmware | None = None, second_disk: DiskFiles | None = None,
+         disk_image: Path | None = None, vars_file: Path | None = None, stop_at: Sequence[bytes] = ()) -> BootRun:
     """Boots QEMU once with a FAT disk holding files and startup.nsh.
 
     files: {path on the disk: source file or bytes}, or source files for the
@@ -434,32 +488,51 @@ def boot(files: DiskFiles, startup_nsh: str, timeout: float = 120.0, *, cols: in
     fresh_vars: start from OVMF's pristine variable store, not vars_template().
     fast_boot: OVMF only, through shell_boot.cpp; U-Boot boots the shell directly.
     firmware: OVMF or UBOOT; FIRMWARE ($E2E_FIRMWARE) by default.
-    check: raise E2EError/BootTimeout unless QEMU powered off with status 0.
+    check: raise E2EError/BootTimeout unless QEMU powered off with status 0
+    (or was stopped at a stop_at marker).
     cols, rows: size of the pyte screens; should match the console mode.
+    second_disk: files for a second FAT disk, after the first on the bus; its
+    content after the run is in the result's second_disk_files.
+    disk_image: boot this disk image as it is (files and startup_nsh unused),
+    so that a sequence of boots shares one disk.
+    vars_file: the firmware's variable store to boot with and keep, instead
+    of a copy of the firmware's own.
+    stop_at: markers that end the boot: QEMU is stopped when one of them has
+    arrived (a firmware left waiting at its boot menu never powers off).
     """
     firmware = firmware or FIRMWARE
     with tempfile.TemporaryDirectory(prefix="qemu-shell-") as tmp:
         base = Path(workdir) if workdir is not None else Path(tmp)
-        disk_dir, image = base / "disk", base / "disk.img"
-        disk_dir.mkdir(parents=True, exist_ok=True)
-        _populate(disk_dir, files, startup_nsh, firmware.boot_file(fast_boot))
-        make_disk_image(disk_dir, image)
-        cmd = firmware.command(image, base, fresh_vars)
+        image = disk_image or base / "disk.img"
+        if disk_image is None:
+            disk_dir = base / "disk"
+            disk_dir.mkdir(parents=True, exist_ok=True)
+            _populate(disk_dir, files, startup_nsh, firmware.boot_file(fast_boot))
+            make_disk_image(disk_dir, image)
+        second_image = None
+        if second_disk is not None:
+            second_dir, second_image = base / "disk2", base / "disk2.img"
+            second_dir.mkdir(parents=True, exist_ok=True)
+            _copy_files(second_dir, second_disk)
+            make_disk_image(second_dir, second_image, label="E2E2")
+        cmd = firmware.command(image, base, fresh_vars, second_image, vars_file)
         with open(base / "qemu.stderr", "w+b") as err:
-            run = _capture(cmd, err, timeout, cols, rows, [*firmware.start_keys, *replies], live)
+            run = _capture(cmd, err, timeout, cols, rows, [*firmware.start_keys, *replies], live, stop_at)
             err.seek(0)
             run.stderr = err.read().decode(errors="replace")
         if not run.timed_out:
             run.disk_files = read_disk_image(image)
+            if second_image is not None:
+                run.second_disk_files = read_disk_image(second_image)
     if check and run.timed_out:
         raise BootTimeout(f"QEMU did not power off within {timeout:g} s", run)
-    if check and run.returncode != 0:
+    if check and run.returncode != 0 and not run.stopped:
         raise E2EError(f"QEMU exited with status {run.returncode}", run)
     return run
 
 
 def _capture(cmd: list[str], err: IO[bytes], timeout: float, cols: int, rows: int,
-             replies: list[tuple[bytes, bytes]], live: IO[str] | None) -> BootRun:
+             replies: list[tuple[bytes, bytes]], live: IO[str] | None, stop_at: Sequence[bytes] = ()) -> BootRun:
     start = time.monotonic()
     proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err,
                             start_new_session=True)
@@ -468,7 +541,7 @@ def _capture(cmd: list[str], err: IO[bytes], timeout: float, cols: int, rows: in
     chunks: list[tuple[float, bytes]] = []
     raw = bytearray()
     writer = _LiveWriter(live) if live else None
-    countdown_skipped, reply_from, timed_out = False, 0, False
+    countdown_skipped, reply_from, timed_out, stopped = False, 0, False, False
     try:
         while True:
             left = start + timeout - time.monotonic()
@@ -484,6 +557,9 @@ def _capture(cmd: list[str], err: IO[bytes], timeout: float, cols: int, rows: in
             raw += data
             if writer:
                 writer.write(data)
+            if any(raw.find(marker, max(0, len(raw) - len(data) - len(marker))) >= 0 for marker in stop_at):
+                stopped = True
+                break
             keys = b""
             if not countdown_skipped and raw.find(_COUNTDOWN, max(0, len(raw) - len(data) - 64)) >= 0:
                 countdown_skipped, keys = True, b" "
@@ -499,7 +575,7 @@ def _capture(cmd: list[str], err: IO[bytes], timeout: float, cols: int, rows: in
                     proc.stdin.flush()
                 except BrokenPipeError:
                     pass
-        if not timed_out:
+        if not timed_out and not stopped:
             try:
                 proc.wait(max(0.0, start + timeout - time.monotonic()))
             except subprocess.TimeoutExpired:
@@ -516,7 +592,7 @@ def _capture(cmd: list[str], err: IO[bytes], timeout: float, cols: int, rows: in
             except BrokenPipeError:
                 pass
     return BootRun(cmd, chunks, None if timed_out else proc.returncode, timed_out,
-                   time.monotonic() - start, "", cols, rows)
+                   time.monotonic() - start, "", cols, rows, stopped=stopped)
 
 
 def startup_script(scenarios: Sequence[Scenario], cols: int = 80, rows: int = 25,

@@ -142,11 +142,13 @@ class BootTest(unittest.TestCase):
             q.Scenario("clear", "echo before-clear\ncls\necho after-clear"),
             q.Scenario("read", r"type sub\data.txt"),
             q.Scenario("write", "echo written-by-guest >a out.txt"),
+            q.Scenario("read_second", r"type fs1:\data2.txt"),
+            q.Scenario("write_second", r"echo written-on-second >a fs1:\out2.txt"),
             q.Scenario("key", "pause"),
         ]
         files = {"sub/data.txt": b"payload-123\r\n"}
         cls.results = q.run_scenarios(scenarios, files, timeout=120, live=cls.live,
-                                      replies=[(b"any other key", b"x")])
+                                      replies=[(b"any other key", b"x")], second_disk={"data2.txt": b"second-disk\r\n"})
         cls.boot_run = cls.results["echo"].run
 
     def test_echo(self) -> None:
@@ -178,6 +180,12 @@ class BootTest(unittest.TestCase):
         self.assertEqual(self.results["write"].status, 0)
         self.assertEqual(self.boot_run.disk_files["out.txt"], b"written-by-guest\r\n")
         self.assertEqual(self.boot_run.disk_files["sub/data.txt"], b"payload-123\r\n")
+
+    def test_second_disk_is_fs1_and_read_back(self) -> None:
+        self.assertIn("second-disk", self.results["read_second"].lines)
+        self.assertEqual(self.results["write_second"].status, 0)
+        self.assertEqual(self.boot_run.second_disk_files, {"data2.txt": b"second-disk\r\n", "out2.txt": b"written-on-second\r\n"})
+        self.assertNotIn("out2.txt", self.boot_run.disk_files)
 
     def test_reply_is_typed(self) -> None:
         r = self.results["key"]

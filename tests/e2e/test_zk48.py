@@ -7,7 +7,8 @@ Zk48Sim.efi loaded, each fault set with Zk48SimCtl.efi before the run it
 concerns. Each scenario checks the screen a person sees, the raw console
 stream, the exit status through %lasterror% and the chip's final state;
 the backups and the shipped bench script (examples/Zk48Bench.nsh) also
-the files left on the disk.
+the files left on the disk. A second FAT disk, the shell's fs1: (a USB
+stick beside a machine's own disk), holds the files named with fs1:.
 
 Run: /usr/bin/python3 tests/e2e/test_zk48.py            (needs build/efi/*.efi)
      /usr/bin/python3 tests/e2e/test_zk48.py --measure 5 (timings, medians of 5 boots)
@@ -111,6 +112,16 @@ UPDATE_MIDDLE_TRANSACTION = BACKUP_TRANSACTIONS + SCAN_TRANSACTIONS + 1 + 512
 COMPARE_START_TRANSACTION = BACKUP_TRANSACTIONS + UPDATE_TRANSACTIONS + SCAN_TRANSACTIONS + 1
 # The seed of the bench run on a bus that refuses at random.
 REFUSING_SEED = 13
+# On the second disk: an image of its own, told apart by its version byte.
+STICK_VERSION = 0x6B
+STICK_IMAGE = make_image(STICK_VERSION)
+# The second disk's consistent mapping, as each firmware's shell names it (map -c).
+STICK_CONSISTENT = {q.OVMF.name: "F0b65535a:", q.UBOOT.name: "HD1b:"}
+# A decoy host controller's share of a run: the device-ID check, one write and six reads;
+# a decoy that refuses has the write sent again, five times in all, as every refused transaction.
+DECOY_TRANSACTIONS = 1 + 6
+DECOY_REFUSING_TRANSACTIONS = 5 + 6
+NO_VOLUME_FS7 = " No volume is mapped as fs7: (the shell's map command lists them)."
 RETRY_NOTE = re.compile(r" Note: (\d+) bus transactions? (?:was|were) refused and sent again\.")
 
 
@@ -205,6 +216,21 @@ SCENARIOS = [
     q.Scenario("bench_refusing", f"Zk48SimCtl.efi reset fill=pattern seed={REFUSING_SEED} refuse-rate=1/1000\n"
                                  "Zk48Bench.nsh image.bin bench6.bin"),
     q.Scenario("bench_refusing_state", "Zk48SimCtl.efi show"),
+    # Names with a mapping: files on the second disk, the chip behind a second host controller.
+    q.Scenario("stick_update", "Zk48SimCtl.efi reset decoy=refuse\nZk48Update.efi fs1:\\panel.bin"),
+    q.Scenario("stick_update_state", "Zk48SimCtl.efi show"),
+    q.Scenario("stick_backup", "Zk48SimCtl.efi reset fill=pattern decoy=silent\nZk48Update.efi -d fs1:\\panel0.bin"),
+    q.Scenario("stick_backup_state", "Zk48SimCtl.efi show"),
+    q.Scenario("stick_compare", "Zk48Update.efi -c fs1:\\panel0.bin"),
+    q.Scenario("stick_compare_consistent", f"Zk48Update.efi -c {STICK_CONSISTENT[q.FIRMWARE.name]}panel0.bin"),
+    q.Scenario("decoy_no_chip", "Zk48SimCtl.efi reset decoy=silent id-from=never\nZk48Update.efi -v"),
+    q.Scenario("unknown_mapping", "Zk48SimCtl.efi reset\nZk48Update.efi fs7:\\panel.bin"),
+    q.Scenario("unknown_mapping_backup", "Zk48Update.efi -d fs7:\\lost.bin"),
+    q.Scenario("unknown_mapping_state", "Zk48SimCtl.efi show"),
+    # A plain name while the shell is on the second disk: where the tool looked, and what to type.
+    q.Scenario("hint", "fs1:\nZk48Update.efi panel.bin"),
+    q.Scenario("hint_in_directory", "cd images\nZk48Update.efi panel.bin"),
+    q.Scenario("no_hint_on_first", "fs0:\nZk48Update.efi panel.bin"),
     # A bus at 100 kHz: every transaction takes its time on the wire.
     q.Scenario("bus_khz", f"Zk48SimCtl.efi reset bus-khz={BUS_KHZ}"),
     q.Scenario("timed_version", "Zk48Update.efi -v"),
@@ -251,8 +277,9 @@ def boot_once(scenarios: list[q.Scenario] = SCENARIOS, timeout: float = 300) -> 
     files = {name: EFI_DIR / name for name in ("Zk48Update.efi", "Zk48Update.man", "Zk48Sim.efi", "Zk48SimCtl.efi")}
     files.update({"image.bin": IMAGE, "short.bin": IMAGE[:100], "Zk48Sim.cfg": SETTINGS.encode(),
                   "onebyte.bin": ONE_BYTE_OFF, "old.bin": OLD_FILE, "Zk48Bench.nsh": BENCH_SCRIPT})
+    stick = {"panel.bin": STICK_IMAGE, "images/readme.txt": b"the shell's cd needs a directory here\r\n"}
     scenarios = [s for s in scenarios if s.name not in LEFT_OUT[q.FIRMWARE.name]]
-    return Results(q.run_scenarios(scenarios, files, timeout=timeout))
+    return Results(q.run_scenarios(scenarios, files, timeout=timeout, second_disk=stick))
 
 
 def chip_state(result: q.ScenarioResult) -> dict[str, str]:
@@ -723,6 +750,55 @@ class Zk48EndToEnd(unittest.TestCase):
         resent = [int(match.group(1)) for run in runs for line in run if (match := RETRY_NOTE.fullmatch(line))]
         self.assertGreater(len(resent), 0, result.text)
         self.assertEqual(sum(resent), int(state["failed"]))
+
+    def expect_stick_file(self, name: str, data: bytes) -> None:
+        """name is on the second disk, holding data, and not on the first."""
+        run = next(iter(self.results.values())).run
+        self.assertIn(name, run.second_disk_files, sorted(run.second_disk_files))
+        self.assertTrue(run.second_disk_files[name] == data, f"{name}: {first_difference(run.second_disk_files[name], data)}")
+        self.assertNotIn(name, run.disk_files)
+
+    def test_update_from_the_second_disk_through_the_second_host_controller(self) -> None:
+        self.expect("stick_update", SUCCESS, update_screen("fs1:\\panel.bin", STICK_IMAGE, RESET_MCU)
+                    + update_finished(STICK_VERSION))
+        state = chip_state(self.results["stick_update_state"])
+        # The decoy came first and saw the device-ID check only; the chip saw a whole update, as with one.
+        self.assertEqual((state["crc"], state["blocks"], state["transactions"], state["failed"]),
+                         (f"{zlib.crc32(STICK_IMAGE):08X}", "1024", str(UPDATE_TRANSACTIONS), "0"))
+        self.assertEqual((state["decoy"], state["decoy-transactions"]), ("refuse", str(DECOY_REFUSING_TRANSACTIONS)))
+
+    def test_backup_and_compare_on_the_second_disk(self) -> None:
+        self.expect("stick_backup", SUCCESS, backup_screen("fs1:\\panel0.bin", PATTERN))
+        self.expect_stick_file("panel0.bin", PATTERN)
+        state = chip_state(self.results["stick_backup_state"])
+        self.assertEqual((state["transactions"], state["decoy"], state["decoy-transactions"]),
+                         (str(BACKUP_TRANSACTIONS), "silent", str(DECOY_TRANSACTIONS)))
+        self.expect("stick_compare", SUCCESS, compare_screen("fs1:\\panel0.bin", PATTERN, PATTERN))
+        consistent = STICK_CONSISTENT[q.FIRMWARE.name] + "panel0.bin"
+        self.expect("stick_compare_consistent", SUCCESS, compare_screen(consistent, PATTERN, PATTERN))
+
+    def test_scan_names_the_driver_of_each_check(self) -> None:
+        lines = [self.device_id_check("all answered 0xFF").replace("):", f", driver {n} of 2):") for n in (1, 2)]
+        self.expect("decoy_no_chip", NOT_FOUND, BANNER + ["", EQUALS] + Q35_CONTROLLER + [NOT_FOUND_LINE] + lines)
+
+    def test_unknown_mapping_touches_nothing(self) -> None:
+        self.expect("unknown_mapping", NOT_FOUND, SCANNED + [" Image name is: fs7:\\panel.binopen: fail_Not Found",
+                                                             NO_VOLUME_FS7])
+        self.expect("unknown_mapping_backup", NOT_FOUND, SCANNED + [
+            " Backup file is: fs7:\\lost.bin", " Error: cannot create fs7:\\lost.bin: Not Found, exit.", NO_VOLUME_FS7])
+        run = next(iter(self.results.values())).run
+        self.assertFalse([name for name in [*run.disk_files, *run.second_disk_files] if "lost" in name])
+        # The scans' transactions, nothing after them.
+        state = chip_state(self.results["unknown_mapping_state"])
+        self.assertEqual((state["transactions"], state["blocks"]), (str(2 * SCAN_TRANSACTIONS), "0"))
+
+    def test_plain_name_says_where_it_looked_when_the_shell_is_elsewhere(self) -> None:
+        missing = " Image name is: panel.binopen: fail_Not Found"
+        for name, here in (("hint", "FS1:\\panel.bin"), ("hint_in_directory", "FS1:\\images\\panel.bin")):
+            with self.subTest(name):
+                self.expect(name, NOT_FOUND, SCANNED + [
+                    missing, f" Looked on FS0: (the first volume); from here, name it {here}"])
+        self.expect("no_hint_on_first", NOT_FOUND, SCANNED + [missing])
 
     def test_bus_at_100khz_takes_the_wire_time(self) -> None:
         self.expect("timed_version", SUCCESS, SCANNED + ["The E2PROM version is 0xFF."])

@@ -1,6 +1,7 @@
 // The same facts as Debian's gnu-efi headers give them: the oracle the
 // product's declarations are held against. Compiled as C++ with the flags
 // gnu-efi code is built with (-fshort-wchar), never with platform/ in sight.
+// <efi.h> brings efishell.h, the UEFI Shell's protocol, with it.
 #include <efi.h>
 #include <efishellintf.h>
 
@@ -20,6 +21,9 @@ const EFI_GUID  gEfiSimpleFileSystemProtocolGuid = EFI_SIMPLE_FILE_SYSTEM_PROTOC
 const EFI_GUID  gEfiFileInfoGuid                 = EFI_FILE_INFO_ID;
 const EFI_GUID  gEfiShellParametersProtocolGuid  = EFI_SHELL_PARAMETERS_PROTOCOL_GUID;
 const EFI_GUID  gEfiShellInterfaceGuid           = SHELL_INTERFACE_PROTOCOL_GUID;
+const EFI_GUID  gEfiLoadedImageProtocolGuid      = EFI_LOADED_IMAGE_PROTOCOL_GUID;
+const EFI_GUID  gEfiShellProtocolGuid            = EFI_SHELL_PROTOCOL_GUID;
+const EFI_GUID  gEfiDevicePathProtocolGuid       = EFI_DEVICE_PATH_PROTOCOL_GUID;
 
 } // namespace
 

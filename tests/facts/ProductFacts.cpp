@@ -3,6 +3,9 @@
 #include "tests/facts/Facts.h"
 
 #include "platform/Base.h"
+#include "platform/DevicePath.h"
+#include "platform/LoadedImage.h"
+#include "platform/Shell.h"
 #include "platform/ShellParameters.h"
 #include "platform/SimpleFileSystem.h"
 #include "platform/SimpleTextOut.h"

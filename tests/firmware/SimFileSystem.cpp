@@ -257,6 +257,31 @@ SimFileRead (
   return EFI_SUCCESS;
 }
 
+//
+// The end of the file is asked for with all bits set; a directory can only
+// be started over from its first entry.
+//
+EFI_STATUS EFIAPI
+SimFileSetPosition (
+  EFI_FILE_PROTOCOL  *This,
+  UINT64             Position
+  )
+{
+  SimFile     *File  = FileOf (This);
+  EFI_STATUS  Status = File->Owner->Enter (Call::SetPosition);
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (File->IsDirectory) {
+    return (Position == 0) ? EFI_SUCCESS : EFI_UNSUPPORTED;
+  }
+
+  File->Position = (Position == UINT64_MAX) ? ContentOf (*File).size () : Position;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI
 SimFileGetInfo (
   EFI_FILE_PROTOCOL  *This,
@@ -323,6 +348,7 @@ NewFile (
   File->Protocol.Write    = SimFileWrite;
   File->Protocol.Flush    = SimFileFlush;
   File->Protocol.Delete   = SimFileDelete;
+  File->Protocol.SetPosition = SimFileSetPosition;
   File->Owner             = Volume->Owner;
   File->Volume            = Volume;
   File->IsRoot            = IsRoot;
@@ -358,15 +384,21 @@ int
 SimFirmware::AddVolume (
   )
 {
-  auto  Volume = std::make_unique<SimVolume> ();
+  auto        Volume = std::make_unique<SimVolume> ();
+  int         Index  = (int)Volumes.size ();
+  EFI_HANDLE  Handle = NewHandle ();
 
   Volume->Protocol            = EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {};
   Volume->Protocol.Revision   = 0x00010000;
   Volume->Protocol.OpenVolume = SimOpenVolume;
   Volume->Owner               = this;
-  Handles.push_back ({ NewHandle (), gEfiSimpleFileSystemProtocolGuid, &Volume->Protocol, false });
+  Volume->DevicePath          = DiskDevicePath (Index);
+  Handles.push_back ({ Handle, gEfiSimpleFileSystemProtocolGuid, &Volume->Protocol, false });
+  Handles.push_back ({ Handle, gEfiDevicePathProtocolGuid, Volume->DevicePath.data (), false });
   Volumes.push_back (std::move (Volume));
-  return (int)Volumes.size () - 1;
+  Shell->Mappings.push_back ({ u"FS" + Utf16 (std::to_string (Index)) + u":", Index });
+  Shell->Mappings.push_back ({ u"F0" + std::u16string (1, (char16_t)(u'a' + Index)) + u"65535a:", Index });
+  return Index;
 }
 
 void

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -229,6 +230,55 @@ SimLocateProtocol (
   return EFI_NOT_FOUND;
 }
 
+//
+// The handle nearest the device the path leads to that carries Protocol: the
+// one whose own device path is the longest run of whole nodes the path
+// begins with. The path pointer moves past that run.
+//
+EFI_STATUS EFIAPI
+SimLocateDevicePath (
+  const EFI_GUID                  *Protocol,
+  const EFI_DEVICE_PATH_PROTOCOL  **DevicePath,
+  EFI_HANDLE                      *Device
+  )
+{
+  EFI_STATUS  Status = Sim ().Enter (Call::LocateDevicePath);
+  size_t      Best   = 0;
+  size_t      Size;
+
+  if ((Protocol == nullptr) || (DevicePath == nullptr) || (*DevicePath == nullptr) || (Device == nullptr)) {
+    Sim ().Violation ("LocateDevicePath without a protocol, a device path or a place for the handle");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  Size = DevicePathSize (*DevicePath);
+  for (const SimFirmware::HandleEntry &Entry : Sim ().Handles) {
+    const SimFirmware::HandleEntry  *Path = FindHandle (Entry.Handle, &gEfiDevicePathProtocolGuid);
+    size_t                          Nodes;
+
+    if (!SameGuid (Entry.Protocol, *Protocol) || (Path == nullptr)) {
+      continue;
+    }
+
+    Nodes = DevicePathSize ((const EFI_DEVICE_PATH_PROTOCOL *)Path->Interface) - 4;
+    if ((Nodes <= Size - 4) && (Nodes >= Best) && (std::memcmp (Path->Interface, *DevicePath, Nodes) == 0)) {
+      Best    = Nodes;
+      *Device = Entry.Handle;
+    }
+  }
+
+  if (Best == 0) {
+    return EFI_NOT_FOUND;
+  }
+
+  *DevicePath = (const EFI_DEVICE_PATH_PROTOCOL *)((const uint8_t *)*DevicePath + Best);
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI
 SimCalculateCrc32 (
   const VOID  *Data,
@@ -249,6 +299,53 @@ SimCalculateCrc32 (
 
   *Crc32 = harness::Crc32 ((const uint8_t *)Data, DataSize);
   return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI
+SimGetTime (
+  EFI_TIME  *Time,
+  VOID      *Capabilities
+  )
+{
+  EFI_STATUS  Status  = Sim ().Enter (Call::GetTime);
+  time_t      Seconds = (time_t)(Sim ().ClockBase + (int64_t)(Sim ().Microseconds / 1000000));
+  struct tm   Calendar;
+
+  if (Time == nullptr) {
+    Sim ().Violation ("GetTime without a place for the time");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  (void)Capabilities;
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  gmtime_r (&Seconds, &Calendar);
+  *Time          = EFI_TIME {};
+  Time->Year     = (UINT16)(Calendar.tm_year + 1900);
+  Time->Month    = (UINT8)(Calendar.tm_mon + 1);
+  Time->Day      = (UINT8)Calendar.tm_mday;
+  Time->Hour     = (UINT8)Calendar.tm_hour;
+  Time->Minute   = (UINT8)Calendar.tm_min;
+  Time->Second   = (UINT8)Calendar.tm_sec;
+  Time->TimeZone = 2047;   // EFI_UNSPECIFIED_TIMEZONE, as a PC's clock answers
+  return EFI_SUCCESS;
+}
+
+VOID EFIAPI
+SimResetSystem (
+  EFI_RESET_TYPE  ResetType,
+  EFI_STATUS      ResetStatus,
+  UINTN           DataSize,
+  VOID            *ResetData
+  )
+{
+  if ((ResetType != EfiResetCold) || (DataSize != 0) || (ResetData != nullptr) || Sim ().ResetStatus.has_value ()) {
+    Sim ().Violation ("ResetSystem other than one plain cold reset");
+  }
+
+  Sim ().ResetStatus = ResetStatus;
 }
 
 bool
@@ -368,10 +465,11 @@ CallName (
   )
 {
   static const char *const  Names[] = {
-    "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol",
+    "OpenProtocol", "LocateHandleBuffer", "HandleProtocol", "LocateProtocol", "LocateDevicePath",
     "InstallProtocolInterface", "UninstallProtocolInterface", "AllocatePool",
     "FreePool", "Stall", "OutputString", "ClearScreen", "SetCursorPosition", "OpenVolume",
-    "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32", "Execute", "PortWrite", "PortRead"
+    "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32", "GetTime", "SetPosition",
+    "GetDevicePathFromMap", "GetMapFromDevicePath", "GetCurDir", "Execute", "PortWrite", "PortRead"
   };
 
   static_assert (sizeof (Names) / sizeof (Names[0]) == (size_t)Call::Count, "a name for every call");
@@ -394,12 +492,19 @@ TypicalFailure (
       return EFI_UNSUPPORTED;
     case Call::LocateHandleBuffer:
     case Call::LocateProtocol:
+    case Call::LocateDevicePath:
     case Call::Open:
+    case Call::GetDevicePathFromMap:
+    case Call::GetMapFromDevicePath:
+    case Call::GetCurDir:
       return EFI_NOT_FOUND;
     case Call::FreePool:
     case Call::SetCursorPosition:
     case Call::CalculateCrc32:
       return EFI_INVALID_PARAMETER;
+    case Call::GetTime:
+    case Call::SetPosition:
+      return EFI_DEVICE_ERROR;
     case Call::Write:
       return EFI_VOLUME_FULL;
     case Call::Delete:
@@ -419,6 +524,8 @@ SimFirmware::SimFirmware (
   std::memset (&Mode, 0, sizeof (Mode));
   std::memset (&ShellParameters, 0, sizeof (ShellParameters));
   std::memset (&ShellInterface, 0, sizeof (ShellInterface));
+  std::memset (&RuntimeServices, 0, sizeof (RuntimeServices));
+  std::memset (&LoadedImage, 0, sizeof (LoadedImage));
 
   BootServices.AllocatePool               = SimAllocatePool;
   BootServices.FreePool                   = SimFreePool;
@@ -427,15 +534,28 @@ SimFirmware::SimFirmware (
   BootServices.OpenProtocol               = SimOpenProtocol;
   BootServices.LocateHandleBuffer         = SimLocateHandleBuffer;
   BootServices.LocateProtocol             = SimLocateProtocol;
+  BootServices.LocateDevicePath           = SimLocateDevicePath;
   BootServices.CalculateCrc32             = SimCalculateCrc32;
   BootServices.InstallProtocolInterface   = SimInstallProtocolInterface;
   BootServices.UninstallProtocolInterface = SimUninstallProtocolInterface;
 
-  SystemTable.BootServices = &BootServices;
-  SystemTable.ConOut       = &ConOut;
-  ImageHandle              = NewHandle ();
+  RuntimeServices.GetTime  = SimGetTime;
+  RuntimeServices.ResetSystem = SimResetSystem;
+  SystemTable.BootServices    = &BootServices;
+  SystemTable.RuntimeServices = &RuntimeServices;
+  SystemTable.ConOut          = &ConOut;
+  ImageHandle                 = NewHandle ();
+  //
+  // The firmware puts EFI_LOADED_IMAGE_PROTOCOL on every image it starts.
+  //
+  LoadedImage.Revision      = 0x1000;
+  LoadedImage.SystemTable   = &SystemTable;
+  LoadedImage.ImageCodeType = EfiLoaderCode;
+  LoadedImage.ImageDataType = EfiLoaderData;
+  Handles.push_back ({ ImageHandle, gEfiLoadedImageProtocolGuid, &LoadedImage, false });
   Zk48Reset (&Chip, 0x10);
   InstallConsole ();
+  InstallShell ();
   SetScreenSize (Columns, Rows);
 }
 
@@ -466,7 +586,7 @@ SimFirmware::InstallTables (
   gImageHandle = ImageHandle;
   gST          = &SystemTable;
   gBS          = &BootServices;
-  gRT          = nullptr;
+  gRT          = &RuntimeServices;
 }
 
 EFI_STATUS
@@ -499,12 +619,40 @@ SimFirmware::SetArguments (
   ShellInterface.Argv  = ArgPointers.data ();
   ShellInterface.Argc  = ArgStrings.size ();
 
-  std::erase_if (Handles, [this](const HandleEntry &Entry) { return Entry.Handle == ImageHandle; });
+  std::erase_if (Handles, [this](const HandleEntry &Entry) {
+    return (Entry.Handle == ImageHandle) && (Entry.Interface != &LoadedImage);
+  });
   if (Source == ArgumentSource::ShellParameters) {
     Handles.push_back ({ ImageHandle, gEfiShellParametersProtocolGuid, &ShellParameters, false });
   } else if (Source == ArgumentSource::ShellInterface) {
     Handles.push_back ({ ImageHandle, gEfiShellInterfaceGuid, &ShellInterface, false });
   }
+}
+
+void
+SimFirmware::SetLoadOptions (
+  const std::vector<uint8_t>  &Bytes
+  )
+{
+  LoadOptionBytes             = Bytes;
+  LoadedImage.LoadOptionsSize = (UINT32)LoadOptionBytes.size ();
+  LoadedImage.LoadOptions     = LoadOptionBytes.empty () ? nullptr : LoadOptionBytes.data ();
+}
+
+std::vector<uint8_t>
+Ucs2Bytes (
+  const std::u16string  &Text,
+  bool                  Terminated
+  )
+{
+  std::vector<uint8_t>  Bytes;
+
+  for (char16_t Unit : Terminated ? Text + u'\0' : Text) {
+    Bytes.push_back ((uint8_t)(Unit & 0xFF));
+    Bytes.push_back ((uint8_t)(Unit >> 8));
+  }
+
+  return Bytes;
 }
 
 void

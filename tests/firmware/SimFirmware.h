@@ -1,7 +1,8 @@
 // A simulated UEFI firmware for host tests: system table, boot services,
-// console, file systems, SMBus host controllers driving the ZK48 model and a
-// PCI configuration space behind the port-I/O pair. Every call is counted
-// and can be made to fail; every pool buffer and file handle is on a ledger.
+// console, file systems, the shell's mappings and current directory, SMBus
+// host controllers driving the ZK48 model (or nothing) and a PCI
+// configuration space behind the port-I/O pair. Every call is counted and
+// can be made to fail; every pool buffer and file handle is on a ledger.
 #ifndef TESTS_FIRMWARE_SIM_FIRMWARE_H_
 #define TESTS_FIRMWARE_SIM_FIRMWARE_H_
 
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/LoadedImage.h"
+#include "platform/Shell.h"
 #include "platform/SimpleFileSystem.h"
 #include "platform/ShellParameters.h"
 #include "platform/SmbusHc.h"
@@ -28,6 +31,7 @@ enum class Call : int {
   LocateHandleBuffer,
   HandleProtocol,
   LocateProtocol,
+  LocateDevicePath,
   InstallProtocolInterface,
   UninstallProtocolInterface,
   AllocatePool,
@@ -45,6 +49,11 @@ enum class Call : int {
   Flush,
   Delete,
   CalculateCrc32,
+  GetTime,
+  SetPosition,
+  GetDevicePathFromMap,     // the shell's; a failure is its "no such mapping"
+  GetMapFromDevicePath,
+  GetCurDir,
   Execute,
   PortWrite,
   PortRead,
@@ -156,9 +165,17 @@ std::string CallSiteName (const CallSite &Site);
 
 enum class ArgumentSource { ShellParameters, ShellInterface, None };
 
+// What answers behind an SMBus host-controller instance.
+enum class SmbusBehind {
+  Chip,      // the ZK48 model
+  Nothing,   // every transaction refused: no device acknowledges
+  Silent     // every transaction taken, every read 0xFF: a controller that never sees the missing acknowledge
+};
+
 struct SimVolume;
 struct SimFile;
 struct SimSmbusHc;
+struct SimShell;
 
 class SimFirmware {
 public:
@@ -176,9 +193,15 @@ public:
 
   // --- set-up ---
   void SetArguments (const std::vector<std::u16string> &Argv, ArgumentSource Source = ArgumentSource::ShellParameters);
-  int  AddSmbusController ();                       // installs an EFI_SMBUS_HC_PROTOCOL handle; returns its index
+  // The load options of the image's EFI_LOADED_IMAGE_PROTOCOL, as a boot
+  // entry's optional data reaches it: Bytes as given, or none when empty.
+  void SetLoadOptions (const std::vector<uint8_t> &Bytes);
+  // Installs an EFI_SMBUS_HC_PROTOCOL handle, after the others or, Ahead, before them; returns its index.
+  int  AddSmbusController (SmbusBehind Behind = SmbusBehind::Chip, bool Ahead = false);
   void FailHandleProtocolFor (int Controller);      // HandleProtocol on that handle fails
-  int  AddVolume ();                                // installs a simple file system; returns its index
+  // Installs a simple file system and its device path; the shell maps it as FSn: and a consistent
+  // name, F0<letter>65535a:, as OVMF's shell names a whole-disk FAT volume. Returns its index.
+  int  AddVolume ();
   void AddFile (int Volume, const std::u16string &Name, const std::vector<uint8_t> &Data);
   void AddDirectory (int Volume, const std::u16string &Name);
   bool HasFile (int Volume, const std::u16string &Name) const;
@@ -218,6 +241,11 @@ public:
   std::vector<PortAccess>           Ports;
   std::u16string                    Raw;                 // every character output
   uint64_t                          Microseconds = 0;    // the virtual clock
+  // What GetTime tells at Microseconds 0, in seconds since 1970 (UTC); the
+  // virtual clock runs on from it.
+  int64_t                           ClockBase    = 1796738102;   // 2026-12-08T13:55:02
+  // The status a ResetSystem call was given; a real firmware never returns from it.
+  std::optional<EFI_STATUS>         ResetStatus;
   std::vector<std::string>          Violations;          // calls the firmware would not accept
   uint64_t                          CallCount (Call Kind) const { return Calls[(int)Kind]; }
   uint64_t                          TotalCalls () const { return TotalCallCount; }
@@ -246,6 +274,8 @@ public:
 
   EFI_SYSTEM_TABLE                   SystemTable;
   EFI_BOOT_SERVICES                  BootServices;
+  EFI_RUNTIME_SERVICES               RuntimeServices;
+  EFI_LOADED_IMAGE_PROTOCOL          LoadedImage;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL    ConOut;
   EFI_SIMPLE_TEXT_OUTPUT_MODE        Mode;
   EFI_HANDLE                         ImageHandle;
@@ -262,6 +292,8 @@ public:
   std::vector<std::unique_ptr<SimVolume>>        Volumes;
   std::vector<std::unique_ptr<SimFile>>          Files;
   std::vector<std::unique_ptr<SimSmbusHc>>       SmbusControllers;
+  std::unique_ptr<SimShell>                      Shell;          // the UEFI Shell the tool runs under
+  void RemoveShell ();                                           // a run with no shell protocol to ask
   std::map<uint32_t, std::vector<uint32_t>>      PciFunctions;   // key: bus << 8 | dev << 3 | func
   uint32_t                                       PortAddress = 0;
   std::vector<std::u16string>                    Screen;
@@ -270,10 +302,12 @@ public:
 
   void PutChar (char16_t Unit);
   void InstallConsole ();
+  void InstallShell ();
   EFI_HANDLE NewHandle ();
 
 private:
   std::vector<std::u16string>        ArgStrings;
+  std::vector<uint8_t>               LoadOptionBytes;
   std::vector<CHAR16 *>              ArgPointers;
   EFI_SHELL_PARAMETERS_PROTOCOL      ShellParameters;
   EFI_SHELL_INTERFACE                ShellInterface;
@@ -292,6 +326,7 @@ private:
 struct SimVolume {
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL                   Protocol;     // first: This leads back here
   SimFirmware                                       *Owner;
+  std::vector<uint8_t>                              DevicePath;   // its nodes and the end node, installed on its handle
   std::map<std::u16string, std::vector<uint8_t>>    Files;
   std::vector<std::u16string>                       Directories;
   bool                                              ReadOnly = false;     // opens for writing answer EFI_WRITE_PROTECTED
@@ -315,7 +350,34 @@ struct SimSmbusHc {
   EFI_SMBUS_HC_PROTOCOL    Protocol;      // first: This leads back here
   SimFirmware              *Owner;
   int                      Index;
+  SmbusBehind              Behind;
 };
+
+// Text as a boot entry's unicode optional data carries it: UCS-2, terminated.
+std::vector<uint8_t> Ucs2Bytes (const std::u16string &Text, bool Terminated = true);
+//
+// The UEFI Shell's protocol as the tool meets it: a table of mappings in the
+// shell's order (a name with its colon, and the volume; -1 for a block
+// device that carries no file system), looked up in any case and with or
+// without the colon, and the current directory as GetCurDir (NULL) gives it.
+//
+struct SimShell {
+  EFI_SHELL_PROTOCOL                               Protocol;      // first: This leads back here
+  SimFirmware                                      *Owner;
+  EFI_HANDLE                                       Handle;        // the shell's image handle
+  std::vector<std::pair<std::u16string, int>>      Mappings;
+  std::u16string                                   CurrentDir = u"FS0:\\";   // empty: none
+  std::u16string                                   MapAnswer;     // what GetMapFromDevicePath gave last: the shell's to keep
+};
+
+// The device path of a block device with no file system, for a mapping of -1.
+const std::vector<uint8_t> &BareBlockDevicePath ();
+
+// The device path of the sim's Nth disk, whose whole is one FAT volume.
+std::vector<uint8_t> DiskDevicePath (int Disk);
+
+// The bytes of a device path, its end node included.
+size_t DevicePathSize (const EFI_DEVICE_PATH_PROTOCOL *DevicePath);
 
 // A status allowed by the standard for a failing call of Kind.
 EFI_STATUS TypicalFailure (Call Kind);

@@ -52,6 +52,31 @@ CheckRequest (
   }
 }
 
+// What answers behind the controller: the chip, nobody, or a bus that reads as all ones.
+EFI_STATUS
+Answer (
+  const SimSmbusHc     &Controller,
+  UINTN                Address,
+  UINTN                Command,
+  EFI_SMBUS_OPERATION  Operation,
+  UINTN                *Length,
+  UINT8                *Buffer
+  )
+{
+  switch (Controller.Behind) {
+    case SmbusBehind::Chip:
+      return Zk48Execute (&Controller.Owner->Chip, Address, Command, Operation, Length, Buffer);
+    case SmbusBehind::Nothing:
+      return EFI_DEVICE_ERROR;
+    default:
+      if (Operation == EfiSmbusReadByte) {
+        *Buffer = 0xFF;
+      }
+
+      return EFI_SUCCESS;
+  }
+}
+
 EFI_STATUS EFIAPI
 SimExecute (
   const EFI_SMBUS_HC_PROTOCOL  *This,
@@ -71,7 +96,7 @@ SimExecute (
 
   CheckRequest (Sim, Entry);
   if (!Sim.LogTransactions) {
-    return EFI_ERROR (Status) ? Status : Zk48Execute (&Sim.Chip, RawAddress, Command, Operation, Length, (UINT8 *)Buffer);
+    return EFI_ERROR (Status) ? Status : Answer (*Controller, RawAddress, Command, Operation, Length, (UINT8 *)Buffer);
   }
 
   if ((Operation == EfiSmbusWriteByte) || (Operation == EfiSmbusWriteBlock)) {
@@ -79,7 +104,7 @@ SimExecute (
   }
 
   if (!EFI_ERROR (Status)) {
-    Status = Zk48Execute (&Sim.Chip, RawAddress, Command, Operation, Length, (UINT8 *)Buffer);
+    Status = Answer (*Controller, RawAddress, Command, Operation, Length, (UINT8 *)Buffer);
   }
 
   if ((Operation == EfiSmbusReadByte) && !EFI_ERROR (Status)) {
@@ -96,15 +121,20 @@ SimExecute (
 
 int
 SimFirmware::AddSmbusController (
+  SmbusBehind  Behind,
+  bool         Ahead
   )
 {
-  auto  Controller = std::make_unique<SimSmbusHc> ();
+  auto         Controller = std::make_unique<SimSmbusHc> ();
+  HandleEntry  Entry;
 
   Controller->Protocol         = EFI_SMBUS_HC_PROTOCOL {};
   Controller->Protocol.Execute = SimExecute;
   Controller->Owner            = this;
   Controller->Index            = (int)SmbusControllers.size ();
-  Handles.push_back ({ NewHandle (), gEfiSmbusHcProtocolGuid, &Controller->Protocol, false });
+  Controller->Behind           = Behind;
+  Entry                        = { NewHandle (), gEfiSmbusHcProtocolGuid, &Controller->Protocol, false };
+  Handles.insert (Ahead ? Handles.begin () : Handles.end (), Entry);
   SmbusControllers.push_back (std::move (Controller));
   return (int)SmbusControllers.size () - 1;
 }

@@ -185,4 +185,12 @@ Utf8 (
   return Out;
 }
 
+std::u16string
+Utf16 (
+  const std::string  &Text
+  )
+{
+  return std::u16string (Text.begin (), Text.end ());
+}
+
 } // namespace harness

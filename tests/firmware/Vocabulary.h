@@ -74,6 +74,9 @@ uint32_t Crc32 (const uint8_t *Data, size_t Size);
 
 std::string Utf8 (const std::u16string &Text);
 
+// ASCII text as UTF-16.
+std::u16string Utf16 (const std::string &Text);
+
 } // namespace harness
 
 #endif

@@ -44,7 +44,7 @@ LLVMFuzzerTestOneInput (
   bool                         Plain = true;
 
   for (size_t Index = 0; Index < ArgCount; Index++) {
-    PRINT_ARG  Arg = { (PRINT_ARG_KIND)(In.Byte () & 7), 0, nullptr };
+    PRINT_ARG  Arg = { (PRINT_ARG_KIND)(In.Byte () & 7), 0 };
 
     if ((Arg.Kind == PrintArgString) || (Arg.Kind == PrintArgAscii)) {
       uint8_t  Length = In.Byte ();
@@ -59,7 +59,7 @@ LLVMFuzzerTestOneInput (
           }
         }
 
-        Arg.String = (Arg.Kind == PrintArgString) ? (const VOID *)Strings[Index].c_str () : (const VOID *)AsciiStrings[Index].c_str ();
+        Arg.Value = (Arg.Kind == PrintArgString) ? (UINT64)(uintptr_t)Strings[Index].c_str () : (UINT64)(uintptr_t)AsciiStrings[Index].c_str ();
       }
     } else {
       Arg.Value = In.Quad ();

@@ -338,8 +338,9 @@ TEST_F (ChipProtocolTest, BlockWriteFrameCarriesAddressHighByteFirst) {
 }
 
 //
-// The lookup: which handle's interface serves, what is tried, and that the
-// handle array goes back to the pool (the fixture's ledger checks that).
+// The lookup: which handles' interfaces are kept, in the firmware's order,
+// which serves until the scan chooses, what is tried, and that the handle
+// array goes back to the pool (the fixture's ledger checks that).
 //
 struct LOOKUP_CASE {
   const char          *Name;
@@ -348,6 +349,7 @@ struct LOOKUP_CASE {
   bool                ListFails;        // LocateHandleBuffer itself fails
   int                 Serving;          // the controller that carries the transactions, -1 none
   uint64_t            HandleProtocols;  // HandleProtocol calls expected
+  std::vector<int>    Kept;             // the controllers kept, in order
 };
 
 class SmbusHcLookupTest : public FirmwareTest, public ::testing::WithParamInterface<LOOKUP_CASE> {
@@ -378,12 +380,22 @@ protected:
   }
 };
 
-TEST_P (SmbusHcLookupTest, FirstHandleThatAnswersServesTheRun) {
+TEST_P (SmbusHcLookupTest, EveryHandleThatAnswersIsKeptTheFirstServes) {
   const LOOKUP_CASE  &Case = GetParam ();
   const UINT8        Data[8] = {};
   UINT8              Version = 0xEE;
+  std::vector<int>   Kept;
 
   LocateSmbusHc ();
+  for (UINTN Index = 0; Index < mSmbusHcCount; Index++) {
+    for (size_t Controller = 0; Controller < Sim.SmbusControllers.size (); Controller++) {
+      if (mSmbusHcs[Index] == &Sim.SmbusControllers[Controller]->Protocol) {
+        Kept.push_back ((int)Controller);
+      }
+    }
+  }
+
+  EXPECT_EQ (Kept, Case.Kept);
 
   EXPECT_EQ (Sim.CallCount (Call::LocateHandleBuffer), 1u);
   EXPECT_EQ (Sim.CallCount (Call::HandleProtocol), Case.HandleProtocols);
@@ -416,14 +428,16 @@ INSTANTIATE_TEST_SUITE_P (
   Handles,
   SmbusHcLookupTest,
   ::testing::Values (
-    LOOKUP_CASE { "One",                   1, {},        false, 0,  1 },
-    LOOKUP_CASE { "ThreeFirstServes",      3, {},        false, 0,  1 },
-    LOOKUP_CASE { "FirstRefused",          3, { 0 },     false, 1,  2 },
-    LOOKUP_CASE { "FirstTwoRefused",       3, { 0, 1 },  false, 2,  3 },
-    LOOKUP_CASE { "FirstAndLastRefused",   3, { 0, 2 },  false, 1,  2 },
-    LOOKUP_CASE { "AllRefused",            3, { 0, 1, 2 }, false, -1, 3 },
-    LOOKUP_CASE { "NoHandle",              0, {},        false, -1, 0 },
-    LOOKUP_CASE { "HandleListFails",       2, {},        true,  -1, 0 }
+    LOOKUP_CASE { "One",                   1, {},        false, 0,  1, { 0 } },
+    LOOKUP_CASE { "ThreeFirstServes",      3, {},        false, 0,  3, { 0, 1, 2 } },
+    LOOKUP_CASE { "FirstRefused",          3, { 0 },     false, 1,  3, { 1, 2 } },
+    LOOKUP_CASE { "FirstTwoRefused",       3, { 0, 1 },  false, 2,  3, { 2 } },
+    LOOKUP_CASE { "FirstAndLastRefused",   3, { 0, 2 },  false, 1,  3, { 1 } },
+    LOOKUP_CASE { "AllRefused",            3, { 0, 1, 2 }, false, -1, 3, {} },
+    LOOKUP_CASE { "NoHandle",              0, {},        false, -1, 0, {} },
+    LOOKUP_CASE { "HandleListFails",       2, {},        true,  -1, 0, {} },
+    // Past the bound the rest are not asked for: the first eight are kept.
+    LOOKUP_CASE { "MoreThanKept",         10, { 1 },     false, 0,  9, { 0, 2, 3, 4, 5, 6, 7, 8 } }
     ),
   [](const ::testing::TestParamInfo<LOOKUP_CASE> &Info) { return std::string (Info.param.Name); }
   );

@@ -165,6 +165,7 @@ const RUN_ENDING  RUN_ENDINGS[] = {
   // The image file.
   { "NoSuchImage",            { u"image.bin" },          Nothing,            EFI_NOT_FOUND,         "open: fail_Not Found" },
   { "CompareWithNoSuchFile",  { u"-c", u"image.bin" },   Nothing,            EFI_NOT_FOUND,         "open: fail_Not Found" },
+  { "MappingNamesNoVolume",   { u"fs9:\\image.bin" },   ImageFile,          EFI_NOT_FOUND,         " No volume is mapped as fs9:" },
   { "ImageNot8192Bytes",      { u"image.bin" },
     [](ExitStatusTest &Test) { Test.AddFile (u"image.bin", MakeImage (0x5A, 8191)); },
     EFI_BAD_BUFFER_SIZE, " File size 8191 is not right" },

@@ -1,7 +1,7 @@
 // Loading the image file: every way a load ends early, the lengths it
-// accepts and refuses, which volume and which name it opens. Each failure
-// must leave the chip untouched and give back exactly what it obtained
-// (the fixture's ledger check).
+// accepts and refuses, which volume and which name it opens, for an update,
+// a comparison and a backup. Each failure must leave the chip untouched and
+// give back exactly what it obtained (the fixture's ledger check).
 #include "tests/firmware/FirmwareTest.h"
 
 #include <cstddef>
@@ -253,5 +253,164 @@ TEST_F (ImageLoadTest, LongNameIsCutOnTheConsoleButOpenedWhole) {
              RUN_START + " Image name is: " + harness::Utf8 (Name.substr (0, 304)) + " FileSize:8KB\r\n");
   EXPECT_EQ (std::vector<uint8_t> (Sim.Chip.Eeprom, Sim.Chip.Eeprom + sizeof (Sim.Chip.Eeprom)), Image);
 }
+
+//
+// How a name is looked up, for each command that takes one. The bench has a
+// second volume, the shell's FS1: (and F0b65535a:), holding another image
+// under the same name, one in a directory, and one that only it holds; the
+// chip starts from a pattern that none of them holds.
+//
+enum NAMED_IMAGE { FirstImage, SecondImage, DirectoryImage, NoImage };
+
+struct NAMING_CASE {
+  const char                     *Name;
+  std::vector<std::u16string>    Args;
+  void                           (*Arrange) (harness::SimFirmware &Sim);
+  std::string                    Tail;       // after the scan's lines: all of it for a failure, its start for a success
+  EFI_STATUS                     Status;
+  NAMED_IMAGE                    Holds;      // an update: what the chip holds after; a comparison: what the chip held
+  int                            BackupOn;   // -d: the volume the backup lands on; -1: none anywhere
+};
+
+void
+PrintTo (
+  const NAMING_CASE  &Case,
+  std::ostream       *Stream
+  )
+{
+  *Stream << Case.Name;
+}
+
+void
+ShellOnSecond (
+  harness::SimFirmware  &Sim
+  )
+{
+  Sim.Shell->CurrentDir = u"FS1:\\";
+}
+
+void
+ShellInSecondsDirectory (
+  harness::SimFirmware  &Sim
+  )
+{
+  Sim.Shell->CurrentDir = u"FS1:\\images";
+}
+
+const std::string  NO_FS9 = " Image name is: fs9:\\zk48.binopen: fail_Not Found\r\n No volume is mapped as fs9: (the shell's map command lists them).\r\n";
+
+const NAMING_CASE  NAMING_CASES[] = {
+  // Plain names: the first volume, from its root, whatever the shell's current directory.
+  { "Plain", { u"zk48.bin" }, NoChange, " Image name is: zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, FirstImage, -1 },
+  { "PlainWithTheShellOnTheSecond", { u"zk48.bin" }, ShellOnSecond, " Image name is: zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, FirstImage, -1 },
+  // A mapping names its volume, in any case, with or without the backslash.
+  { "MappedFromTheRoot", { u"fs1:\\zk48.bin" }, NoChange, " Image name is: fs1:\\zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, SecondImage, -1 },
+  { "MappedUpperCaseNoBackslash", { u"FS1:zk48.bin" }, NoChange, " Image name is: FS1:zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, SecondImage, -1 },
+  { "ConsistentNameInADirectory", { u"F0b65535a:\\images\\zk48.bin" }, NoChange, " Image name is: F0b65535a:\\images\\zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, DirectoryImage, -1 },
+  { "FirstVolumeByItsMapping", { u"fs0:\\zk48.bin" }, ShellOnSecond, " Image name is: fs0:\\zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, FirstImage, -1 },
+  // A mapping that names no volume: said so, nothing opened, the chip as the scan left it.
+  { "UnknownMapping", { u"fs9:\\zk48.bin" }, NoChange, NO_FS9, EFI_NOT_FOUND, NoImage, -1 },
+  { "NoShellToAsk", { u"fs1:\\zk48.bin" }, [](harness::SimFirmware &Sim) { Sim.RemoveShell (); },
+    " Image name is: fs1:\\zk48.binopen: fail_Not Found\r\n No volume is mapped as fs1: (the shell's map command lists them).\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "MappingOfABlockDeviceWithoutFileSystem", { u"blk9:zk48.bin" }, [](harness::SimFirmware &Sim) { Sim.Shell->Mappings.push_back ({ u"BLK9:", -1 }); },
+    " Image name is: blk9:zk48.binopen: fail_Not Found\r\n No volume is mapped as blk9: (the shell's map command lists them).\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "ShellAnswersNoMapping", { u"fs1:\\zk48.bin" }, [](harness::SimFirmware &Sim) { Sim.Fail (harness::Once (harness::Call::GetDevicePathFromMap, 1)); },
+    " Image name is: fs1:\\zk48.binopen: fail_Not Found\r\n No volume is mapped as fs1: (the shell's map command lists them).\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "MappedButNotThere", { u"fs1:\\only0.bin" }, NoChange, " Image name is: fs1:\\only0.binopen: fail_Not Found\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  // A plain name not on the first volume: the hint only when the shell is on another.
+  { "PlainMissingShellOnTheFirst", { u"only1.bin" }, NoChange, " Image name is: only1.binopen: fail_Not Found\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "PlainMissingShellOnTheSecond", { u"only1.bin" }, ShellOnSecond,
+    " Image name is: only1.binopen: fail_Not Found\r\n Looked on FS0: (the first volume); from here, name it FS1:\\only1.bin\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "PlainMissingShellInADirectory", { u"zk49.bin" }, ShellInSecondsDirectory,
+    " Image name is: zk49.binopen: fail_Not Found\r\n Looked on FS0: (the first volume); from here, name it FS1:\\images\\zk49.bin\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "PathFromTheRootShellInADirectory", { u"\\images\\zk48.bin" }, ShellInSecondsDirectory,
+    " Image name is: \\images\\zk48.binopen: fail_Not Found\r\n Looked on FS0: (the first volume); from here, name it FS1:\\images\\zk48.bin\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "PlainMissingNoShell", { u"only1.bin" }, [](harness::SimFirmware &Sim) { Sim.RemoveShell (); },
+    " Image name is: only1.binopen: fail_Not Found\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "PlainMissingNoCurrentDirectory", { u"only1.bin" }, [](harness::SimFirmware &Sim) { Sim.Shell->CurrentDir.clear (); },
+    " Image name is: only1.binopen: fail_Not Found\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  { "PlainMissingFirstVolumeUnmapped", { u"only1.bin" }, [](harness::SimFirmware &Sim) { ShellOnSecond (Sim); std::erase_if (Sim.Shell->Mappings, [](const auto &Entry) { return Entry.second == 0; }); },
+    " Image name is: only1.binopen: fail_Not Found\r\n", EFI_NOT_FOUND, NoImage, -1 },
+  // The comparison loads as the update does.
+  { "CompareMapped", { u"-c", u"fs1:\\zk48.bin" }, NoChange, " Image name is: fs1:\\zk48.bin FileSize:8KB\r\n", EFI_SUCCESS, SecondImage, -1 },
+  { "CompareUnknownMapping", { u"-c", u"fs9:\\zk48.bin" }, NoChange, NO_FS9, EFI_NOT_FOUND, NoImage, -1 },
+  // The backup: on the named volume; refused before a read when the mapping names none.
+  { "BackupPlain", { u"-d", u"backup.bin" }, ShellOnSecond, " Backup file is: backup.bin\r\n", EFI_SUCCESS, NoImage, 0 },
+  { "BackupMapped", { u"-d", u"fs1:\\backup.bin" }, NoChange, " Backup file is: fs1:\\backup.bin\r\n", EFI_SUCCESS, NoImage, 1 },
+  { "BackupMappedNameTakenThere", { u"-d", u"FS1:only1.bin" }, NoChange,
+    " Backup file is: FS1:only1.bin\r\n Error: FS1:only1.bin already exists, it is not overwritten, exit.\r\n", EFI_ACCESS_DENIED, NoImage, -1 },
+  { "BackupUnknownMapping", { u"-d", u"fs9:\\backup.bin" }, NoChange,
+    " Backup file is: fs9:\\backup.bin\r\n Error: cannot create fs9:\\backup.bin: Not Found, exit.\r\n No volume is mapped as fs9: (the shell's map command lists them).\r\n", EFI_NOT_FOUND, NoImage, -1 },
+};
+
+class FileNamingTest : public FirmwareTest, public ::testing::WithParamInterface<NAMING_CASE> {
+protected:
+  int                   Second = -1;
+  std::vector<uint8_t>  Images[3] = { MakeImage (0x5A), MakeImage (0x5B), MakeImage (0x5C) };
+
+  void
+  SetUp (
+    ) override
+  {
+    FirmwareTest::SetUp ();
+    Second = Sim.AddVolume ();
+    Images[SecondImage][0]    ^= 0xFF;
+    Images[DirectoryImage][1] ^= 0xFF;
+    Sim.AddFile (Volume, u"zk48.bin", Images[FirstImage]);
+    Sim.AddFile (Volume, u"only0.bin", Images[FirstImage]);
+    Sim.AddFile (Second, u"zk48.bin", Images[SecondImage]);
+    Sim.AddFile (Second, u"images\\zk48.bin", Images[DirectoryImage]);
+    Sim.AddFile (Second, u"only1.bin", Images[SecondImage]);
+    Sim.AddDirectory (Second, u"images");
+    std::vector<uint8_t>  Start = harness::Pattern ();
+    std::copy (Start.begin (), Start.end (), Sim.Chip.Eeprom);
+  }
+};
+
+TEST_P (FileNamingTest, OpensOnTheNamedVolumeOrSaysWhereItLooked) {
+  const NAMING_CASE     &Case    = GetParam ();
+  const bool            Compare = (Case.Args[0] == u"-c");
+  std::vector<uint8_t>  Before;
+
+  Case.Arrange (Sim);
+  if (Compare && (Case.Holds != NoImage)) {
+    std::copy (Images[Case.Holds].begin (), Images[Case.Holds].end (), Sim.Chip.Eeprom);
+  }
+
+  Before = harness::Eeprom (Sim.Chip);
+  EXPECT_EQ (Run (Case.Args), Case.Status);
+  if (EFI_ERROR (Case.Status)) {
+    EXPECT_EQ (Output (), RUN_START + Case.Tail);
+    EXPECT_EQ (BusLog (), SCAN_BUS) << "nothing but the scan touches the chip";
+  } else {
+    EXPECT_EQ (Output ().substr (0, RUN_START.size () + Case.Tail.size ()), RUN_START + Case.Tail);
+  }
+
+  if (!Compare && (Case.Args[0] != u"-d")) {
+    EXPECT_EQ (harness::Eeprom (Sim.Chip), Case.Holds == NoImage ? Before : Images[Case.Holds]);
+  }
+
+  for (int Index : { Volume, Second }) {
+    EXPECT_EQ (Sim.HasFile (Index, u"backup.bin"), Index == Case.BackupOn) << "volume " << Index;
+  }
+
+  if (Case.BackupOn >= 0) {
+    EXPECT_EQ (Sim.FileData (Case.BackupOn, u"backup.bin"), harness::Eeprom (Sim.Chip));
+  }
+
+  //
+  // An unknown mapping opens no volume at all: nothing is written anywhere.
+  //
+  if (Output ().find ("No volume is mapped") != std::string::npos) {
+    EXPECT_EQ (Sim.CallCount (harness::Call::OpenVolume), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  ,
+  FileNamingTest,
+  ::testing::ValuesIn (NAMING_CASES),
+  [](const ::testing::TestParamInfo<NAMING_CASE> &Info) { return std::string (Info.param.Name); }
+  );
 
 } // namespace

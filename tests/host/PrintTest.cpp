@@ -19,7 +19,7 @@ Format (
   ARGS...      Args
   )
 {
-  const PRINT_ARG  List[] = { MakePrintArg (Args)..., PRINT_ARG { PrintArgNone, 0, nullptr } };
+  const PRINT_ARG  List[] = { MakePrintArg (Args)..., PRINT_ARG { PrintArgNone, 0 } };
   CHAR16           Buffer[PRINT_MAX_CHARACTERS + 1];
   UINTN            Count;
 

@@ -2,15 +2,20 @@
 // the missing host controller, the version query, and the exit status.
 #include "tests/firmware/FirmwareTest.h"
 
+#include <cstring>
+
 #include "chip/TconChip.h"
+#include "platform/LoadOptions.h"
 
 namespace {
 
 using harness::ArgumentSource;
 using harness::Call;
+using harness::Event;
 
 const std::string  REFUSAL            = " Error: No bin file name parameter or Command missing -v parameters, program exit.\r\n";
 const std::string  NO_HOST_CONTROLLER = " Error: SMBus host controller protocol not found, exit.\r\n";
+const std::string  IGNORED_OPTIONS    = " Load options ignored.\r\n";
 
 const std::string  UP_TO_CHIP = BenchUpToChip ();
 
@@ -365,5 +370,128 @@ TEST_F (RunSequenceTest, VersionQueryWithARefusedTransactionTriesAgainThenSaysSo
     }
   }
 }
+
+//
+// Load options, as a boot entry carries them to a tool no shell started:
+// words as the shell splits them, or nothing when they are not a line.
+//
+struct SPLIT_CASE {
+  const char                     *Name;
+  std::vector<uint8_t>           Bytes;
+  bool                           Taken;
+  std::vector<std::u16string>    Words;
+};
+
+class SplitLoadOptionsTest : public ::testing::TestWithParam<SPLIT_CASE> {};
+
+TEST_P (SplitLoadOptionsTest, SplitsALineAndRefusesAnythingElse) {
+  const SPLIT_CASE       &Case = GetParam ();
+  // As the firmware's pool would hold them: aligned, and nothing past them.
+  std::vector<uint16_t>  Aligned ((Case.Bytes.size () + 1) / 2);
+  LOAD_OPTION_ARGUMENTS  Arguments;
+
+  std::memcpy (Aligned.data (), Case.Bytes.data (), Case.Bytes.size ());
+  ASSERT_EQ (SplitLoadOptions (Aligned.data (), (UINT32)Case.Bytes.size (), &Arguments),
+             Case.Taken ? LoadOptionsCommandLine : LoadOptionsIgnored);
+  if (Case.Taken) {
+    std::vector<std::u16string>  Words (Arguments.Argv + 1, Arguments.Argv + Arguments.Argc);
+
+    EXPECT_EQ (Words, Case.Words);
+    EXPECT_EQ (std::u16string (Arguments.Argv[0]), u"") << "load options carry no program name";
+    EXPECT_EQ (Arguments.Argv[Arguments.Argc], nullptr);
+  }
+}
+
+std::vector<uint8_t>
+Bytes (
+  std::vector<uint8_t>        First,
+  const std::vector<uint8_t>  &Then
+  )
+{
+  First.insert (First.end (), Then.begin (), Then.end ());
+  return First;
+}
+
+using harness::Ucs2Bytes;
+
+// OVMF's own boot entry for a disk carries a GUID as its optional data.
+const std::vector<uint8_t>  DISK_ENTRY_DATA = { 0x4E, 0xAC, 0x08, 0x81, 0x11, 0x9F, 0x59, 0x4D, 0x85, 0x0E, 0xE2, 0x1A, 0x52, 0x2C, 0x59, 0xB2 };
+
+INSTANTIATE_TEST_SUITE_P (
+  LoadOptions,
+  SplitLoadOptionsTest,
+  ::testing::Values (
+    SPLIT_CASE { "Plain",                Ucs2Bytes (u"image.bin -l zk48.log"),                 true,  { u"image.bin", u"-l", u"zk48.log" } },
+    SPLIT_CASE { "SpacesAndTabs",        Ucs2Bytes (u"  -v \t -l\tlog  "),                     true,  { u"-v", u"-l", u"log" } },
+    SPLIT_CASE { "QuotedSpaces",         Ucs2Bytes (u"-c \"new image.bin\" -l \"a b.log\""),  true,  { u"-c", u"new image.bin", u"-l", u"a b.log" } },
+    SPLIT_CASE { "QuotesInsideAWord",    Ucs2Bytes (u"a\"b c\"d e"),                           true,  { u"ab cd", u"e" } },
+    SPLIT_CASE { "EmptyQuotes",          Ucs2Bytes (u"-d \"\""),                               true,  { u"-d", u"" } },
+    SPLIT_CASE { "QuoteNeverClosed",     Ucs2Bytes (u"\"a  b"),                                true,  { u"a  b" } },
+    SPLIT_CASE { "Empty",                Ucs2Bytes (u""),                                      true,  {} },
+    SPLIT_CASE { "OnlySpaces",           Ucs2Bytes (u"   "),                                   true,  {} },
+    SPLIT_CASE { "BeyondAscii",          Ucs2Bytes (u"bild\u00E9.bin"),                        true,  { u"bild\u00E9.bin" } },
+    SPLIT_CASE { "DataAfterTheEnd",      Bytes (Ucs2Bytes (u"-v"), { 0x01, 0x00, 0xFF, 0xFF }), true,  { u"-v" } },
+    SPLIT_CASE { "LongestLine",          Ucs2Bytes (std::u16string (255, u'a')),               true,  { std::u16string (255, u'a') } },
+    SPLIT_CASE { "MostWords",            Ucs2Bytes ([] { std::u16string L; for (int I = 0; I < 127; I++) L += u"a "; return L + u"a"; } ()),
+                 true, std::vector<std::u16string> (128, u"a") },
+    SPLIT_CASE { "LineTooLong",          Ucs2Bytes (std::u16string (256, u'a')),               false, {} },
+    SPLIT_CASE { "OddSize",              Bytes (Ucs2Bytes (u"-v"), { 0x00 }),                 false, {} },
+    SPLIT_CASE { "NoTerminator",         Ucs2Bytes (u"-v -l zk48.log", false),                 false, {} },
+    SPLIT_CASE { "BinaryGuid",           DISK_ENTRY_DATA,                                      false, {} },
+    SPLIT_CASE { "ControlCharacter",     Ucs2Bytes (u"-v\x01"),                                false, {} },
+    // efibootmgr without --unicode: 8-bit text, one zero byte at its end.
+    SPLIT_CASE { "AsciiOptionalData",    { '-', 'v', ' ', 'x', 'y', 0 },                       false, {} }
+    ),
+  [](const ::testing::TestParamInfo<SPLIT_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// The same through the firmware: no shell, the loaded image's options. A
+// run started with them ends with its own status and restarts the machine,
+// so that a one-shot boot entry returns to the operating system; options
+// that are no line are said to be ignored, and the run is the one without
+// arguments, which restarts nothing.
+//
+struct LOADED_CASE {
+  const char              *Name;
+  ArgumentSource          Source;         // a shell's arguments too, or not
+  std::vector<uint8_t>    Options;
+  EFI_STATUS              Exit;
+  std::string             Screen;
+  bool                    Restarts;
+};
+
+const std::string  RESTART = " Restarting the machine in 5 seconds.\r\n";
+
+class LoadOptionArgumentsTest : public RunSequenceTest, public ::testing::WithParamInterface<LOADED_CASE> {};
+
+TEST_P (LoadOptionArgumentsTest, TakesTheArgumentsOnlyWhenNoShellGivesAny) {
+  const LOADED_CASE  &Case = GetParam ();
+
+  Sim.SetArguments ({ u"Zk48Update.efi", u"-v" }, Case.Source);
+  Sim.SetLoadOptions (Case.Options);
+  EXPECT_EQ (Sim.RunImage (), Case.Exit);
+  EXPECT_EQ (Output (), Case.Screen + (Case.Restarts ? RESTART : ""));
+  EXPECT_EQ (Sim.ResetStatus, Case.Restarts ? std::optional<EFI_STATUS> (Case.Exit) : std::nullopt);
+  if (Case.Restarts) {
+    EXPECT_EQ (Sim.Timeline.back ().Kind, Event::Stall);
+    EXPECT_EQ (Sim.Timeline.back ().A, 5000000u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  LoadOptions,
+  LoadOptionArgumentsTest,
+  ::testing::Values (
+    LOADED_CASE { "Version",              ArgumentSource::None,            Ucs2Bytes (u"-v"),        EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n", true },
+    LOADED_CASE { "MissingImage",         ArgumentSource::None,            Ucs2Bytes (u"none.bin"),  EFI_NOT_FOUND,         UP_TO_CHIP + " Image name is: none.binopen: fail_Not Found\r\n", true },
+    LOADED_CASE { "EmptyLine",            ArgumentSource::None,            Ucs2Bytes (u" "),         EFI_INVALID_PARAMETER, BANNER + REFUSAL, true },
+    LOADED_CASE { "NoOptions",            ArgumentSource::None,            {},                       EFI_UNSUPPORTED,       BANNER + REFUSAL, false },
+    LOADED_CASE { "BinaryIgnored",        ArgumentSource::None,            DISK_ENTRY_DATA,          EFI_UNSUPPORTED,       BANNER + IGNORED_OPTIONS + REFUSAL, false },
+    LOADED_CASE { "ShellBeforeOptions",   ArgumentSource::ShellParameters, Ucs2Bytes (u"none.bin"),  EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n", false },
+    LOADED_CASE { "ShellBeforeBinary",    ArgumentSource::ShellInterface,  DISK_ENTRY_DATA,          EFI_SUCCESS,           UP_TO_CHIP + "The E2PROM version is 0x5A. \r\n", false }
+    ),
+  [](const ::testing::TestParamInfo<LOADED_CASE> &Info) { return std::string (Info.param.Name); }
+  );
 
 } // namespace

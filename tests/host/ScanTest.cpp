@@ -26,6 +26,11 @@ const std::vector<std::string>  QUERY_BUS_LOG = {
 const std::vector<std::string>  MISSED_CHECK = {
   "W 21 B1 08", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF", "R 23 02 -> FF"
 };
+// The same check through a driver with nothing behind it.
+const std::vector<std::string>  REFUSED_CHECK = {
+  "W 21 B1 08 !", "W 21 B1 08 !", "W 21 B1 08 !", "W 21 B1 08 !", "W 21 B1 08 !",   // sent again, as every transaction
+  "R 23 02 -> !", "R 23 02 -> !", "R 23 02 -> !", "R 23 02 -> !", "R 23 02 -> !", "R 23 02 -> !"
+};
 const std::string  Q35_MISSED_LINE = " Device ID check at 00:1F.3 (SMBus 0xB100): 6 reads, all answered 0xFF; the ZK48 answers 0x11.\r\n";
 
 class ScanOutcomeTest : public ScanTest {
@@ -304,6 +309,36 @@ INSTANTIATE_TEST_SUITE_P (
         " And 1 more device ID check(s), not shown."
       }
     },
+    // A driver with no chip behind it ahead of the chip's: each check names the driver it went through.
+    DIAGNOSTIC_CASE {
+      "RefusingDriverAheadOfTheChips", 1,
+      [](harness::SimFirmware &Sim) { Sim.AddSmbusController (harness::SmbusBehind::Nothing, true); Sim.Chip.Faults.DeviceIdFromRead = ZK48_NEVER; },
+      {
+        " Device ID check at 00:1F.3 (SMBus 0xB100, driver 1 of 2): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " Device ID check at 00:1F.3 (SMBus 0xB100, driver 2 of 2): 6 reads, all answered 0xFF; the ZK48 answers 0x11."
+      }
+    },
+    DIAGNOSTIC_CASE {
+      "SilentDriverAheadOfAnotherDevice", 2,
+      [](harness::SimFirmware &Sim) { Sim.AddSmbusController (harness::SmbusBehind::Silent, true); Sim.Chip.DeviceId = 0x12; },
+      {
+        " Device ID check at 00:1F.3 (SMBus 0xB100, driver 1 of 2): 6 reads, all answered 0xFF; the ZK48 answers 0x11.",
+        " Device ID check at 00:1F.3 (SMBus 0xB100, driver 2 of 2): 6 reads, all answered 0x12; the ZK48 answers 0x11.",
+        " Device ID check at 01:00.0 (SMBus 0xF020, driver 1 of 2): 6 reads, all answered 0xFF; the ZK48 answers 0x11.",
+        " Device ID check at 01:00.0 (SMBus 0xF020, driver 2 of 2): 6 reads, all answered 0x12; the ZK48 answers 0x11."
+      }
+    },
+    DIAGNOSTIC_CASE {
+      "ThreeDriversTwoControllers", 2,
+      [](harness::SimFirmware &Sim) { Sim.AddSmbusController (harness::SmbusBehind::Nothing); Sim.AddSmbusController (harness::SmbusBehind::Silent); Sim.Chip.Faults.FailAll = TRUE; },
+      {
+        " Device ID check at 00:1F.3 (SMBus 0xB100, driver 1 of 3): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " Device ID check at 00:1F.3 (SMBus 0xB100, driver 2 of 3): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " Device ID check at 00:1F.3 (SMBus 0xB100, driver 3 of 3): 6 reads, all answered 0xFF; the ZK48 answers 0x11.",
+        " Device ID check at 01:00.0 (SMBus 0xF020, driver 1 of 3): 6 reads, all refused (Device Error); the ZK48 answers 0x11.",
+        " And 2 more device ID check(s), not shown."
+      }
+    },
     DIAGNOSTIC_CASE {
       "FourShownThreeMore", 7,
       [](harness::SimFirmware &Sim) { Sim.Chip.Faults.FailAll = TRUE; },
@@ -317,6 +352,68 @@ INSTANTIATE_TEST_SUITE_P (
     }
     ),
   [](const ::testing::TestParamInfo<DIAGNOSTIC_CASE> &Info) { return std::string (Info.param.Name); }
+  );
+
+//
+// The chip behind a later driver: the check goes through each driver in the
+// firmware's order until the chip answers, and every transaction after it
+// goes through the one it answered through. The console is as with one.
+//
+struct DECOY_CASE {
+  const char                  *Name;
+  harness::SmbusBehind        Behind;     // behind the driver the firmware gives first
+  bool                        Amd;
+  std::vector<std::string>    AheadLog;   // what the first driver carried
+};
+
+class DriverOrderTest : public ScanOutcomeTest, public ::testing::WithParamInterface<DECOY_CASE> {};
+
+TEST_P (DriverOrderTest, ChipBehindTheSecondDriverCarriesTheRun) {
+  const DECOY_CASE          &Case  = GetParam ();
+  int                       Ahead  = Sim.AddSmbusController (Case.Behind, true);
+  std::vector<std::string>  Chips;
+  std::vector<std::string>  Aheads;
+  std::vector<std::string>  Log;
+
+  if (Case.Amd) {
+    AddAmdSmbus (0, 0x14, 0);
+  } else {
+    AddIntelSmbus ();
+  }
+
+  EXPECT_EQ (Run ({ u"-v" }), EFI_SUCCESS);
+  EXPECT_EQ (
+    Output (),
+    SCAN_HEAD + CONTROLLER_HEADER
+    + (Case.Amd ? " 00 14 00  1022 780B 14\r\n Found AMD SMBUS device.\r\n Check TCON Device ID...on 0xB00...Ok.\r\n Found Chip on Addr = 0x0, SMBaddr = 0xB00\r\n"
+                : Q35_ROW + std::string (" Intel ID.\r\n") + Q35_CHIP)
+    + CLOSING_SEPARATOR + VERSION_LINE
+    );
+
+  Log = BusLog ();
+  ASSERT_EQ (Log.size (), Sim.Transactions.size ());
+  for (size_t Index = 0; Index < Log.size (); Index++) {
+    (Sim.Transactions[Index].Controller == Ahead ? Aheads : Chips).push_back (Log[Index]);
+    if (Sim.Transactions[Index].Controller != Ahead) {
+      EXPECT_GE (Index, Case.AheadLog.size ()) << "the first driver's check comes first";
+    }
+  }
+
+  EXPECT_EQ (Aheads, Case.AheadLog);
+  EXPECT_EQ (Chips, QUERY_BUS_LOG);
+}
+
+INSTANTIATE_TEST_SUITE_P (
+  Scan,
+  DriverOrderTest,
+  ::testing::Values (
+    DECOY_CASE { "RefusingIntel", harness::SmbusBehind::Nothing, false,
+                 REFUSED_CHECK },
+    DECOY_CASE { "SilentIntel", harness::SmbusBehind::Silent, false, MISSED_CHECK },
+    DECOY_CASE { "RefusingAmd", harness::SmbusBehind::Nothing, true,
+                 REFUSED_CHECK }
+    ),
+  [](const ::testing::TestParamInfo<DECOY_CASE> &Info) { return std::string (Info.param.Name); }
   );
 
 //

@@ -220,6 +220,7 @@ TEST_F (Zk48ChipTest, EverySettingHasOneHelpLineAndARefusedOneShowsItsRule) {
     u"reset", u"fill=pattern", u"version=0x55", u"mcu=0x21", u"device-id=0x12", u"id-from=2",
     u"ready-after=never", u"ignore-writes=1", u"fail-all=0", u"drop-block=0x0808", u"fault-at=9",
     u"fault=read-zero", u"bus-khz=100", u"refuse-every=7", u"refuse-rate=1/100", u"ignore-rate=0", u"seed=3",
+    u"decoy=silent",
   };
   std::set<std::string>  Named;
 
