@@ -35,11 +35,18 @@ ShowRetryNote (
   Print (".\n");
 }
 
+namespace {
+
+// The attempts the line below spells out.
+constexpr UINTN  ATTEMPTS_IN_WORDS = 5;
+
+} // namespace
+
 VOID
 ShowBusRefusals (
   )
 {
-  static_assert (CHIP_ATTEMPTS == 5, "the line names 5 times in a row");
+  static_assert (CHIP_ATTEMPTS == ATTEMPTS_IN_WORDS, "the line names 5 times in a row");
   Print (
     " The bus refused %d of %d transactions, %a.\n",
     mTransactionsRefused,
