@@ -187,8 +187,9 @@ HoldsASurroundedByte (
   return false;
 }
 
-// How the log shows the run met the bus: what it refused and whether the tool had to give up on it.
+// How the log shows the run met the bus, from the device-ID check that found the chip on: what it refused and whether the tool had to give up on it.
 struct BUS_SEEN {
+  size_t    Sent     = 0;
   size_t    Refused  = 0;
   bool      GaveUp   = false;    // a transaction refused CHIP_ATTEMPTS times in a row, or more refusals than a run sends again
   bool      Confirmed = false;   // a device-ID read answered 0x11
@@ -227,6 +228,15 @@ CheckLog (
 
     // Refused and not sent again only when the tool has given up on the bus.
     FUZZ_CHECK (!After || Again || (InARow == CHIP_ATTEMPTS) || (Seen.Refused >= CHIP_REFUSALS_LIMIT));
+
+    // Each device-ID check counts anew: the bus the chip answers on is the run's.
+    if (Is (Entry, EEPROM_BUS_ADDRESS, R_ACCESS, EfiSmbusWriteByte) && !Again) {
+      Seen.Sent    = 0;
+      Seen.Refused = 0;
+      Seen.GaveUp  = false;
+    }
+
+    Seen.Sent++;
     Seen.Confirmed = Seen.Confirmed || (IdRead && !Refused && (Entry.Data[0] == V_DEVICE_ID));
     InARow         = Again ? InARow + 1 : 1;
     FUZZ_CHECK (InARow <= CHIP_ATTEMPTS);
@@ -350,7 +360,7 @@ LLVMFuzzerTestOneInput (
   if ((Status == EFI_DEVICE_ERROR) && Bus.GaveUp && (Run.Output.find ("Error: E2PROM read failed") != std::string::npos)) {
     char  Line[80];
 
-    std::snprintf (Line, sizeof (Line), " The bus refused %zu of %zu transactions, ", Bus.Refused, Sim.Transactions.size ());
+    std::snprintf (Line, sizeof (Line), " The bus refused %zu of %zu transactions, ", Bus.Refused, Bus.Sent);
     FUZZ_CHECK (Run.Output.find (Line) != std::string::npos);
   }
 
