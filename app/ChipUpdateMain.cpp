@@ -58,7 +58,7 @@ ShowUsage (
   Print (
     " Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\n"
     " Zk48Update.efi -h       show these lines; the chip is not touched.\n"
-    " Exit statuses and the bench script Zk48Bench.nsh: see the README.\n"
+    " Exit statuses, the bench script, the chip not found: help Zk48Update -verbose\n"
     );
 }
 

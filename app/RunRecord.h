@@ -25,9 +25,9 @@ struct RUN_RECORD {
   UINT8           Known;
   UPDATE_VERSIONS Versions;       // Current: the version before the run (-v: the E2PROM's); ReadBack: after an update
   UINT32          ImageCrc;
-  EEPROM_BACKUP   Backup;         // what -d did
   IMAGE_COMPARE   Compare;        // what -c did
   EFI_TIME        Start;          // all zero when the firmware gave no time
+  EEPROM_BACKUP   Backup;         // what -d did; last, for its name's buffer
 };
 
 /** Notes the time the run began, when the firmware tells it. **/

@@ -1,7 +1,8 @@
 /** @file
   EFI_SHELL_PROTOCOL of the UEFI Shell: its mappings (fs1:, HD0a0b:) from
-  names to volumes and its current directory. Only the members the tool
-  calls are typed; every other keeps its place as a bare pointer.
+  names to volumes, its current directory and its variables. Only the
+  members the tool calls are typed; every other keeps its place as a bare
+  pointer.
 **/
 #ifndef PLATFORM_SHELL_H_
 #define PLATFORM_SHELL_H_
@@ -20,11 +21,13 @@ inline constexpr EFI_GUID  gEfiShellProtocolGuid = {
 typedef const EFI_DEVICE_PATH_PROTOCOL *(EFIAPI *EFI_SHELL_GET_DEVICE_PATH_FROM_MAP)(const CHAR16 *Mapping);
 typedef const CHAR16 *(EFIAPI *EFI_SHELL_GET_MAP_FROM_DEVICE_PATH)(EFI_DEVICE_PATH_PROTOCOL **DevicePath);
 typedef const CHAR16 *(EFIAPI *EFI_SHELL_GET_CUR_DIR)(const CHAR16 *FileSystemMapping);
+// An empty Value deletes Name; a volatile variable is gone at the next boot.
+typedef EFI_STATUS (EFIAPI *EFI_SHELL_SET_ENV)(const CHAR16 *Name, const CHAR16 *Value, BOOLEAN Volatile);
 
 struct EFI_SHELL_PROTOCOL {
   VOID                                  *Execute;
   VOID                                  *GetEnv;
-  VOID                                  *SetEnv;
+  EFI_SHELL_SET_ENV                     SetEnv;
   VOID                                  *GetAlias;
   VOID                                  *SetAlias;
   VOID                                  *GetHelpText;
@@ -37,6 +40,7 @@ struct EFI_SHELL_PROTOCOL {
 };
 
 // NOLINTBEGIN(readability-magic-numbers): the offsets the standard gives
+static_assert (__builtin_offsetof (EFI_SHELL_PROTOCOL, SetEnv) == 16, "shell protocol layout");
 static_assert (__builtin_offsetof (EFI_SHELL_PROTOCOL, GetDevicePathFromMap) == 48, "shell protocol layout");
 static_assert (__builtin_offsetof (EFI_SHELL_PROTOCOL, GetMapFromDevicePath) == 56, "shell protocol layout");
 static_assert (__builtin_offsetof (EFI_SHELL_PROTOCOL, GetCurDir) == 88, "shell protocol layout");

@@ -5,6 +5,7 @@
 #include "update/ChipUpdate.h"
 #include "chip/TconChip.h"
 #include "platform/PrintLib.h"
+#include "platform/ShellLib.h"
 #include "platform/UefiLib.h"
 #include "update/EepromRead.h"
 #include "update/Progress.h"
@@ -71,10 +72,17 @@ Verify (
 
   Versions->ReadBack      = ReadBack;
   Versions->ReadBackKnown = (Result == ChipDone);
+
+  //
+  // Each failure also leaves its reason in Zk48Reason, for a script whose
+  // next run clears this screen.
+  //
   if (Result != ChipDone) {
     ShowEepromReadError (Result, NO_EEPROM_ADDRESS);
+    SetShellVariable ("Zk48Reason=version byte not read back");
   } else if (ReadBack != Expected) {
     Print (" Version information validation error,the bin version is 0x%x and the E2PROM version is 0x%x. \n", Expected, ReadBack);
+    SetShellVariable ("Zk48Reason=version read back 0x%X, not 0x%X", ReadBack, Expected);
     Result = ChipFailed;
   } else {
     Print (" Version information verified successfully,the version is 0x%x. \n", ReadBack);
@@ -90,6 +98,7 @@ Verify (
   if (FailedBlocks != 0) {
     Print (" Error: %d of 1024 block writes failed, the E2PROM image is incomplete.\n", FailedBlocks);
     ShowBusRefusals ();
+    SetShellVariable ("Zk48Reason=%d of 1024 block writes failed", FailedBlocks);
     return (Result == ChipTimedOut) ? Result : ChipFailed;
   }
 

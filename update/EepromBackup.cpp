@@ -6,6 +6,7 @@
 **/
 #include "update/EepromBackup.h"
 #include "chip/TconChip.h"
+#include "platform/BaseLib.h"
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
 #include "update/FileVolume.h"
@@ -38,6 +39,38 @@ FailCreate (
   return Fail (Backup, Status);
 }
 
+/**
+  Names a plain name with the volume it is on, "FS0:\backup.bin", as the
+  shell maps it: that volume need not be the one the shell is on. A name
+  given with its mapping, or one the shell cannot name, stays as given.
+**/
+VOID
+NameBackupVolume (
+  EEPROM_BACKUP                    *Backup,
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL  *FileSystem
+  )
+{
+  const CHAR16  *Name  = Backup->FileName;
+  CHAR16        *Named = Backup->Named;
+  UINTN         Length;
+
+  if ((Backup->Path != Name) || !VolumeMapping (FileSystem, Named)) {
+    return;
+  }
+
+  Length = StrLen (Named);
+  if (Name[0] != u'\\') {
+    Named[Length++] = u'\\';
+  }
+
+  while ((*Name != 0) && (Length < BACKUP_NAME_SIZE - 1)) {
+    Named[Length++] = *Name++;
+  }
+
+  Named[Length]    = 0;
+  Backup->FileName = Named;
+}
+
 /** Opens the root directory of the volume the name is on; FALSE when there is none to write to. **/
 BOOLEAN
 OpenBackupVolume (
@@ -49,6 +82,11 @@ OpenBackupVolume (
   EFI_STATUS                       Status;
 
   Status = LocateFileVolume (Backup->FileName, &FileSystem, &Backup->Path);
+  if (!EFI_ERROR (Status)) {
+    NameBackupVolume (Backup, FileSystem);
+  }
+
+  Print (" Backup file is: %s\n", Backup->FileName);
   if (EFI_ERROR (Status)) {
     FailCreate (Backup, Status);
     ShowWhereLookedFor (Backup->FileName, nullptr);
@@ -290,7 +328,6 @@ SaveEepromBackup (
 
   *Backup          = EEPROM_BACKUP {};
   Backup->FileName = FileName;
-  Print (" Backup file is: %s\n", FileName);
   if (OpenBackupVolume (Backup)) {
     if (CheckNameIsFree (Backup) && CreateBackupFile (Backup)) {
       Saved = FillBackupFile (Backup, Agreed, Second);

@@ -9,13 +9,18 @@
 #include "chip/TconChip.h"
 #include "platform/Base.h"
 #include "platform/SimpleFileSystem.h"
+#include "update/FileVolume.h"
+
+// The backup's name as the messages give it: a mapping, a backslash and a
+// path as long as the file system takes (260 units), the terminator.
+constexpr UINTN  BACKUP_NAME_SIZE = MAPPING_NAME_SIZE + 1 + 260;
 
 //
 // What the backup holds while it runs. A handle is set only when the call
 // that produces it succeeded; the release step closes exactly those.
 //
 struct EEPROM_BACKUP {
-  const CHAR16         *FileName;      // as the technician gave it
+  const CHAR16         *FileName;      // as the messages name it: as given, or in Named
   const CHAR16         *Path;          // the name on its volume
   EFI_FILE_PROTOCOL    *Root;
   EFI_FILE_PROTOCOL    *File;          // the new file, until it is closed or deleted
@@ -24,6 +29,8 @@ struct EEPROM_BACKUP {
   BOOLEAN              CrcKnown;      // the saved content's CRC-32 was worked out
   UINT32               Crc;
   EFI_STATUS           Status;        // how the file ended; EFI_SUCCESS once it is whole and reads back
+  CHAR16               Named[BACKUP_NAME_SIZE];   // a plain name after the shell's name of its volume; last,
+                                                  // so that the fields above stay near the start
 };
 
 /**

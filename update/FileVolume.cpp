@@ -6,7 +6,7 @@
 #include "update/FileVolume.h"
 #include "platform/BaseLib.h"
 #include "platform/PrintLib.h"
-#include "platform/Shell.h"
+#include "platform/ShellLib.h"
 #include "platform/UefiLib.h"
 
 namespace {
@@ -57,19 +57,6 @@ SplitMapping (
 
   CopyMapping (Mapping, Name, Length + 1);
   return Name + Length + 1;
-}
-
-EFI_SHELL_PROTOCOL *
-LocateShell (
-  )
-{
-  EFI_SHELL_PROTOCOL  *Shell = nullptr;
-
-  if (EFI_ERROR (gBS->LocateProtocol (&gEfiShellProtocolGuid, nullptr, (VOID **)&Shell))) {
-    return nullptr;
-  }
-
-  return Shell;
 }
 
 /** The volume the shell maps Mapping ("FS1:") to; NULL when none, or no shell to ask. **/

@@ -4,6 +4,7 @@
 **/
 #include "update/ImageCompare.h"
 #include "platform/PrintLib.h"
+#include "platform/ShellLib.h"
 #include "platform/UefiLib.h"
 #include "update/ProvenEeprom.h"
 #include "update/RetryNote.h"
@@ -60,6 +61,10 @@ ShowFirstDifferences (
 
   for (UINT32 Address = 0; (Address < EEPROM_SIZE) && (Shown < DIFFERENCES_SHOWN); Address++) {
     if (Image[Address] != Eeprom[Address]) {
+      if (Shown == 0) {
+        SetShellVariable ("Zk48FirstDifference=0x%4.4X", Address);
+      }
+
       Print (" Address 0x%4.4X: image 0x%2.2X, E2PROM 0x%2.2X\n", Address, Image[Address], Eeprom[Address]);
       Shown++;
     }
@@ -86,6 +91,7 @@ CompareWithImage (
 
   ShowCrcs (Image, Eeprom, Compare);
   Compare->Differences = CountDifferences (Image, Eeprom);
+  SetShellVariable ("Zk48Differences=%d", Compare->Differences);
   if (Compare->Differences == 0) {
     ShowRetryNote (Compare->BytesReread);
     Print (" The E2PROM is identical to the image.\n");

@@ -12,13 +12,18 @@ namespace {
 // A record shorter than the fixed part of EFI_FILE_INFO cannot hold a file size.
 constexpr UINTN  FILE_INFO_MIN_SIZE = __builtin_offsetof (EFI_FILE_INFO, FileName);
 
+/**
+  Ends the load with Status. A device error or a timeout of the volume
+  ends it with EFI_LOAD_ERROR instead: a script takes those two for the
+  chip's, which may have been written, and no load writes it.
+**/
 BOOLEAN
 FailLoad (
   CHIP_IMAGE_FILE  *ImageFile,
   EFI_STATUS       Status
   )
 {
-  ImageFile->Status = Status;
+  ImageFile->Status = ((Status == EFI_DEVICE_ERROR) || (Status == EFI_TIMEOUT)) ? EFI_LOAD_ERROR : Status;
   ReleaseImageFile (ImageFile);
   return FALSE;
 }

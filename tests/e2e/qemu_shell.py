@@ -35,6 +35,7 @@ clang++ and lld-link.
 Command line:
     qemu_shell.py run  --file tool.efi --scenario "help=tool.efi -h" ...
     qemu_shell.py live --file tool.efi --cmd "tool.efi -h"
+    qemu_shell.py shell --workdir DIR --file tool.efi --cmd "echo hello"
     qemu_shell.py timing
 """
 
@@ -531,6 +532,25 @@ def boot(files: DiskFiles, startup_nsh: str, timeout: float = 120.0, *, cols: in
     return run
 
 
+def interactive(files: DiskFiles, startup_nsh: str, workdir: str | os.PathLike[str], *,
+                firmware: Firmware | None = None) -> int:
+    """Boots QEMU with a FAT disk holding files and startup.nsh, the console
+    in this terminal until the machine powers off (reset -s, or exit with the
+    fast-boot loader) or QEMU is left with Ctrl-A X. The disk image stays in
+    workdir. Returns QEMU's exit status."""
+    firmware = firmware or FIRMWARE
+    base = Path(workdir)
+    disk_dir, image = base / "disk", base / "disk.img"
+    shutil.rmtree(disk_dir, ignore_errors=True)
+    disk_dir.mkdir(parents=True)
+    _populate(disk_dir, files, startup_nsh, firmware.boot_file(True))
+    make_disk_image(disk_dir, image)
+    cmd = firmware.command(image, base, False)
+    # QEMU's monitor on the same terminal: Ctrl-A X leaves, Ctrl-A H lists the rest.
+    cmd[cmd.index("stdio")] = "mon:stdio"
+    return subprocess.call(cmd)
+
+
 def _capture(cmd: list[str], err: IO[bytes], timeout: float, cols: int, rows: int,
              replies: list[tuple[bytes, bytes]], live: IO[str] | None, stop_at: Sequence[bytes] = ()) -> BootRun:
     start = time.monotonic()
@@ -706,6 +726,13 @@ def _cmd_live(args: argparse.Namespace) -> int:
     return 0 if run.returncode == 0 else 1
 
 
+def _cmd_shell(args: argparse.Namespace) -> int:
+    nsh = "\r\n".join(["@echo -off", "fs0:", *args.cmd]) + "\r\n"
+    if FIRMWARE.start_keys:
+        print(f"qemu_shell: on {FIRMWARE.name}, type fs0:\\startup.nsh at the first prompt")
+    return interactive(_files_arg(args.file), nsh, args.workdir)
+
+
 def _stats(values: list[float]) -> str:
     values = sorted(values)
     return f"min {values[0]:.3f}  median {values[len(values) // 2]:.3f}  max {values[-1]:.3f} s"
@@ -740,8 +767,14 @@ def main(argv: list[str] | None = None) -> int:
     sub = parser.add_subparsers(dest="mode", required=True)
     for name, help_text in (("run", "run scenarios, print each one's screen and status"),
                             ("live", "show the console live while commands run, then power off"),
+                            ("shell", "run commands, then leave the shell to this terminal"),
                             ("timing", "measure boot time and per-scenario overhead")):
         p = sub.add_parser(name, help=help_text)
+        if name == "shell":
+            p.add_argument("--workdir", required=True, help="where the disk image is kept")
+            p.add_argument("--file", action="append", default=[], metavar="SRC[=DEST]")
+            p.add_argument("--cmd", action="append", default=[], metavar="COMMAND")
+            continue
         p.add_argument("--timeout", type=float, default=120.0, help="wall-clock limit per boot (s)")
         if name == "timing":
             p.add_argument("--boots", type=int, default=3)
@@ -760,7 +793,7 @@ def main(argv: list[str] | None = None) -> int:
                            help="shell command line to run (repeatable)")
     args = parser.parse_args(argv)
     try:
-        return {"run": _cmd_run, "live": _cmd_live, "timing": _cmd_timing}[args.mode](args)
+        return {"run": _cmd_run, "live": _cmd_live, "shell": _cmd_shell, "timing": _cmd_timing}[args.mode](args)
     except E2EError as e:
         print(f"qemu_shell: {e}", file=sys.stderr)
         return 1

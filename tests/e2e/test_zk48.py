@@ -25,7 +25,9 @@ import os
 import random
 import re
 import statistics
+import subprocess
 import sys
+import tempfile
 import unittest
 import zlib
 from pathlib import Path
@@ -38,18 +40,20 @@ ROOT = Path(__file__).resolve().parents[2]
 EFI_DIR = Path(os.environ.get("ZK48_EFI_DIR", ROOT / "build" / "efi"))
 BENCH_SCRIPT = ROOT / "examples" / "Zk48Bench.nsh"
 MANUAL_PAGE = ROOT / "app" / "Zk48Update.man"
+SIMCTL_MANUAL_PAGE = ROOT / "sim" / "driver" / "Zk48SimCtl.man"
+REHEARSE = ROOT / "scripts" / "rehearse.sh"
 SIM_SETTINGS = ROOT / "sim" / "Zk48Settings.cpp"
 
 IMAGE_VERSION = 0x5A
+# The chip as the rehearsal's Zk48Sim.cfg has it before the update.
 CHIP_VERSION = 0x4C
 CHIP_MCU = 0x21
-SETTINGS = f"# the chip as the bench has it before the update\nmcu=0x{CHIP_MCU:02X}\nversion=0x{CHIP_VERSION:02X}\n"
 
 # %lasterror% as the shell shows it: the error bit dropped.
 SUCCESS, INVALID_PARAMETER, BAD_BUFFER_SIZE, DEVICE_ERROR, NOT_FOUND, ACCESS_DENIED, TIMEOUT, CRC_ERROR = \
     0, 2, 4, 7, 14, 15, 18, 27
 # The bench script's own exit statuses (documented at its top).
-BENCH_PASS, BENCH_USAGE, BENCH_NO_BACKUP, BENCH_RESTORED, BENCH_NOT_RESTORED, BENCH_UNKNOWN = range(6)
+BENCH_PASS, BENCH_USAGE, BENCH_NO_BACKUP, BENCH_RESTORED, BENCH_NOT_RESTORED, BENCH_UNKNOWN, BENCH_NOT_WRITTEN = range(7)
 
 EQUALS = "=" * 48
 BANNER = [EQUALS,
@@ -67,7 +71,7 @@ USAGE = [" Zk48Update.efi IMAGE    write the 8192-byte IMAGE and check its versi
          " Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.",
          " Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.",
          " Zk48Update.efi -h       show these lines; the chip is not touched.",
-         " Exit statuses and the bench script Zk48Bench.nsh: see the README."]
+         " Exit statuses, the bench script, the chip not found: help Zk48Update -verbose"]
 NOT_FOUND_LINE = "Error: can't found any supported SMBus device,exit."
 # After "reset" the chip reports the simulator's default MCU version.
 RESET_MCU = 0x10
@@ -154,6 +158,8 @@ SCENARIOS = [
     q.Scenario("manual_by_option", "Zk48Update.efi -?"),
     q.Scenario("manual_by_help", "help Zk48Update"),
     q.Scenario("manual_verbose", "help Zk48Update -verbose"),
+    q.Scenario("manual_bench_section", 'help Zk48Update -section "BENCH SCRIPT"'),
+    q.Scenario("simctl_manual", "help Zk48SimCtl"),
     # The simulator's control program helps before the simulator is loaded.
     q.Scenario("simctl_help", "Zk48SimCtl.efi -h"),
     q.Scenario("simctl_no_argument", "Zk48SimCtl.efi"),
@@ -230,7 +236,12 @@ SCENARIOS = [
     # A plain name while the shell is on the second disk: where the tool looked, and what to type.
     q.Scenario("hint", "fs1:\nZk48Update.efi panel.bin"),
     q.Scenario("hint_in_directory", "cd images\nZk48Update.efi panel.bin"),
+    # From the stick, a backup's plain name is on the first disk, and its messages say so.
+    q.Scenario("backup_named_from_the_stick", "Zk48Update.efi -d old.bin"),
     q.Scenario("no_hint_on_first", "fs0:\nZk48Update.efi panel.bin"),
+    # A typo in the image's name: the update ends before its first block write.
+    q.Scenario("bench_typo", "Zk48SimCtl.efi reset fill=pattern\nZk48Bench.nsh imgae.bin bench7.bin"),
+    q.Scenario("bench_typo_state", "Zk48SimCtl.efi show"),
     # A bus at 100 kHz: every transaction takes its time on the wire.
     q.Scenario("bus_khz", f"Zk48SimCtl.efi reset bus-khz={BUS_KHZ}"),
     q.Scenario("timed_version", "Zk48Update.efi -v"),
@@ -266,6 +277,8 @@ LEFT_OUT: dict[str, dict[str, str]] = {q.OVMF.name: {}, q.UBOOT.name: {}}
 class Results(dict):
     """The scenarios' results by name; one left out on this firmware skips the test."""
 
+    rehearsal: dict[str, bytes]  # the rehearsal's disk, which the boot's disk holds
+
     def __missing__(self, name: str) -> q.ScenarioResult:
         reason = LEFT_OUT[q.FIRMWARE.name].get(name)
         if reason is None:
@@ -273,13 +286,27 @@ class Results(dict):
         raise unittest.SkipTest(f"{name} is not run on {q.FIRMWARE.name}: {reason}")
 
 
+# What scripts/rehearse.sh puts on its disk; the suite boots the same disk.
+REHEARSAL_FILES = ["Zk48Bench.nsh", "Zk48Sim.cfg", "Zk48Sim.efi", "Zk48SimCtl.efi", "Zk48SimCtl.man",
+                   "Zk48Update.efi", "Zk48Update.man", "sample.bin"]
+
+
+def rehearsal_disk() -> dict[str, bytes]:
+    """The files of the rehearsal's disk, as scripts/rehearse.sh --disk writes them."""
+    with tempfile.TemporaryDirectory(prefix="zk48-rehearsal-") as out:
+        subprocess.run(["bash", str(REHEARSE), "--disk", out], check=True,
+                       env=dict(os.environ, ZK48_EFI_DIR=str(EFI_DIR.resolve())))
+        return {p.name: p.read_bytes() for p in Path(out).iterdir()}
+
+
 def boot_once(scenarios: list[q.Scenario] = SCENARIOS, timeout: float = 300) -> Results:
-    files = {name: EFI_DIR / name for name in ("Zk48Update.efi", "Zk48Update.man", "Zk48Sim.efi", "Zk48SimCtl.efi")}
-    files.update({"image.bin": IMAGE, "short.bin": IMAGE[:100], "Zk48Sim.cfg": SETTINGS.encode(),
-                  "onebyte.bin": ONE_BYTE_OFF, "old.bin": OLD_FILE, "Zk48Bench.nsh": BENCH_SCRIPT})
+    rehearsal = rehearsal_disk()
+    files = {**rehearsal, "image.bin": IMAGE, "short.bin": IMAGE[:100], "onebyte.bin": ONE_BYTE_OFF, "old.bin": OLD_FILE}
     stick = {"panel.bin": STICK_IMAGE, "images/readme.txt": b"the shell's cd needs a directory here\r\n"}
     scenarios = [s for s in scenarios if s.name not in LEFT_OUT[q.FIRMWARE.name]]
-    return Results(q.run_scenarios(scenarios, files, timeout=timeout, second_disk=stick))
+    results = Results(q.run_scenarios(scenarios, files, timeout=timeout, second_disk=stick))
+    results.rehearsal = rehearsal
+    return results
 
 
 def chip_state(result: q.ScenarioResult) -> dict[str, str]:
@@ -336,14 +363,18 @@ def setting_help_lines() -> dict[str, str]:
     return dict(re.findall(r'\{ "([a-z-]+)",\s+"(  [^"]*)" \}', SIM_SETTINGS.read_text()))
 
 
-def manual_lines(verbose: bool) -> list[str]:
+# The sections the shell shows without -verbose.
+SHORT_SECTIONS = ("NAME", "SYNOPSIS", "OPTIONS", "DESCRIPTION", "EXAMPLES")
+
+
+def manual_lines(verbose: bool, page: Path = MANUAL_PAGE, sections: tuple[str, ...] = SHORT_SECTIONS) -> list[str]:
     """The manual page as the shell shows it: no title or section lines, and
-    RETURN VALUES only when asked for with -verbose."""
+    only the sections asked for unless -verbose."""
     lines, section = [], ""
-    for line in MANUAL_PAGE.read_text(encoding="ascii").splitlines():
+    for line in page.read_text(encoding="ascii").splitlines():
         if line.startswith(".SH "):
             section = line[4:]
-        elif not line.startswith(".TH ") and (verbose or section != "RETURN VALUES"):
+        elif not line.startswith(".TH ") and (verbose or section in sections):
             lines.append(line)
     return lines
 
@@ -359,7 +390,14 @@ def differences(image: bytes, eeprom: bytes) -> list[str]:
             for a in range(8192) if image[a] != eeprom[a]][:8]
 
 
+def on_volume(name: str) -> str:
+    """A backup's name as the tool's messages give it: a plain one after the
+    shell's name of the first volume, where it is."""
+    return name if ":" in name else f"FS0:\\{name}"
+
+
 def backup_screen(name: str, eeprom: bytes) -> list[str | re.Pattern[str]]:
+    name = on_volume(name)
     return SCANNED + [f" Backup file is: {name}", " Reading E2PROM:      100%", EQUALS,
                       f" Backup saved to {name}: 8192 bytes, CRC-32 0x{zlib.crc32(eeprom):08X}."]
 
@@ -385,6 +423,25 @@ def compare_screen(name: str, image: bytes, eeprom: bytes) -> list[str | re.Patt
 
 
 TIMED_OUT = [" Error: E2PROM read timed out, exit."]
+
+
+def bench_lines(*lines: str) -> list[str]:
+    """The bench script's own lines; each must fit in 79 columns, so that none wraps."""
+    shown = [f"ZK48 BENCH: {line}" for line in lines]
+    too_wide = [line for line in shown if len(line) > 79]
+    if too_wide:
+        raise AssertionError(f"wider than 79 columns: {too_wide}")
+    return shown
+
+
+def first_differences(image: bytes, eeprom: bytes) -> str:
+    """What the bench script says of a compare that found differences."""
+    count = sum(a != b for a, b in zip(image, eeprom))
+    first = next(a for a in range(8192) if image[a] != eeprom[a])
+    return f"0x1B, {count} bytes differ, the first at 0x{first:04X}."
+
+
+WRITTEN = "0x0, written, version byte checked."
 
 
 def compare_timed_out(name: str) -> list[str | re.Pattern[str]]:
@@ -557,6 +614,35 @@ class Zk48EndToEnd(unittest.TestCase):
                 self.assertNotIn(q.CLEAR_SCREEN, result.raw, "the shell answers, the tool does not run")
                 self.assertEqual(printed_lines(result), manual_lines(verbose))
                 self.assertEqual(result.status, SUCCESS)
+        bench = self.results["manual_bench_section"]
+        self.assertEqual(printed_lines(bench), manual_lines(False, sections=("BENCH SCRIPT",)))
+        self.assertIn("  0x6  STOPPED: the update ended before its first block write (any status", printed_lines(bench))
+
+    def test_manual_page_fits_its_first_screen(self) -> None:
+        # What help shows without -verbose stays on the screen whole, between
+        # the command line and the next prompt: the synopsis and every command.
+        shown, page = self.lines("manual_by_help"), manual_lines(False)
+        rows = self.results["manual_by_help"].run.rows
+        self.assertLessEqual(len(page), rows - 2)
+        self.assertEqual(shown[-len(page):], [line.rstrip() for line in page])
+        for line in manual_lines(False, sections=("SYNOPSIS", "OPTIONS")):
+            self.assertIn(line.rstrip(), shown)
+        self.assertIn("help Zk48Update -verbose", " ".join(page))
+
+    def test_simulator_control_has_a_manual_page(self) -> None:
+        result = self.results["simctl_manual"]
+        self.assertEqual(printed_lines(result), manual_lines(False, SIMCTL_MANUAL_PAGE))
+        self.assertEqual(result.status, SUCCESS)
+        # Every setting, in the words of the control program's own help.
+        options = manual_lines(False, SIMCTL_MANUAL_PAGE, ("OPTIONS",))
+        self.assertEqual([line for line in options if line in setting_help_lines().values()],
+                         list(setting_help_lines().values()))
+
+    def test_rehearsal_disk_holds_everything_a_rehearsal_needs(self) -> None:
+        disk = self.results.rehearsal
+        self.assertEqual(sorted(disk), REHEARSAL_FILES)
+        self.assertEqual(disk["Zk48Bench.nsh"], BENCH_SCRIPT.read_bytes())
+        self.assertEqual((len(disk["sample.bin"]), disk["sample.bin"][0x112F]), (8192, IMAGE_VERSION))
 
     def device_id_check(self, answer: str) -> str:
         """The scan's line for the device-ID check behind q35's controller."""
@@ -636,7 +722,7 @@ class Zk48EndToEnd(unittest.TestCase):
 
     def test_backup_never_overwrites_a_file(self) -> None:
         self.expect("backup_exists", ACCESS_DENIED, SCANNED + [
-            " Backup file is: old.bin", " Error: old.bin already exists, it is not overwritten, exit."])
+            " Backup file is: FS0:\\old.bin", " Error: FS0:\\old.bin already exists, it is not overwritten, exit."])
         self.expect_file("old.bin", OLD_FILE)
         # Refused before the first E2PROM read.
         self.assertEqual(chip_state(self.results["backup_exists_state"])["transactions"], str(SCAN_TRANSACTIONS))
@@ -662,8 +748,9 @@ class Zk48EndToEnd(unittest.TestCase):
         self.expect_runs("bench_pass", BENCH_PASS, [
             backup_screen("bench1.bin", PATTERN),
             update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
-            compare_screen("image.bin", IMAGE, IMAGE) + [
-                "ZK48 BENCH: PASS, image.bin written and identical, the backup is in bench1.bin."]])
+            compare_screen("image.bin", IMAGE, IMAGE) + bench_lines(
+                "-d bench1.bin: 0x0, backup saved.", f"image.bin: {WRITTEN}", "-c image.bin: 0x0, identical.",
+                "PASS, image.bin written and identical.")])
         self.expect_file("bench1.bin", PATTERN)
         state = chip_state(self.results["bench_pass_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(IMAGE):08X}", "1024"))
@@ -671,7 +758,7 @@ class Zk48EndToEnd(unittest.TestCase):
 
     def test_bench_script_never_updates_without_a_backup(self) -> None:
         self.expect_runs("bench_backup_taken", BENCH_NO_BACKUP, [SCANNED + [
-            " Backup file is: bench1.bin", " Error: bench1.bin already exists, it is not overwritten, exit.",
+            " Backup file is: FS0:\\bench1.bin", " Error: FS0:\\bench1.bin already exists, it is not overwritten, exit.",
             "ZK48 BENCH: STOPPED, no backup in bench1.bin, the panel was not written."]])
         state = chip_state(self.results["bench_backup_taken_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "0"))
@@ -685,9 +772,12 @@ class Zk48EndToEnd(unittest.TestCase):
             # ... the compare names its addresses.
             compare_screen("image.bin", IMAGE, written),
             update_screen("bench2.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
-            compare_screen("bench2.bin", PATTERN, PATTERN) + [
-                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin; the backup was written back, and the E2PROM is identical to it.",
-                "ZK48 BENCH: FAIL, the panel holds its previous image again, the backup is in bench2.bin."]])
+            compare_screen("bench2.bin", PATTERN, PATTERN) + bench_lines(
+                "-d bench2.bin: 0x0, backup saved.", f"image.bin: {WRITTEN}",
+                # What the compare that decided found, cleared from the screen since.
+                "-c image.bin: " + first_differences(IMAGE, written),
+                f"bench2.bin: {WRITTEN}", "-c bench2.bin: 0x0, identical.",
+                "FAIL, the panel holds its previous image again.")])
         # Else the lost block would not show.
         self.assertNotEqual(IMAGE[DROPPED_BLOCK:DROPPED_BLOCK + 8], PATTERN[DROPPED_BLOCK:DROPPED_BLOCK + 8])
         self.expect_file("bench2.bin", PATTERN)
@@ -701,9 +791,11 @@ class Zk48EndToEnd(unittest.TestCase):
             update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
             compare_screen("image.bin", IMAGE, with_block(IMAGE, DROPPED_BLOCK, PATTERN)),
             update_screen("bench3.bin", PATTERN, RESET_MCU) + update_finished(PATTERN[0x112F]),
-            compare_screen("bench3.bin", PATTERN, left) + [
-                "ZK48 BENCH: after the update the E2PROM was not identical to image.bin; the backup was written back, but the E2PROM differs from it.",
-                "ZK48 BENCH: FAIL, the panel does NOT hold its previous image, the backup is in bench3.bin."]])
+            compare_screen("bench3.bin", PATTERN, left) + bench_lines(
+                "-d bench3.bin: 0x0, backup saved.", f"image.bin: {WRITTEN}",
+                "-c image.bin: " + first_differences(IMAGE, with_block(IMAGE, DROPPED_BLOCK, PATTERN)),
+                f"bench3.bin: {WRITTEN}", "-c bench3.bin: " + first_differences(PATTERN, left),
+                "FAIL, the panel does NOT hold its previous image.")])
         self.expect_file("bench3.bin", PATTERN)
         state = chip_state(self.results["bench_not_restored_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(left):08X}", "2048"))
@@ -713,10 +805,11 @@ class Zk48EndToEnd(unittest.TestCase):
             backup_screen("bench4.bin", PATTERN),
             update_screen("image.bin", IMAGE, RESET_MCU) + TIMED_OUT,
             update_screen("bench4.bin", PATTERN, RESET_MCU) + TIMED_OUT,
-            compare_timed_out("bench4.bin") + [
-                "ZK48 BENCH: the update with image.bin failed; writing the backup back failed (status 0x12), "
-                "then the E2PROM could not be compared with it.",
-                "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench4.bin."]])
+            compare_timed_out("bench4.bin") + bench_lines(
+                "-d bench4.bin: 0x0, backup saved.", "image.bin: 0x12, version byte not read back.",
+                "-c image.bin: not made, the update failed.", "bench4.bin: 0x12, version byte not read back.",
+                "-c bench4.bin: 0x12, an E2PROM read timed out.",
+                "FAIL, unknown whether the panel holds its previous image.")])
         self.expect_file("bench4.bin", PATTERN)
         # The backup did go back: only reading could not show it.
         state = chip_state(self.results["bench_unknown_state"])
@@ -728,19 +821,32 @@ class Zk48EndToEnd(unittest.TestCase):
             update_screen("image.bin", IMAGE, RESET_MCU) + update_finished(IMAGE_VERSION),
             compare_timed_out("image.bin"),
             update_screen("bench5.bin", PATTERN, RESET_MCU) + TIMED_OUT,
-            compare_timed_out("bench5.bin") + [
-                "ZK48 BENCH: after the update the E2PROM could not be compared with image.bin; writing the backup back "
-                "failed (status 0x12), then the E2PROM could not be compared with it.",
-                "ZK48 BENCH: FAIL, unknown whether the panel holds its previous image, the backup is in bench5.bin."]])
+            compare_timed_out("bench5.bin") + bench_lines(
+                "-d bench5.bin: 0x0, backup saved.", f"image.bin: {WRITTEN}",
+                "-c image.bin: 0x12, an E2PROM read timed out.", "bench5.bin: 0x12, version byte not read back.",
+                "-c bench5.bin: 0x12, an E2PROM read timed out.",
+                "FAIL, unknown whether the panel holds its previous image.")])
         self.expect_file("bench5.bin", PATTERN)
         state = chip_state(self.results["bench_not_compared_state"])
         self.assertEqual((state["crc"], state["blocks"]), (f"{zlib.crc32(PATTERN):08X}", "2048"))
+
+    def test_bench_script_never_writes_a_panel_the_update_left_alone(self) -> None:
+        self.expect_runs("bench_typo", BENCH_NOT_WRITTEN, [
+            backup_screen("bench7.bin", PATTERN),
+            SCANNED + [" Image name is: imgae.binopen: fail_Not Found"] + bench_lines(
+                "-d bench7.bin: 0x0, backup saved.", "imgae.bin: 0xE, nothing written.",
+                "STOPPED, the panel was not written, nothing was written back.")])
+        self.expect_file("bench7.bin", PATTERN)
+        # After the backup, the scan of the update and nothing more: no block written back.
+        state = chip_state(self.results["bench_typo_state"])
+        self.assertEqual((state["crc"], state["blocks"], state["transactions"]),
+                         (f"{zlib.crc32(PATTERN):08X}", "0", str(BACKUP_TRANSACTIONS + SCAN_TRANSACTIONS)))
 
     def test_bench_script_passes_on_a_bus_that_refuses_at_random(self) -> None:
         result = self.results["bench_refusing"]
         runs = tool_runs(result)
         self.assertEqual(len(runs), 3, result.text)
-        self.assertEqual(runs[-1][-1], "ZK48 BENCH: PASS, image.bin written and identical, the backup is in bench6.bin.")
+        self.assertEqual(runs[-1][-1], "ZK48 BENCH: PASS, image.bin written and identical.")
         self.assertEqual(result.status, BENCH_PASS)
         self.expect_file("bench6.bin", PATTERN)
         state = chip_state(self.results["bench_refusing_state"])
@@ -799,6 +905,10 @@ class Zk48EndToEnd(unittest.TestCase):
                 self.expect(name, NOT_FOUND, SCANNED + [
                     missing, f" Looked on FS0: (the first volume); from here, name it {here}"])
         self.expect("no_hint_on_first", NOT_FOUND, SCANNED + [missing])
+
+    def test_backup_messages_name_the_volume_from_the_stick(self) -> None:
+        self.expect("backup_named_from_the_stick", ACCESS_DENIED, SCANNED + [
+            " Backup file is: FS0:\\old.bin", " Error: FS0:\\old.bin already exists, it is not overwritten, exit."])
 
     def test_bus_at_100khz_takes_the_wire_time(self) -> None:
         self.expect("timed_version", SUCCESS, SCANNED + ["The E2PROM version is 0xFF."])

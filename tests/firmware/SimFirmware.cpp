@@ -469,7 +469,7 @@ CallName (
     "InstallProtocolInterface", "UninstallProtocolInterface", "AllocatePool",
     "FreePool", "Stall", "OutputString", "ClearScreen", "SetCursorPosition", "OpenVolume",
     "Open", "GetInfo", "Read", "Close", "Write", "Flush", "Delete", "CalculateCrc32", "GetTime", "SetPosition",
-    "GetDevicePathFromMap", "GetMapFromDevicePath", "GetCurDir", "Execute", "PortWrite", "PortRead"
+    "GetDevicePathFromMap", "GetMapFromDevicePath", "GetCurDir", "SetEnv", "Execute", "PortWrite", "PortRead"
   };
 
   static_assert (sizeof (Names) / sizeof (Names[0]) == (size_t)Call::Count, "a name for every call");

@@ -54,6 +54,7 @@ enum class Call : int {
   GetDevicePathFromMap,     // the shell's; a failure is its "no such mapping"
   GetMapFromDevicePath,
   GetCurDir,
+  SetEnv,
   Execute,
   PortWrite,
   PortRead,
@@ -368,6 +369,7 @@ struct SimShell {
   std::vector<std::pair<std::u16string, int>>      Mappings;
   std::u16string                                   CurrentDir = u"FS0:\\";   // empty: none
   std::u16string                                   MapAnswer;     // what GetMapFromDevicePath gave last: the shell's to keep
+  std::map<std::u16string, std::u16string>         Variables;     // the volatile ones SetEnv set
 };
 
 // The device path of a block device with no file system, for a mapping of -1.

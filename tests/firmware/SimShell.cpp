@@ -147,6 +147,39 @@ SimGetCurDir (
   return Shell.CurrentDir.c_str ();
 }
 
+//
+// Variables as the shell keeps them: an empty value deletes one. The tool
+// leaves nothing that outlives the boot.
+//
+EFI_STATUS EFIAPI
+SimSetEnv (
+  const CHAR16  *Name,
+  const CHAR16  *Value,
+  BOOLEAN       Volatile
+  )
+{
+  SimShell    &Shell  = ShellOf ();
+  EFI_STATUS  Status;
+
+  if ((Name == nullptr) || (Name[0] == 0) || (Value == nullptr) || !Volatile) {
+    Shell.Owner->Violation ("SetEnv without a name or a value, or not volatile");
+    return EFI_INVALID_PARAMETER;
+  }
+
+  Status = Shell.Owner->Enter (Call::SetEnv);
+  if (EFI_ERROR (Status)) {
+    return Status;
+  }
+
+  if (Value[0] == 0) {
+    Shell.Variables.erase (Name);
+  } else {
+    Shell.Variables[Name] = Value;
+  }
+
+  return EFI_SUCCESS;
+}
+
 } // namespace
 
 size_t
@@ -190,6 +223,7 @@ SimFirmware::InstallShell (
   Shell->Protocol.GetDevicePathFromMap = SimGetDevicePathFromMap;
   Shell->Protocol.GetMapFromDevicePath = SimGetMapFromDevicePath;
   Shell->Protocol.GetCurDir            = SimGetCurDir;
+  Shell->Protocol.SetEnv               = SimSetEnv;
   Shell->Owner                         = this;
   Shell->Handle                        = NewHandle ();
   Handles.push_back ({ Shell->Handle, gEfiShellProtocolGuid, &Shell->Protocol, false });

@@ -149,8 +149,8 @@ TEST_F (BackupCompareTest, BackupRestoreAndCompareRoundTrip) {
   const std::string           Crc      = Format ("0x%08X", Zk48EepromCrc32 (&Bench ().Chip));
 
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_SUCCESS);
-  EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: backup.bin\r\n" + READ_START + ReadFigures () + READ_END +
-             " Backup saved to backup.bin: 8192 bytes, CRC-32 " + Crc + ".\r\n");
+  EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: FS0:\\backup.bin\r\n" + READ_START + ReadFigures () + READ_END +
+             " Backup saved to FS0:\\backup.bin: 8192 bytes, CRC-32 " + Crc + ".\r\n");
   EXPECT_EQ (Bench ().FileData (Volume, u"backup.bin"), Original);
   EXPECT_EQ (Bench ().Chip.Counts.Transactions, SCAN_TRANSACTIONS + 2 * EEPROM_BYTES * BYTE_TRANSACTIONS) << "two passes, 4 transactions and the polls a byte";
   EXPECT_EQ (BlockWrites (), 0u);
@@ -320,10 +320,10 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
     const char     *Line;
     bool           Created;
   } Cases[] = {
-    { Call::Open,  2, EFI_ACCESS_DENIED, " Error: cannot create backup.bin: Access Denied, exit.\r\n",   false },
-    { Call::Write, 1, EFI_DEVICE_ERROR,  " Error: writing backup.bin failed: Device Error, exit.\r\n",   true  },
-    { Call::Flush, 1, EFI_VOLUME_FULL,   " Error: flushing backup.bin failed: Volume Full, exit.\r\n",   true  },
-    { Call::Close, 1, EFI_DEVICE_ERROR,  " Error: closing backup.bin failed: Device Error, exit.\r\n",   true  },
+    { Call::Open,  2, EFI_ACCESS_DENIED, " Error: cannot create FS0:\\backup.bin: Access Denied, exit.\r\n",   false },
+    { Call::Write, 1, EFI_DEVICE_ERROR,  " Error: writing FS0:\\backup.bin failed: Device Error, exit.\r\n",   true  },
+    { Call::Flush, 1, EFI_VOLUME_FULL,   " Error: flushing FS0:\\backup.bin failed: Volume Full, exit.\r\n",   true  },
+    { Call::Close, 1, EFI_DEVICE_ERROR,  " Error: closing FS0:\\backup.bin failed: Device Error, exit.\r\n",   true  },
   };
 
   for (const auto &Case : Cases) {
@@ -341,14 +341,14 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
   Restart ();
   Bench ().Volumes[(size_t)Volume]->FreeBytes = 4096;
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_VOLUME_FULL);
-  EXPECT_NE (Output ().find (" Error: writing backup.bin failed: Volume Full, exit.\r\n The incomplete backup file was deleted.\r\n"), std::string::npos);
+  EXPECT_NE (Output ().find (" Error: writing FS0:\\backup.bin failed: Volume Full, exit.\r\n The incomplete backup file was deleted.\r\n"), std::string::npos);
   EXPECT_FALSE (Bench ().HasFile (Volume, u"backup.bin"));
 
   // A driver that takes part of the file and reports success: the write that failed is named, not the read-back.
   Restart ();
   Bench ().Fail (harness::Short (Call::Write, 100));
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_VOLUME_FULL);
-  EXPECT_NE (Output ().find (" Error: writing backup.bin stopped after 100 of 8192 bytes, exit.\r\n The incomplete backup file was deleted.\r\n"), std::string::npos) << Output ();
+  EXPECT_NE (Output ().find (" Error: writing FS0:\\backup.bin stopped after 100 of 8192 bytes, exit.\r\n The incomplete backup file was deleted.\r\n"), std::string::npos) << Output ();
   EXPECT_EQ (Output ().find ("read back"), std::string::npos);
   EXPECT_FALSE (Bench ().HasFile (Volume, u"backup.bin"));
 
@@ -357,7 +357,7 @@ TEST_F (BackupCompareTest, FailingFileStepsLeaveNoBackupBehind) {
   Bench ().Fail (harness::Once (Call::Write, 1, EFI_DEVICE_ERROR));
   Bench ().Fail (harness::Once (Call::Delete, 1, EFI_WARN_DELETE_FAILURE));
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_DEVICE_ERROR);
-  EXPECT_NE (Output ().find (" Error: the incomplete backup file backup.bin could not be deleted, do not use it.\r\n"), std::string::npos);
+  EXPECT_NE (Output ().find (" Error: the incomplete backup file FS0:\\backup.bin could not be deleted, do not use it.\r\n"), std::string::npos);
 }
 
 // Names that cannot take a backup are refused before a single E2PROM byte is read.
@@ -366,19 +366,19 @@ TEST_F (BackupCompareTest, BackupRefusesNamesItCannotUseBeforeReading) {
 
   Bench ().AddFile (Volume, u"backup.bin", Kept);
   EXPECT_EQ (Run ({ u"-d", u"backup.bin" }), EFI_ACCESS_DENIED);
-  EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: backup.bin\r\n Error: backup.bin already exists, it is not overwritten, exit.\r\n");
+  EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: FS0:\\backup.bin\r\n Error: FS0:\\backup.bin already exists, it is not overwritten, exit.\r\n");
   EXPECT_EQ (Bench ().FileData (Volume, u"backup.bin"), Kept);
   EXPECT_EQ (Bench ().Chip.Counts.Transactions, SCAN_TRANSACTIONS);
 
   Restart ();
   Bench ().AddDirectory (Volume, u"saved");
   EXPECT_EQ (Run ({ u"-d", u"saved" }), EFI_ACCESS_DENIED);
-  EXPECT_NE (Output ().find (" Error: saved already exists, it is not overwritten, exit.\r\n"), std::string::npos);
+  EXPECT_NE (Output ().find (" Error: FS0:\\saved already exists, it is not overwritten, exit.\r\n"), std::string::npos);
 
   Restart ();
   Bench ().Volumes[(size_t)Volume]->ReadOnly = true;
   EXPECT_EQ (Run ({ u"-d", u"new.bin" }), EFI_WRITE_PROTECTED);
-  EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: new.bin\r\n Error: cannot create new.bin: Write Protected, exit.\r\n");
+  EXPECT_EQ (Output (), BenchUpToChip () + " Backup file is: FS0:\\new.bin\r\n Error: cannot create FS0:\\new.bin: Write Protected, exit.\r\n");
   EXPECT_EQ (Bench ().Chip.Counts.Transactions, SCAN_TRANSACTIONS);
   EXPECT_FALSE (Bench ().HasFile (Volume, u"new.bin"));
 }

@@ -6,6 +6,7 @@
 #include "tests/firmware/FirmwareTest.h"
 
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <set>
 
@@ -141,7 +142,7 @@ const RUN_ENDING  RUN_ENDINGS[] = {
   { "Help",                   { u"-h" },                 Nothing,            EFI_SUCCESS,           "show these lines; the chip is not touched." },
   { "Version",                { u"-v" },                 Nothing,            EFI_SUCCESS,           "The E2PROM version is 0xFF." },
   { "Update",                 { u"image.bin" },          ImageFile,          EFI_SUCCESS,           " E2PROM update finished." },
-  { "Backup",                 { u"-d", u"backup.bin" },  Nothing,            EFI_SUCCESS,           " Backup saved to backup.bin" },
+  { "Backup",                 { u"-d", u"backup.bin" },  Nothing,            EFI_SUCCESS,           " Backup saved to FS0:\\backup.bin" },
   { "CompareIdentical",       { u"-c", u"image.bin" },   ChipImageFile,      EFI_SUCCESS,           " The E2PROM is identical to the image." },
   // The command line, and where it comes from.
   { "NoArgument",             {},                        Nothing,            EFI_INVALID_PARAMETER, " Error: No bin file name parameter" },
@@ -169,6 +170,10 @@ const RUN_ENDING  RUN_ENDINGS[] = {
   { "ImageNot8192Bytes",      { u"image.bin" },
     [](ExitStatusTest &Test) { Test.AddFile (u"image.bin", MakeImage (0x5A, 8191)); },
     EFI_BAD_BUFFER_SIZE, " File size 8191 is not right" },
+  // A failing stick: never the chip's 0x7 or 0x12, which tell a script the panel may have been written.
+  { "ImageReadDeviceError",   { u"image.bin" },
+    [](ExitStatusTest &Test) { ImageFile (Test); Test.Bench ().Fail (harness::Once (Call::Read, 1, EFI_DEVICE_ERROR)); },
+    EFI_LOAD_ERROR, "Read file fail" },
   // The chip.
   { "VersionReadTimesOut",    { u"-v" },                 ReadsNeverReady,    EFI_TIMEOUT,           " Error: E2PROM read timed out, exit." },
   { "BackupReadTimesOut",     { u"-d", u"backup.bin" },  ReadsNeverReady,    EFI_TIMEOUT,           " Error: E2PROM read timed out at address 0x0000" },
@@ -187,12 +192,25 @@ const RUN_ENDING  RUN_ENDINGS[] = {
       Test.Bench ().Fail (harness::AtSite (Call::Execute, harness::ExecuteSite (harness::EEPROM_BUS_ADDRESS, 0x00, EfiSmbusWriteBlock), EFI_DEVICE_ERROR));
     },
     EFI_DEVICE_ERROR, " Error: 1024 of 1024 block writes failed" },
+  { "UpdateReadBackTimesOut", { u"image.bin" },
+    [](ExitStatusTest &Test) { ImageFile (Test); ReadsNeverReady (Test); },
+    EFI_TIMEOUT, " Error: E2PROM read timed out, exit." },
   { "UpdateVersionDiffers",   { u"image.bin" },
     [](ExitStatusTest &Test) { ImageFile (Test); Test.Bench ().Chip.Faults.IgnoreBlockWrites = TRUE; },
     EFI_DEVICE_ERROR, " Version information validation error" },
   { "CompareDiffers",         { u"-c", u"image.bin" },
-    [](ExitStatusTest &Test) { Zk48FillPattern (&Test.Bench ().Chip); Test.AddFile (u"image.bin", MakeImage (0x5A)); },
-    EFI_CRC_ERROR, " bytes differ from the image:" },
+    [](ExitStatusTest &Test) {
+      // The chip lost one block, 0x0800 to 0x0807, each byte of it unlike the image's.
+      std::vector<uint8_t>  Image = Pattern ();
+
+      Zk48FillPattern (&Test.Bench ().Chip);
+      for (size_t Address = 0x0800; Address < 0x0808; Address++) {
+        Image[Address] ^= 0xFF;
+      }
+
+      Test.AddFile (u"image.bin", Image);
+    },
+    EFI_CRC_ERROR, " Error: 8 of 8192 bytes differ from the image:" },
   // The backup file.
   { "BackupExists",           { u"-d", u"backup.bin" },
     [](ExitStatusTest &Test) { Test.AddFile (u"backup.bin", Pattern ()); },
@@ -202,7 +220,7 @@ const RUN_ENDING  RUN_ENDINGS[] = {
     EFI_ACCESS_DENIED, " already exists, it is not overwritten" },
   { "BackupWriteCutShort",    { u"-d", u"backup.bin" },
     [](ExitStatusTest &Test) { Test.Bench ().Fail (harness::Short (Call::Write, 100)); },
-    EFI_VOLUME_FULL, " writing backup.bin stopped after 100 of 8192 bytes" },
+    EFI_VOLUME_FULL, " writing FS0:\\backup.bin stopped after 100 of 8192 bytes" },
   { "BackupDoesNotReadBack",  { u"-d", u"backup.bin" },
     [](ExitStatusTest &Test) { Test.Disk ().CorruptOffset = 0x0800; },
     EFI_VOLUME_CORRUPTED, " does not read back as it was written" },
@@ -212,17 +230,44 @@ const RUN_ENDING  RUN_ENDINGS[] = {
     EFI_NO_MEDIA, "Read file fail", true },
   { "BackupWriteProtected",   { u"-d", u"backup.bin" },
     [](ExitStatusTest &Test) { Test.Disk ().ReadOnly = true; },
-    EFI_WRITE_PROTECTED, " cannot create backup.bin: Write Protected", true },
+    EFI_WRITE_PROTECTED, " cannot create FS0:\\backup.bin: Write Protected", true },
   { "BackupVolumeFull",       { u"-d", u"backup.bin" },
     [](ExitStatusTest &Test) { Test.Disk ().FreeBytes = 4096; },
-    EFI_VOLUME_FULL, " writing backup.bin failed: Volume Full", true },
+    EFI_VOLUME_FULL, " writing FS0:\\backup.bin failed: Volume Full", true },
   { "BackupFlushFails",       { u"-d", u"backup.bin" },
     [](ExitStatusTest &Test) { Test.Bench ().Fail (harness::Once (Call::Flush, 1, EFI_NO_MEDIA)); },
-    EFI_NO_MEDIA, " flushing backup.bin failed: No Media", true },
+    EFI_NO_MEDIA, " flushing FS0:\\backup.bin failed: No Media", true },
   { "BackupReadBackFails",    { u"-d", u"backup.bin" },
     [](ExitStatusTest &Test) { Test.Bench ().Fail (harness::Once (Call::Read, 1, EFI_NO_MEDIA)); },
-    EFI_NO_MEDIA, " reading backup.bin back failed: No Media", true },
+    EFI_NO_MEDIA, " reading FS0:\\backup.bin back failed: No Media", true },
 };
+
+//
+// What a run leaves in the shell's variables for a script, by row; every
+// other row leaves none. An update's reason comes only with 0x7 or 0x12, a
+// compare's count only once the whole E2PROM was read.
+//
+const std::map<std::string, std::string>  VARIABLES_LEFT = {
+  { "CompareIdentical",       "Zk48Differences=0" },
+  { "CompareDiffers",         "Zk48Differences=8;Zk48FirstDifference=0x0800" },
+  { "UpdateBlocksRefused",    "Zk48Reason=1024 of 1024 block writes failed" },
+  { "UpdateReadBackTimesOut", "Zk48Reason=version byte not read back" },
+  { "UpdateVersionDiffers",   "Zk48Reason=version read back 0xFF, not 0x5A" },
+};
+
+std::string
+VariablesLeft (
+  const harness::SimFirmware  &Bench
+  )
+{
+  std::string  Left;
+
+  for (const auto &[Name, Value] : Bench.Shell->Variables) {
+    Left += (Left.empty () ? "" : ";") + harness::Utf8 (Name) + "=" + harness::Utf8 (Value);
+  }
+
+  return Left;
+}
 
 TEST_P (ExitStatusTest, RunEndsWithAStatusTheManualPageGives) {
   const RUN_ENDING             &Ending = GetParam ();
@@ -233,6 +278,7 @@ TEST_P (ExitStatusTest, RunEndsWithAStatusTheManualPageGives) {
   Sim.SetArguments (Argv, Ending.Source);
   EXPECT_EQ (LastError (Sim.RunImage ()), LastError (Ending.Status));
   EXPECT_NE (Output ().find (Ending.Says), std::string::npos) << Output ();
+  EXPECT_EQ (VariablesLeft (Sim), VARIABLES_LEFT.contains (Ending.Name) ? VARIABLES_LEFT.at (Ending.Name) : "");
   if (Ending.Passed) {
     EXPECT_TRUE (ManualPage ().AnyOther) << "the page says nothing of the firmware's own statuses";
   } else {

@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P (
     FLAG_CASE { "TheBackupItself",   { u"-d", u"b.bin", u"-l", u"b.bin" },        EFI_INVALID_PARAMETER, " Error: -l needs a file of its own, b.bin is the command's file, program exit." },
     FLAG_CASE { "AfterAnExtra",      { u"-v", u"x", u"-l", u"zk48.log" },         EFI_SUCCESS,           "The E2PROM version is 0x5A. " },
     FLAG_CASE { "CapitalL",          { u"-v", u"-L", u"zk48.log" },               EFI_SUCCESS,           "The E2PROM version is 0x5A. " },
-    FLAG_CASE { "WithHelp",          { u"-h", u"-l", u"zk48.log" },               EFI_SUCCESS,           " Exit statuses and the bench script Zk48Bench.nsh: see the README." }
+    FLAG_CASE { "WithHelp",          { u"-h", u"-l", u"zk48.log" },               EFI_SUCCESS,           " Exit statuses, the bench script, the chip not found: help Zk48Update -verbose" }
     ),
   [](const ::testing::TestParamInfo<FLAG_CASE> &Info) { return std::string (Info.param.Name); }
   );

@@ -195,7 +195,7 @@ const std::string  USAGE =
   " Zk48Update.efi -d FILE  save the whole E2PROM in FILE, a new file.\r\n"
   " Zk48Update.efi -c FILE  compare the whole E2PROM with the image FILE.\r\n"
   " Zk48Update.efi -h       show these lines; the chip is not touched.\r\n"
-  " Exit statuses and the bench script Zk48Bench.nsh: see the README.\r\n";
+  " Exit statuses, the bench script, the chip not found: help Zk48Update -verbose\r\n";
 
 struct HELP_CASE {
   const char                     *Name;

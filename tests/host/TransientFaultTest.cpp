@@ -229,8 +229,8 @@ TEST_F (TransientFaultTest, RefusedTransactionIsSentAgainInEveryCommand) {
     { { u"-v" },                 SCAN_TRANSACTIONS + 1 + STEP_POLL,                  "The E2PROM version is 0xAA. \r\n",  "" },
     { { u"-v" },                 1,                                                  "The E2PROM version is 0xAA. \r\n",  " Found Chip on Addr" },
     { { u"zk48.bin" },           SCAN_TRANSACTIONS + 1,                              " E2PROM update finished.\r\n",      " Current E2PROM MCU version: V10. \r\n" },
-    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x0800) + STEP_ADDRESS_HIGH,    " Backup saved to backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n", "" },
-    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x08FF) + STEP_DATA,            " Backup saved to backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n", "" },
+    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x0800) + STEP_ADDRESS_HIGH,    " Backup saved to FS0:\\backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n", "" },
+    { { u"-d", u"backup.bin" },  FirstTransactionOf (0x08FF) + STEP_DATA,            " Backup saved to FS0:\\backup.bin: 8192 bytes, CRC-32 0x05C8C018.\r\n", "" },
     { { u"-c", u"zk48.bin" },    FirstTransactionOf (0x0800) + STEP_COMMAND,         " The E2PROM is identical to the image.\r\n", "" },
   };
 
@@ -335,7 +335,7 @@ TEST_F (TransientFaultTest, BackupHoldsTheChipDespiteAWriteTheChipIgnored) {
         Bench.Chip.Faults.FaultKind = Zk48FaultWriteIgnored;
       }
 
-      std::snprintf (Saved, sizeof (Saved), " Backup saved to backup.bin: 8192 bytes, CRC-32 0x%08X.\r\n", harness::Crc32 (Bytes.data (), Bytes.size ()));
+      std::snprintf (Saved, sizeof (Saved), " Backup saved to FS0:\\backup.bin: 8192 bytes, CRC-32 0x%08X.\r\n", harness::Crc32 (Bytes.data (), Bytes.size ()));
       Bench.SetArguments ({ u"Zk48Update.efi", u"-d", u"backup.bin" });
       EXPECT_EQ (Bench.RunImage (), EFI_SUCCESS) << Shape.Name << Case.Step;
       EXPECT_EQ (Bench.FileData (BenchVolume, u"backup.bin"), Bytes) << Shape.Name << " at 0x" << harness::Hex (Address) << ", step " << Case.Step << (Case.BothPasses ? ", both passes" : "");
@@ -353,9 +353,9 @@ TEST_F (TransientFaultTest, BackupThatDoesNotReadBackIsDeleted) {
     EFI_STATUS    Status;
     const char    *Line;
   } Cases[] = {
-    { "corrupt",    EFI_VOLUME_CORRUPTED, " Error: backup.bin does not read back as it was written, exit.\r\n" },
-    { "read fails", EFI_DEVICE_ERROR,     " Error: reading backup.bin back failed: Device Error, exit.\r\n" },
-    { "open fails", EFI_NOT_FOUND,        " Error: reading backup.bin back failed: Not Found, exit.\r\n" },
+    { "corrupt",    EFI_VOLUME_CORRUPTED, " Error: FS0:\\backup.bin does not read back as it was written, exit.\r\n" },
+    { "read fails", EFI_DEVICE_ERROR,     " Error: reading FS0:\\backup.bin back failed: Device Error, exit.\r\n" },
+    { "open fails", EFI_NOT_FOUND,        " Error: reading FS0:\\backup.bin back failed: Not Found, exit.\r\n" },
   };
 
   for (const auto &Case : Cases) {
