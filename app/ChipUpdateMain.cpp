@@ -113,22 +113,35 @@ ChipStatus (
   }
 }
 
+/**
+  The version byte read until two reads agree: one stray write the chip
+  ignored cannot show a version the E2PROM does not hold.
+**/
 EFI_STATUS
 ShowEepromVersion (
   RUN_RECORD  *Record
   )
 {
-  UINT8        Version = 0;
-  CHIP_RESULT  Result  = ReadEepromVersion (&Version);
+  READ_TRAIL   Trail     = {};
+  UINT8        Version   = 0;
+  BOOLEAN      Proven    = FALSE;
+  BOOLEAN      Disagreed = FALSE;
+  CHIP_RESULT  Result    = TrailRead (&Trail, EEPROM_VERSION_ADDRESS, &Version, &Proven);
+
+  if (Result == ChipDone) {
+    const UINT8  First = Version;
+
+    Result = ConfirmEepromByte (&Trail, EEPROM_VERSION_ADDRESS, nullptr, &First, 1, &Version, &Disagreed);
+  }
 
   if (Result != ChipDone) {
-    ShowEepromReadError (Result);
+    ShowEepromReadError (Result, NO_EEPROM_ADDRESS);
     return ChipStatus (Result);
   }
 
   Record->Versions.Current  = Version;
   Record->Known            |= RECORD_BEFORE;
-  ShowRetryNote (0);
+  ShowRetryNote (Disagreed ? 1 : 0);
   Print ("The E2PROM version is 0x%x. \n", Version);
   return EFI_SUCCESS;
 }
@@ -154,14 +167,16 @@ UpdateFromFile (
   )
 {
   CHIP_IMAGE_FILE  ImageFile = {};
+  EFI_STATUS       Status;
 
   if (!LoadImageFile (Record->FileName, &ImageFile)) {
     return ImageFile.Status;
   }
 
   RecordImageCrc (ImageFile, Record);
-  Record->Known |= RECORD_BEFORE;
-  return ChipStatus (UpdateChipImage (&ImageFile, &Record->Versions));
+  Status = ChipStatus (UpdateChipImage (&ImageFile, &Record->Versions));
+  Record->Known |= Record->Versions.CurrentKnown ? RECORD_BEFORE : 0;
+  return Status;
 }
 
 EFI_STATUS
@@ -319,7 +334,8 @@ ChipUpdateMain (
   EFI_STATUS    Status;
   TOOL_COMMAND  Command;
 
-  mTransactionsResent = 0;
+  mTransactionsSent    = 0;
+  mTransactionsRefused = 0;
   LocateSmbusHc ();
   gST->ConOut->ClearScreen (gST->ConOut);
   ShowBanner ();

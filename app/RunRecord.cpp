@@ -130,7 +130,7 @@ FormatRecord (
   }
 
   PutFindings (Record, Line);
-  Put (Line, " resent=%d status=0x%lX status-name=\"%r\"", mTransactionsResent, RunStatus, RunStatus);
+  Put (Line, " resent=%d status=0x%lX status-name=\"%r\"", mTransactionsRefused, RunStatus, RunStatus);
   Put (Line, " elapsed=%ds", Elapsed);
   Line->Text[Line->Length++] = u'\r';
   Line->Text[Line->Length++] = u'\n';

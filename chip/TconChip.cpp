@@ -8,7 +8,8 @@
 #include "platform/UefiLib.h"
 
 UINT8   mBlockFrame[BLOCK_FRAME_SIZE];
-UINT32  mTransactionsResent;
+UINT32  mTransactionsSent;
+UINT32  mTransactionsRefused;
 
 namespace {
 
@@ -34,71 +35,105 @@ constexpr UINT8    B_EEPROM_DATA_READY = 0x80;
 // The count byte that opens a block-write frame: the frame bytes after it.
 constexpr UINT8  BLOCK_FRAME_COUNT = (UINT8)(BLOCK_FRAME_SIZE - 1);
 
-/** Gives the chip the address to read and starts the read; FALSE when a write failed. **/
+/**
+  Counts a transaction sent, Attempt times so far in a row, and whether the
+  bus refused it. TRUE: refused, to be sent again. Every transaction the
+  tool sends is idempotent: a register written again holds the same value,
+  a register read again gives what it holds, a block frame sent again
+  stores the same bytes.
+**/
 BOOLEAN
+SendAgain (
+  BOOLEAN  Done,
+  UINTN    Attempt
+  )
+{
+  mTransactionsSent++;
+  if (Done) {
+    return FALSE;
+  }
+
+  mTransactionsRefused++;
+  return (Attempt < CHIP_ATTEMPTS) && (mTransactionsRefused < CHIP_REFUSALS_LIMIT);
+}
+
+/** Counts a transaction that is tried once, whatever it meets. **/
+EFI_STATUS
+Counted (
+  EFI_STATUS  Status
+  )
+{
+  (VOID)SendAgain (!EFI_ERROR (Status), CHIP_ATTEMPTS);
+  return Status;
+}
+
+CHIP_RESULT
+WriteRegister (
+  UINT8  Register,
+  UINT8  Value
+  )
+{
+  UINTN    Attempt = 0;
+  BOOLEAN  Done;
+
+  do {
+    Done = SmbusWriteByte (Register, Value);
+  } while (SendAgain (Done, ++Attempt));
+
+  return Done ? ChipDone : ChipRefused;
+}
+
+CHIP_RESULT
+ReadRegister (
+  UINT8  BusAddress,
+  UINT8  Register,
+  UINT8  *Value
+  )
+{
+  UINTN    Attempt = 0;
+  BOOLEAN  Done;
+
+  do {
+    Done = SmbusTryReadByte (BusAddress, Register, Value);
+  } while (SendAgain (Done, ++Attempt));
+
+  return Done ? ChipDone : ChipRefused;
+}
+
+/** Gives the chip the address to read and starts the read. **/
+CHIP_RESULT
 StartEepromRead (
   UINT16  Address
   )
 {
-  return SmbusWriteByte (R_EEPROM_ADDRESS_HI, (UINT8)(Address >> 8))
-         && SmbusWriteByte (R_EEPROM_ADDRESS_LO, (UINT8)(Address & 0xFF))
-         && SmbusWriteByte (R_EEPROM_COMMAND, V_EEPROM_CMD_READ);
+  CHIP_RESULT  Result = WriteRegister (R_EEPROM_ADDRESS_HI, (UINT8)(Address >> 8));
+
+  if (Result == ChipDone) {
+    Result = WriteRegister (R_EEPROM_ADDRESS_LO, (UINT8)(Address & 0xFF));
+  }
+
+  return (Result == ChipDone) ? WriteRegister (R_EEPROM_COMMAND, V_EEPROM_CMD_READ) : Result;
 }
 
-/**
-  Polls the completion flag, at most EEPROM_READ_POLL_LIMIT times. A poll
-  the bus refuses counts as "not yet", so that one stray error does not end
-  the read; when the last poll was refused too, the bus is gone rather than
-  the chip slow.
-**/
+/** Polls the completion flag, at most EEPROM_READ_POLL_LIMIT times. **/
 CHIP_RESULT
 WaitForEepromData (
   )
 {
-  BOOLEAN  Answered = FALSE;
-
   for (UINTN Poll = 0; Poll < EEPROM_READ_POLL_LIMIT; Poll++) {
-    UINT8  Status = 0;
+    UINT8        Status = 0;
+    CHIP_RESULT  Result = ReadRegister (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_STATUS, &Status);
 
-    Answered = SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_STATUS, &Status);
+    if (Result != ChipDone) {
+      return Result;
+    }
+
     if ((Status & B_EEPROM_DATA_READY) != 0) {
       return ChipDone;
     }
   }
 
-  return Answered ? ChipTimedOut : ChipFailed;
-}
-
-/**
-  One attempt at the byte at Address. *Refused: TRUE when a transaction the
-  bus refused ended it, so that the read may start over; FALSE when the
-  completion wait ran out, having already waited its bound.
-**/
-CHIP_RESULT
-TryReadEepromByte (
-  UINT16   Address,
-  UINT8    *Value,
-  BOOLEAN  *Refused
-  )
-{
-  CHIP_RESULT  Result;
-
-  //
-  // A write the chip did not take would leave it reading another address,
-  // and a failed data read delivers nothing: the byte did not arrive.
-  //
-  *Refused = TRUE;
-  if (!StartEepromRead (Address)) {
-    return ChipFailed;
-  }
-
-  Result = WaitForEepromData ();
-  if (Result != ChipDone) {
-    *Refused = FALSE;
-    return Result;
-  }
-
-  return SmbusTryReadByte (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Value) ? ChipDone : ChipFailed;
+  return ChipTimedOut;
 }
 
 VOID
@@ -124,11 +159,18 @@ CheckTconDeviceId (
   DEVICE_ID_CHECK  *Check
   )
 {
-  *Check = DEVICE_ID_CHECK {};
-  SmbusWriteByte (R_EEPROM_ACCESS, V_EEPROM_ACCESS_ON);
+  //
+  // What a run counts is the bus the chip answers on: a check through a
+  // host controller with nothing behind it is the scan's course, not a bus
+  // that is not perfect.
+  //
+  mTransactionsSent    = 0;
+  mTransactionsRefused = 0;
+  *Check               = DEVICE_ID_CHECK {};
+  WriteRegister (R_EEPROM_ACCESS, V_EEPROM_ACCESS_ON);
   for (UINTN Read = 0; Read < DEVICE_ID_READS; Read++) {
     UINT8       Value  = 0;
-    EFI_STATUS  Status = SmbusReadByteStatus (BusAddressOf (TCON_ID_ADDRESS), R_TCON_DEVICE_ID, &Value);
+    EFI_STATUS  Status = Counted (SmbusReadByteStatus (BusAddressOf (TCON_ID_ADDRESS), R_TCON_DEVICE_ID, &Value));
 
     if (!EFI_ERROR (Status)) {
       Check->Values[Check->Answered++] = Value;
@@ -149,15 +191,13 @@ ReadEepromByte (
   UINT8   *Value
   )
 {
-  BOOLEAN      Refused;
-  CHIP_RESULT  Result = TryReadEepromByte (Address, Value, &Refused);
+  CHIP_RESULT  Result = StartEepromRead (Address);
 
-  for (UINTN Attempt = 1; (Result == ChipFailed) && Refused && (Attempt < CHIP_ATTEMPTS); Attempt++) {
-    mTransactionsResent++;
-    Result = TryReadEepromByte (Address, Value, &Refused);
+  if (Result == ChipDone) {
+    Result = WaitForEepromData ();
   }
 
-  return Result;
+  return (Result == ChipDone) ? ReadRegister (BusAddressOf (TCON_EEPROM_ADDRESS), R_EEPROM_DATA, Value) : Result;
 }
 
 CHIP_RESULT
@@ -168,11 +208,12 @@ ReadEepromVersion (
   return ReadEepromByte (EEPROM_VERSION_ADDRESS, Version);
 }
 
-UINT8
+CHIP_RESULT
 ReadMcuVersion (
+  UINT8  *Version
   )
 {
-  return SmbusReadByte (BusAddressOf (TCON_ID_ADDRESS), R_TCON_MCU_VERSION);
+  return ReadRegister (BusAddressOf (TCON_ID_ADDRESS), R_TCON_MCU_VERSION, Version);
 }
 
 CHIP_RESULT
@@ -189,18 +230,15 @@ WriteEepromBlock (
   }
 
   //
-  // The same frame to the same address stores the same bytes: sending it
-  // again is safe, once the write cycle a refused attempt may have started
-  // has had its time.
+  // A refused attempt may have started a write cycle: the next waits it out.
   //
-  for (UINTN Attempt = 1; !SmbusWriteBlock (mBlockFrame, BLOCK_FRAME_SIZE); Attempt++) {
-    if (Attempt == CHIP_ATTEMPTS) {
-      return ChipFailed;
+  for (UINTN Attempt = 1; ; Attempt++) {
+    BOOLEAN  Done = SmbusWriteBlock (mBlockFrame, BLOCK_FRAME_SIZE);
+
+    if (!SendAgain (Done, Attempt)) {
+      return Done ? ChipDone : ChipRefused;
     }
 
     gBS->Stall (BLOCK_WRITE_PAUSE_US);
-    mTransactionsResent++;
   }
-
-  return ChipDone;
 }

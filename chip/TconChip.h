@@ -1,8 +1,8 @@
 /** @file
   The ZK48's own operations: confirm its identity, read any E2PROM byte
   (the version byte among them) and the MCU version, and write one 8-byte
-  E2PROM block. A transaction the bus refuses is sent again, a bounded
-  number of times, and counted.
+  E2PROM block. Every transaction is counted; one the bus refuses is sent
+  again, a bounded number of times.
   None prints; none returns a firmware status.
 **/
 #ifndef CHIP_TCON_CHIP_H_
@@ -27,21 +27,25 @@ constexpr UINTN  BLOCK_WRITE_PAUSE_US = 4000;
 //
 // Enough for any chip to finish an E2PROM read; a chip that never does ends the wait.
 constexpr UINTN  EEPROM_READ_POLL_LIMIT = 10000;
-// A block write, or a byte read from its first address write on, at most this many times.
-constexpr UINTN  CHIP_ATTEMPTS = 3;
-// Reads of one E2PROM byte in which two in a row must agree.
+// Each transaction at most this many times in a row while the bus refuses it.
+constexpr UINTN  CHIP_ATTEMPTS = 5;
+// Refusals a run sends again at most: a bus that refuses more is failing, not noisy.
+constexpr UINT32  CHIP_REFUSALS_LIMIT = 4096;
+// Reads of one E2PROM byte, among which two must agree.
 constexpr UINTN  EEPROM_AGREEING_READS_LIMIT = 5;
 
 extern UINT8  mBlockFrame[BLOCK_FRAME_SIZE];
 
-// Refused transactions sent again since the run began.
-extern UINT32  mTransactionsResent;
+// Chip transactions sent since the run began, and how many of them the bus refused.
+extern UINT32  mTransactionsSent;
+extern UINT32  mTransactionsRefused;
 
 // How a chip operation ended; the same for every operation and every layer above.
 enum CHIP_RESULT {
   ChipDone,       // the chip did what was asked
   ChipTimedOut,   // the chip never signalled an E2PROM byte ready
-  ChipFailed      // the bus refused at every attempt, or the chip's answers cannot be trusted
+  ChipRefused,    // the bus refused a transaction CHIP_ATTEMPTS times in a row, or past the run's CHIP_REFUSALS_LIMIT
+  ChipFailed      // the chip's answers cannot be trusted
 };
 
 // The value the ZK48 gives at its device-ID register.
@@ -72,10 +76,10 @@ CheckTconDeviceId (
   );
 
 /**
-  Reads the E2PROM byte at Address into *Value. A refused transaction starts
-  the read over from its address, CHIP_ATTEMPTS times in all; a completion
-  wait that runs out is not tried again. Returns ChipDone, or why the byte
-  did not arrive, leaving *Value alone.
+  Reads the E2PROM byte at Address into *Value: the address, the read
+  command, the completion polls and the data byte, each transaction sent
+  again while the bus refuses it. Returns ChipDone, or why the byte did not
+  arrive, leaving *Value alone.
 **/
 CHIP_RESULT
 ReadEepromByte (
@@ -89,15 +93,16 @@ ReadEepromVersion (
   UINT8  *Version
   );
 
-/** Returns the MCU version the chip reports now. **/
-UINT8
+/** Reads the MCU version the chip reports now into *Version, as ReadEepromByte reads. **/
+CHIP_RESULT
 ReadMcuVersion (
+  UINT8  *Version
   );
 
 /**
   Writes the 8 bytes of Data to the E2PROM at Address; a refused frame is
-  sent again after the write-cycle pause, CHIP_ATTEMPTS times in all.
-  Returns ChipDone when the host controller reported one of them done.
+  sent again after the write-cycle pause. Returns ChipDone when the host
+  controller reported one of them done, else ChipRefused.
 **/
 CHIP_RESULT
 WriteEepromBlock (

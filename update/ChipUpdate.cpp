@@ -17,14 +17,21 @@ namespace {
 
 constexpr UINT32  BLOCK_COUNT = EEPROM_SIZE / EEPROM_BLOCK_SIZE;
 
+/** The versions, the current one only when it could be read: a refused read gives no byte to show. **/
 VOID
 ShowVersions (
-  UINT8  Current,
-  UINT8  New
+  BOOLEAN  Known,
+  UINT8    Current,
+  UINT8    New
   )
 {
   Print ("================================================ \n");
-  Print (" Current E2PROM MCU version: V%x. \n", Current);
+  if (Known) {
+    Print (" Current E2PROM MCU version: V%x. \n", Current);
+  } else {
+    Print (" Current E2PROM MCU version: unreadable. \n");
+  }
+
   Print (" The New E2PROM MCU version: V%x. \n", New);
   Print ("================================================ \n");
 }
@@ -71,7 +78,7 @@ Verify (
   // next run clears this screen.
   //
   if (Result != ChipDone) {
-    ShowEepromReadError (Result);
+    ShowEepromReadError (Result, NO_EEPROM_ADDRESS);
     SetShellVariable ("Zk48Reason=version byte not read back");
   } else if (ReadBack != Expected) {
     Print (" Version information validation error,the bin version is 0x%x and the E2PROM version is 0x%x. \n", Expected, ReadBack);
@@ -90,6 +97,7 @@ Verify (
   //
   if (FailedBlocks != 0) {
     Print (" Error: %d of 1024 block writes failed, the E2PROM image is incomplete.\n", FailedBlocks);
+    ShowBusRefusals ();
     SetShellVariable ("Zk48Reason=%d of 1024 block writes failed", FailedBlocks);
     return (Result == ChipTimedOut) ? Result : ChipFailed;
   }
@@ -111,13 +119,14 @@ UpdateChipImage (
   UPDATE_VERSIONS  *Versions
   )
 {
-  UINT8        Current = ReadMcuVersion ();
+  UINT8        Current = 0;
+  BOOLEAN      Known   = ReadMcuVersion (&Current) == ChipDone;
   UINT8        New     = ImageFile->Image[EEPROM_VERSION_ADDRESS];
   CHIP_RESULT  Result;
 
   static_assert (BLOCK_COUNT == 1024, "the failure line names 1024 blocks");
-  *Versions = UPDATE_VERSIONS { Current, 0, FALSE };
-  ShowVersions (Current, New);
+  *Versions = UPDATE_VERSIONS { Current, 0, FALSE, Known };
+  ShowVersions (Known, Current, New);
   Result = Verify (New, WriteAllBlocks (ImageFile->Image), Versions);
   ReleaseImageFile (ImageFile);
   return Result;

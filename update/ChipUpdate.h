@@ -13,9 +13,10 @@ extern UINT32  mBlockOffset;
 
 // The versions an update saw: the chip's before it wrote, the E2PROM's after.
 struct UPDATE_VERSIONS {
-  UINT8      Current;         // the MCU version the chip reported before the write
+  UINT8      Current;         // the MCU version the chip reported before the write, when CurrentKnown
   UINT8      ReadBack;        // the version byte read back, when ReadBackKnown
   BOOLEAN    ReadBackKnown;
+  BOOLEAN    CurrentKnown;
 };
 
 /**

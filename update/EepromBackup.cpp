@@ -1,17 +1,16 @@
 /** @file
   The backup: a new file created before the chip is read, so that a name
-  that cannot be used costs no read; the E2PROM read twice and every byte
-  the passes disagree on read until two reads agree; the file written
-  whole, flushed, closed, opened again and read back; and deleted again
-  when any of it fails.
+  that cannot be used costs no read; the E2PROM read with every byte
+  proven; the file written whole, flushed, closed, opened again and read
+  back; and deleted again when any of it fails.
 **/
 #include "update/EepromBackup.h"
 #include "chip/TconChip.h"
 #include "platform/BaseLib.h"
 #include "platform/PrintLib.h"
 #include "platform/UefiLib.h"
-#include "update/EepromRead.h"
 #include "update/FileVolume.h"
+#include "update/ProvenEeprom.h"
 #include "update/RetryNote.h"
 
 namespace {
@@ -299,44 +298,6 @@ ReleaseBackupVolume (
   Backup->Root = nullptr;
 }
 
-/**
-  Reads the E2PROM twice, into Agreed and Second; a byte the two passes
-  disagree on is read until two reads in a row agree, and that goes into
-  Agreed. A chip protocol without a checksum gives no other sign of a
-  stray read.
-**/
-CHIP_RESULT
-ReadAgreedEeprom (
-  EEPROM_BACKUP  *Backup,
-  UINT8          *Agreed,
-  UINT8          *Second
-  )
-{
-  EEPROM_READING  Reading;
-  CHIP_RESULT     Result;
-
-  StartEepromReading (&Reading, 2);
-  Result = ReadEepromPass (&Reading, 0, Agreed);
-  if (Result == ChipDone) {
-    Result = ReadEepromPass (&Reading, 1, Second);
-  }
-
-  if (Result != ChipDone) {
-    return Result;
-  }
-
-  EndEepromReading ();
-  for (UINT32 Address = 0; (Address < EEPROM_SIZE) && (Result == ChipDone); Address++) {
-    if (Agreed[Address] != Second[Address]) {
-      Agreed[Address] = Second[Address];
-      Result          = ReadAgreeingByte ((UINT16)Address, 2, &Agreed[Address]);
-      Backup->BytesReread++;
-    }
-  }
-
-  return Result;
-}
-
 /** The backup from the created file on; FALSE when the file had to be given up. **/
 BOOLEAN
 FillBackupFile (
@@ -345,7 +306,7 @@ FillBackupFile (
   UINT8          *Second
   )
 {
-  Backup->Read = ReadAgreedEeprom (Backup, Agreed, Second);
+  Backup->Read = ReadProvenEeprom (Agreed, Second, &Backup->BytesReread);
   if (Backup->Read != ChipDone) {
     return FALSE;
   }

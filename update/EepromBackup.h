@@ -34,8 +34,8 @@ struct EEPROM_BACKUP {
 };
 
 /**
-  Reads the whole E2PROM twice into the new file FileName, which must not
-  exist. Returns TRUE when the file holds all of it, flushed, closed and
+  Reads the whole E2PROM, every byte proven, into the new file FileName,
+  which must not exist. Returns TRUE when the file holds all of it, flushed, closed and
   read back equal. FALSE: the console, and Backup->Read or Backup->Status,
   say why, and no file of that name was left behind by this run.
 **/

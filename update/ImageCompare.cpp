@@ -1,13 +1,12 @@
 /** @file
-  The comparison: the whole E2PROM read, a byte that differs read again
-  until two reads agree, then byte by byte against the image, the first
-  few differences shown.
+  The comparison: the whole E2PROM read with every byte proven, then byte
+  by byte against the image, the first few differences shown.
 **/
 #include "update/ImageCompare.h"
 #include "platform/PrintLib.h"
 #include "platform/ShellLib.h"
 #include "platform/UefiLib.h"
-#include "update/EepromRead.h"
+#include "update/ProvenEeprom.h"
 #include "update/RetryNote.h"
 
 namespace {
@@ -72,42 +71,6 @@ ShowFirstDifferences (
   }
 }
 
-/**
-  Reads the E2PROM into Eeprom; a byte that differs from the image is read
-  again, and what two reads in a row agree on replaces it: one stray read
-  must neither make a difference nor hide one.
-**/
-CHIP_RESULT
-ReadForComparison (
-  const UINT8    *Image,
-  UINT8          *Eeprom,
-  IMAGE_COMPARE  *Compare
-  )
-{
-  EEPROM_READING  Reading;
-  CHIP_RESULT     Result;
-
-  StartEepromReading (&Reading, 1);
-  Result = ReadEepromPass (&Reading, 0, Eeprom);
-  if (Result != ChipDone) {
-    return Result;
-  }
-
-  EndEepromReading ();
-  for (UINT32 Address = 0; Address < EEPROM_SIZE; Address++) {
-    if (Eeprom[Address] != Image[Address]) {
-      Result = ReadAgreeingByte ((UINT16)Address, 1, &Eeprom[Address]);
-      if (Result != ChipDone) {
-        return Result;
-      }
-
-      Compare->BytesReread += (Eeprom[Address] == Image[Address]) ? 1 : 0;
-    }
-  }
-
-  return ChipDone;
-}
-
 VOID
 CompareWithImage (
   const UINT8    *Image,
@@ -115,8 +78,13 @@ CompareWithImage (
   )
 {
   UINT8  Eeprom[EEPROM_SIZE];
+  UINT8  Second[EEPROM_SIZE];
 
-  Compare->Read = ReadForComparison (Image, Eeprom, Compare);
+  //
+  // A byte that matches the image needs its proof as much as one that
+  // does not: a stray read can deliver exactly the image's byte.
+  //
+  Compare->Read = ReadProvenEeprom (Eeprom, Second, &Compare->BytesReread);
   if (Compare->Read != ChipDone) {
     return;
   }

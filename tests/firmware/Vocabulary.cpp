@@ -1,4 +1,4 @@
-// The tests' shared words: the pattern, the image, numbers and figures as text, the CRC-32.
+// The tests' shared words: the pattern and the image shapes, the image, numbers and figures as text, the CRC-32.
 #include "tests/firmware/Vocabulary.h"
 
 #include <cstdio>
@@ -26,6 +26,67 @@ Pattern (
   }
 
   return Bytes;
+}
+
+namespace {
+
+// Little-endian 16-bit values below 256: each value's low byte, then its high byte 0x00.
+uint8_t
+Table16Byte (
+  size_t  Address
+  )
+{
+  return ((Address & 1) == 0) ? (uint8_t)(Address >> 1) : 0x00;
+}
+
+// Code and data in the lower half, the upper half erased.
+uint8_t
+HalfPaddingByte (
+  size_t  Address
+  )
+{
+  return (Address < EEPROM_BYTES / 2) ? PatternByte (Address) : 0xFF;
+}
+
+uint8_t
+ConstantByte (
+  size_t
+  )
+{
+  return 0xFF;
+}
+
+} // namespace
+
+const IMAGE_SHAPE  IMAGE_SHAPES[4] = {
+  { "pattern",  PatternByte      },
+  { "table16",  Table16Byte      },
+  { "half-ff",  HalfPaddingByte  },
+  { "constant", ConstantByte     },
+};
+
+std::vector<uint8_t>
+ShapeBytes (
+  const IMAGE_SHAPE  &Shape
+  )
+{
+  std::vector<uint8_t>  Bytes (EEPROM_BYTES);
+
+  for (size_t Address = 0; Address < EEPROM_BYTES; Address++) {
+    Bytes[Address] = Shape.Byte (Address);
+  }
+
+  return Bytes;
+}
+
+uint32_t
+FirstPassIndex (
+  size_t  Address
+  )
+{
+  const size_t  Page = Address >> 8;
+
+  return (uint32_t)((Page << 8) | (((Page & 1) != 0) ? 0xFF - (Address & 0xFF) : (Address & 0xFF)));
 }
 
 std::vector<uint8_t>

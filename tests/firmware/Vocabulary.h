@@ -1,6 +1,6 @@
-// The words every test uses: the chip's addresses, registers and sizes, the pattern
-// an E2PROM is filled with, the test image, numbers and progress figures
-// as text, and a CRC-32 of the tests' own.
+// The words every test uses: the chip's addresses, registers and sizes, the
+// shapes an E2PROM's content takes, the test image, numbers and progress
+// figures as text, and a CRC-32 of the tests' own.
 #ifndef TESTS_FIRMWARE_VOCABULARY_H_
 #define TESTS_FIRMWARE_VOCABULARY_H_
 
@@ -37,6 +37,25 @@ struct Event;
 // byte read from a wrong, swapped or truncated address shows.
 uint8_t              PatternByte (size_t Address);
 std::vector<uint8_t> Pattern ();
+
+//
+// The shapes real images take, which every test of a read, a backup or a
+// comparison draws from: a proof that compares a byte with what was read
+// around it behaves differently inside a run of equal bytes than in the
+// pattern, whose neighbouring bytes always differ.
+//
+struct IMAGE_SHAPE {
+  const char    *Name;
+  uint8_t       (*Byte) (size_t Address);
+};
+
+// pattern; table16 (16-bit values, every odd byte 0x00); half-ff (the pattern, then 0xFF padding); constant (0xFF).
+extern const IMAGE_SHAPE  IMAGE_SHAPES[4];
+
+std::vector<uint8_t> ShapeBytes (const IMAGE_SHAPE &Shape);
+
+// Where a whole read's first pass reads Address, from 0: page by page, odd pages downwards.
+uint32_t FirstPassIndex (size_t Address);
 
 // An image whose every byte is a function of its offset, with Version at VERSION_ADDRESS.
 std::vector<uint8_t> MakeImage (uint8_t Version, size_t Size = EEPROM_BYTES);

@@ -75,6 +75,7 @@ protected:
     mLeftByFailedRead                           = 0xFF;
     Sim.Chip.Eeprom[EEPROM_VERSION_ADDRESS]     = 0x5A;
     Sim.Chip.McuVersion                         = 0x5C;
+    mTransactionsRefused                        = 0;
     LocateSmbusHc ();
   }
 
@@ -163,7 +164,10 @@ TEST_F (ChipProtocolTest, EepromVersionReadWaitsForBit7OfB7) {
 }
 
 TEST_F (ChipProtocolTest, McuVersionIsOneReadOfC0At23) {
-  EXPECT_EQ (ReadMcuVersion (), 0x5C);
+  UINT8  Mcu = 0;
+
+  EXPECT_EQ (ReadMcuVersion (&Mcu), ChipDone);
+  EXPECT_EQ (Mcu, 0x5C);
   EXPECT_EQ (BusLog (), std::vector<std::string> { "R 23 C0 -> 5C" });
 }
 
@@ -199,8 +203,12 @@ TEST_F (ChipProtocolTest, FailedReadGivesZeroWhateverTheBufferHolds) {
     EXPECT_EQ (SmbusReadByte (0x42, 0xB7), 0x00) << std::hex << (int)Left;
   }
 
-  EXPECT_EQ (ReadMcuVersion (), 0x00);
-  EXPECT_EQ (Sim.Transactions.size (), 13u);
+  // The MCU version is sent again, and then delivers nothing rather than the garbage.
+  UINT8  Mcu = 0xEE;
+
+  EXPECT_EQ (ReadMcuVersion (&Mcu), ChipRefused);
+  EXPECT_EQ (Mcu, 0xEE);
+  EXPECT_EQ (Sim.Transactions.size (), 12u + CHIP_ATTEMPTS);
 }
 
 TEST_F (ChipProtocolTest, FailedDeviceIdReadIsAMiss) {
@@ -221,19 +229,19 @@ TEST_F (ChipProtocolTest, FailedDeviceIdReadIsAMiss) {
   EXPECT_EQ (Traffic (), std::vector<std::string> { "W 21 B1 08" } + Repeated ("R 23 02 -> !", 6));
 }
 
-TEST_F (ChipProtocolTest, FailedStatusReadsKeepTheWaitGoingToItsBound) {
+TEST_F (ChipProtocolTest, RefusedStatusReadIsSentAgainAndAnswersKeepTheWaitGoing) {
   UINT8  Version = 0xEE;
 
   mLeftByFailedRead = 0xFF;
   // The three set-up writes go through; every transaction after them fails:
-  // a bus that is gone, not a slow chip.
+  // a bus that is gone, not a slow chip. The poll is sent again, and again, then the read gives up.
   Sim.Fail (harness::FromThenOn (harness::ANY_CALL, Sim.TotalCalls () + 4));
 
-  EXPECT_EQ (ReadEepromVersion (&Version), ChipFailed);
+  EXPECT_EQ (ReadEepromVersion (&Version), ChipRefused);
   EXPECT_EQ (Version, 0xEE);
-  EXPECT_EQ (BusLog (), (std::vector<std::string> { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" }) + Repeated ("R 21 B7 -> !", 10000));
+  EXPECT_EQ (BusLog (), (std::vector<std::string> { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02" }) + Repeated ("R 21 B7 -> !", CHIP_ATTEMPTS));
 
-  // A refused poll among answered ones is "not yet"; the last one decides.
+  // A refused poll among answered ones is sent again; the chip's answers decide.
   Sim.ForgetRules ();
   for (UINT32 ReadyAfter : { 3u, ZK48_NEVER }) {
     NewChip ();
@@ -266,31 +274,47 @@ TEST_F (ChipProtocolTest, AnyAddressIsReadHighByteFirstWithItsOwnSequence) {
   }
 }
 
-// A transaction refused at every attempt: the read starts over from its address three times, then gives up.
+// A transaction refused at every attempt: it alone is sent again, CHIP_ATTEMPTS times in a row, then the read gives up.
 TEST_F (ChipProtocolTest, VersionReadRefusedAtEveryAttemptDeliversNothing) {
   const struct {
-    uint64_t                    FailedExecute;   // of the first attempt; each attempt after it fails at its first write
-    std::vector<std::string>    Log;             // the first attempt
+    uint64_t                    FailedExecute;   // refused from then on, CHIP_ATTEMPTS times
+    std::vector<std::string>    Log;             // what went through before it
+    std::string                 Refused;
   } Cases[] = {
-    { 1, { "W 21 B2 11 !" } },
-    { 2, { "W 21 B2 11", "W 21 B3 2F !" } },
-    { 3, { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02 !" } },
+    { 1, {},                                                         "W 21 B2 11 !" },
+    { 2, { "W 21 B2 11" },                                           "W 21 B3 2F !" },
+    { 3, { "W 21 B2 11", "W 21 B3 2F" },                             "W 21 B5 02 !" },
     // Ready on the third poll; the data read itself fails.
-    { 7, { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80", "R 21 B6 -> !" } },
+    { 7, { "W 21 B2 11", "W 21 B3 2F", "W 21 B5 02", "R 21 B7 -> 7F", "R 21 B7 -> 7F", "R 21 B7 -> 80" }, "R 21 B6 -> !" },
   };
 
   for (const auto &Case : Cases) {
     UINT8  Version = 0xEE;
 
     NewChip ();
-    for (uint64_t Attempt = 0; Attempt < 3; Attempt++) {
+    for (uint64_t Attempt = 0; Attempt < CHIP_ATTEMPTS; Attempt++) {
       Sim.Fail (harness::Once (Call::Execute, Sim.CallCount (Call::Execute) + Case.FailedExecute + Attempt, EFI_DEVICE_ERROR));
     }
 
-    EXPECT_EQ (ReadEepromVersion (&Version), ChipFailed) << Case.FailedExecute;
+    mTransactionsRefused = 0;
+    EXPECT_EQ (ReadEepromVersion (&Version), ChipRefused) << Case.FailedExecute;
     EXPECT_EQ (Version, 0xEE) << Case.FailedExecute;
-    EXPECT_EQ (Traffic (), Case.Log + Repeated ("W 21 B2 11 !", 2)) << Case.FailedExecute;
+    EXPECT_EQ (Traffic (), Case.Log + Repeated (Case.Refused, CHIP_ATTEMPTS)) << Case.FailedExecute;
+    EXPECT_EQ (mTransactionsRefused, CHIP_ATTEMPTS);
   }
+}
+
+// Past the run's limit of refusals, a refused transaction is not sent again.
+TEST_F (ChipProtocolTest, RefusalsPastTheRunsLimitAreNotSentAgain) {
+  UINT8  Version = 0xEE;
+
+  NewChip ();
+  mTransactionsRefused = CHIP_REFUSALS_LIMIT - 1;
+  Sim.Fail (harness::Once (Call::Execute, Sim.CallCount (Call::Execute) + 2, EFI_DEVICE_ERROR));
+  EXPECT_EQ (ReadEepromVersion (&Version), ChipRefused);
+  EXPECT_EQ (Traffic (), (std::vector<std::string> { "W 21 B2 11", "W 21 B3 2F !" }));
+  EXPECT_EQ (mTransactionsRefused, CHIP_REFUSALS_LIMIT);
+  mTransactionsRefused = 0;
 }
 
 TEST_F (ChipProtocolTest, BlockWriteFrameCarriesAddressHighByteFirst) {
@@ -380,9 +404,9 @@ TEST_P (SmbusHcLookupTest, EveryHandleThatAnswersIsKeptTheFirstServes) {
   if (Case.Serving < 0) {
     EXPECT_EQ (mSmbusHc, nullptr);
     EXPECT_FALSE (CheckTconDeviceId (&Check));
-    EXPECT_EQ (ReadEepromVersion (&Version), ChipFailed);
-    EXPECT_EQ (ReadMcuVersion (), 0x00);
-    EXPECT_EQ (WriteEepromBlock (0, Data), ChipFailed);
+    EXPECT_EQ (ReadEepromVersion (&Version), ChipRefused);
+    EXPECT_EQ (ReadMcuVersion (&Version), ChipRefused);
+    EXPECT_EQ (WriteEepromBlock (0, Data), ChipRefused);
     EXPECT_EQ (SmbusReadByte (0x46, 0x02), 0x00);
     SmbusWriteByte (0xB1, 0x08);
     EXPECT_EQ (Sim.CallCount (Call::Execute), 0u);

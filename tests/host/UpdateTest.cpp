@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "chip/TconChip.h"
+
 namespace {
 
 using harness::VERSION_ADDRESS;
@@ -103,7 +105,7 @@ protected:
     return Line;
   }
 
-  // The host controller refuses each of Blocks (ascending) at all three attempts.
+  // The host controller refuses each of Blocks (ascending) at every attempt.
   void
   RefuseAtEveryAttempt (
     const std::vector<size_t>  &Blocks
@@ -112,11 +114,11 @@ protected:
     uint64_t  Resent = 0;
 
     for (size_t Block : Blocks) {
-      for (uint64_t Attempt = 0; Attempt < 3; Attempt++) {
+      for (uint64_t Attempt = 0; Attempt < CHIP_ATTEMPTS; Attempt++) {
         Sim.Fail (harness::Once (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + 1 + Block + Resent + Attempt, EFI_DEVICE_ERROR));
       }
 
-      Resent += 2;
+      Resent += CHIP_ATTEMPTS - 1;
     }
   }
 
@@ -331,11 +333,12 @@ TEST_F (UpdateTest, RefusedBlocksAreCountedAndTheRunFails) {
   for (size_t Block = 0; Block < BLOCKS; Block++) {
     bool  Failed = (Block == 0) || (Block == 511) || (Block == 1023);
 
-    Expected.insert (Expected.end (), Failed ? 3 : 1, BlockLine (Block) + (Failed ? " !" : ""));
+    Expected.insert (Expected.end (), Failed ? CHIP_ATTEMPTS : 1, BlockLine (Block) + (Failed ? " !" : ""));
   }
 
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
-  EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + " Error: 3 of 1024 block writes failed, the E2PROM image is incomplete.\r\n");
+  EXPECT_EQ (Output (), ThroughWriting () + VERIFIED + " Error: 3 of 1024 block writes failed, the E2PROM image is incomplete.\r\n"
+                        " The bus refused 15 of 1046 transactions, the last one 5 times in a row.\r\n");
   EXPECT_EQ (BlockLog (), Expected);
   EXPECT_EQ (harness::Eeprom (Sim.Chip), Written);
 }
@@ -345,9 +348,10 @@ TEST_F (UpdateTest, RefusedVersionBlockShowsMismatchThenTheCount) {
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
   EXPECT_EQ (Output (), ThroughWriting () +
              " Version information validation error,the bin version is 0x5A and the E2PROM version is 0xFF. \r\n"
-             " Error: 1 of 1024 block writes failed, the E2PROM image is incomplete.\r\n");
-  EXPECT_EQ (BlockLog ().size (), BLOCKS + 2);
-  EXPECT_EQ (BlockLog ()[VERSION_ADDRESS / 8 + 2], BlockLine (VERSION_ADDRESS / 8) + " !");
+             " Error: 1 of 1024 block writes failed, the E2PROM image is incomplete.\r\n"
+             " The bus refused 5 of 1038 transactions, the last one 5 times in a row.\r\n");
+  EXPECT_EQ (BlockLog ().size (), BLOCKS + CHIP_ATTEMPTS - 1);
+  EXPECT_EQ (BlockLog ()[VERSION_ADDRESS / 8 + CHIP_ATTEMPTS - 1], BlockLine (VERSION_ADDRESS / 8) + " !");
 }
 
 TEST_F (UpdateTest, ReadBackThatNeverBecomesReadyTimesOutAndReleases) {
@@ -369,7 +373,7 @@ TEST_F (UpdateTest, ReadBackWithARefusedTransactionFailsWithoutAVersion) {
   // From the first set-up write of the read-back on, right after the last block.
   Sim.Fail (harness::FromThenOn (harness::Call::Execute, EXECUTES_BEFORE_BLOCKS + BLOCKS + 1, EFI_DEVICE_ERROR));
   EXPECT_EQ (RunUpdate (), EFI_DEVICE_ERROR);
-  EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read failed, exit.\r\n");
+  EXPECT_EQ (Output (), ThroughWriting () + " Error: E2PROM read failed, exit.\r\n The bus refused 5 of 1032 transactions, the last one 5 times in a row.\r\n");
   EXPECT_EQ (harness::Eeprom (Sim.Chip), Image);
 }
 
