@@ -59,7 +59,7 @@ struct RUN_MODE {
   std::vector<std::u16string>  Arguments;       // after the tool's name
   size_t                       FileSize;        // of zk48.bin on the volume; 0: no file
   Expect                       Outcome;
-  EFI_STATUS                   Clean;           // the exit status of a run where nothing fails, as README.md gives it
+  EFI_STATUS                   Clean;           // the exit status of a run where nothing fails, as the manual page gives it
   Coverage                     Sweep       = Coverage::EveryCall;
   // The chip and zk48.bin of a reading mode, from an image shape; nullptr: a blank chip, CHIP_VERSION at 0x112F, MakeImage's file.
   void                         (*Prepare) (const harness::IMAGE_SHAPE &Shape, ZK48_CHIP &Chip, std::vector<uint8_t> &File) = nullptr;
