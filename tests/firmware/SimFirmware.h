@@ -234,6 +234,11 @@ public:
   // Log every Execute in Transactions and Timeline; runs by the thousand
   // (the soak) do without.
   bool     LogTransactions        = true;
+  // An E2PROM address whose data reads never come back the same twice, as a
+  // failing cell or a marginal bus delivers them; UnsteadyReads counts the
+  // reads it altered.
+  std::optional<uint16_t>  UnsteadyAddress;
+  uint32_t                 UnsteadyReads  = 0;
 
   // --- observation ---
   ZK48_CHIP                         Chip;

@@ -1,6 +1,7 @@
 // Simulated SMBus host controllers: each Execute is logged and answered by
 // the ZK48 model.
 #include "tests/firmware/SimFirmware.h"
+#include "tests/firmware/Vocabulary.h"
 
 namespace harness {
 
@@ -52,6 +53,28 @@ CheckRequest (
   }
 }
 
+// The chip's answer, a data read at the unsteady address altered each time.
+EFI_STATUS
+ChipAnswer (
+  SimFirmware          &Sim,
+  UINTN                Address,
+  UINTN                Command,
+  EFI_SMBUS_OPERATION  Operation,
+  UINTN                *Length,
+  UINT8                *Buffer
+  )
+{
+  const bool  Unsteady = Sim.UnsteadyAddress.has_value () && (Command == R_EEPROM_DATA) && (Operation == EfiSmbusReadByte) &&
+                         ((((uint16_t)Sim.Chip.AddressHigh << 8) | Sim.Chip.AddressLow) == *Sim.UnsteadyAddress);
+  EFI_STATUS  Status   = Zk48Execute (&Sim.Chip, Address, Command, Operation, Length, Buffer);
+
+  if (Unsteady && !EFI_ERROR (Status)) {
+    *Buffer ^= (UINT8)++Sim.UnsteadyReads;
+  }
+
+  return Status;
+}
+
 // What answers behind the controller: the chip, nobody, or a bus that reads as all ones.
 EFI_STATUS
 Answer (
@@ -65,7 +88,7 @@ Answer (
 {
   switch (Controller.Behind) {
     case SmbusBehind::Chip:
-      return Zk48Execute (&Controller.Owner->Chip, Address, Command, Operation, Length, Buffer);
+      return ChipAnswer (*Controller.Owner, Address, Command, Operation, Length, Buffer);
     case SmbusBehind::Nothing:
       return EFI_DEVICE_ERROR;
     default:

@@ -62,33 +62,6 @@ ManualPage (
   return Values;
 }
 
-//
-// A host controller in front of the bench's, whose E2PROM data reads never
-// come back the same twice: a failing cell, or a marginal bus.
-//
-EFI_SMBUS_HC_EXECUTE_OPERATION  mBenchExecute;
-UINT8                           mStray;
-
-EFI_STATUS EFIAPI
-UnsteadyExecute (
-  const EFI_SMBUS_HC_PROTOCOL  *This,
-  EFI_SMBUS_DEVICE_ADDRESS     SlaveAddress,
-  EFI_SMBUS_DEVICE_COMMAND     Command,
-  EFI_SMBUS_OPERATION          Operation,
-  BOOLEAN                      PecCheck,
-  UINTN                        *Length,
-  VOID                         *Buffer
-  )
-{
-  EFI_STATUS  Status = mBenchExecute (This, SlaveAddress, Command, Operation, PecCheck, Length, Buffer);
-
-  if (!EFI_ERROR (Status) && (Command == harness::R_EEPROM_DATA)) {
-    *(UINT8 *)Buffer ^= ++mStray;
-  }
-
-  return Status;
-}
-
 class ExitStatusTest;
 
 struct RUN_ENDING {
@@ -118,15 +91,6 @@ public:
   void AddDirectory (const char16_t *Name) { Sim.AddDirectory (Volume, Name); }
   harness::SimVolume &Disk () { return *Sim.Volumes[(size_t)Volume]; }
   void NoSmbusHc () { RemoveSmbusHc (); }
-
-  void
-  UnsteadyReads (
-    )
-  {
-    mBenchExecute                             = Sim.SmbusControllers[0]->Protocol.Execute;
-    mStray                                    = 0;
-    Sim.SmbusControllers[0]->Protocol.Execute = UnsteadyExecute;
-  }
 };
 
 void Nothing (ExitStatusTest &) {}
@@ -182,7 +146,7 @@ const RUN_ENDING  RUN_ENDINGS[] = {
     [](ExitStatusTest &Test) { ChipImageFile (Test); BusRefusesPastScan (Test); },
     EFI_DEVICE_ERROR, " Error: E2PROM read failed at address 0x0000, exit." },
   { "CompareReadsNeverAgree", { u"-c", u"image.bin" },
-    [](ExitStatusTest &Test) { ChipImageFile (Test); Test.UnsteadyReads (); },
+    [](ExitStatusTest &Test) { ChipImageFile (Test); Test.Bench ().UnsteadyAddress = 0x0000; },
     EFI_DEVICE_ERROR, "no two of 5 reads agreed" },
   { "UpdateBlocksRefused",    { u"image.bin" },
     [](ExitStatusTest &Test) {
